@@ -1,0 +1,79 @@
+// The one process-wide poll-state record shared by every subsystem: link, station,
+// speed, result, file names, flags and the fixed request/receive buffers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <set>
+#include <string>
+
+struct PollState {
+    // Selected link: 0 = network, 1..20 = serial port CommN.
+    int32_t Port = 0;
+    int32_t BaudRate = 0;
+    // Station number + 192; its low byte opens every request and must open every reply.
+    int32_t StationByte = 0;
+    // Station number as two ASCII digits; "00" until a station has been chosen.
+    std::array<char, 2> StationDigits{'0', '0'};
+    int32_t PollStatus = 0;
+    char CommandCode = 0;
+    // File names are owned strings: a name cut to a fixed width names another file.
+    std::string InputFileName;
+    std::string LogFileName;
+    int32_t InputLineNumber = 0;
+    // Up to six characters and a NUL.
+    std::array<char, 7> AccessCode{'5', '0', '7', '3', '1', '6', '\0'};
+    char JobTableDigit = 0;
+    // Keyword of the current command-file line (at most 20 characters), used in result lines.
+    std::string CommandKeyword;
+
+    bool ModemInUse = false;
+    bool AbortRequested = false;
+    bool SkipPortRequested = false;
+    bool SearchActive = false;
+    bool NetworkWasSelected = false;
+    bool DiscoveryConnected = false;
+    uint32_t ConnectTimeoutLimit = 0;
+    uint32_t ConnectTicks = 0;
+    int32_t ClocksFound = 0;
+    int32_t RetryCount = 0;
+
+    std::string IPAddress;
+    std::string LocalAddress;
+    std::string GatewayAddress;
+    std::string InputFile;
+    std::string FingerLogFile;
+    std::set<int> ExistingPorts;
+
+    // Frames.
+    std::array<uint8_t, 256> RequestBuffer{};
+    std::array<uint8_t, 256> ReceiveBuffer{};
+    uint8_t ReceiveCount = 0;  // wraps 255 -> 0 on purpose
+    bool ReplyComplete = false;
+    int32_t ReplyLength = 0;
+    bool SendDelayElapsed = false;
+    bool ShortDelayElapsed = false;  // set by the 50 ms one-shot timer
+    int32_t LastSecond = 0;
+
+    // Last CRC computed.
+    uint32_t CrcAccumulator = 0;
+    uint8_t CrcHigh = 0;
+    uint8_t CrcLow = 0;
+    std::array<char, 4> CrcDigits{'0', '0', '0', '0'};
+
+    // Sets StationByte and StationDigits for station n (0..99).
+    void SetStation(int n);
+    // Station number derived from StationByte.
+    int StationNumber() const { return StationByte - 192; }
+    std::string StationDigitsText() const { return std::string(StationDigits.data(), 2); }
+    std::string AccessCodeText() const;
+    // Copies at most six characters into AccessCode; returns false (and keeps the old
+    // code) when the text is longer than six characters.
+    bool SetAccessCode(const std::string& code);
+
+    // Restores every field to its start-up value.
+    void Reset() { *this = PollState(); }
+};
+
+// The process-wide instance.
+PollState& ThePollState();

@@ -1,0 +1,45 @@
+// The program's single result code and the texts shown for it in memo and result lines.
+#pragma once
+
+#include <string>
+
+enum ClockError : int {
+    ceOK = 0,
+    ceNoData = 1,
+    ceCrc = 2,
+    ceWrongStation = 3,
+    ceClockReceivedDataError = 4,
+    ceBusy = 5,
+    ceWrongCommand = 6,
+    ceTerminator = 7,
+    ceDiskWrite = 8,
+    ceCantOpenFile = 9,
+    cePortTransmitter = 10,
+    ceChecksum = 11,
+    ceCommandFile = 12,
+    ceModemConnected = 13,
+    ceModemNoReply = 14,
+    ceModemRing = 15,
+    ceModemNoCarrier = 16,
+    ceModemError = 17,
+    ceModemNoDialTone = 18,
+    ceModemBusy = 19,
+    ceModemNoAnswer = 20,
+    ceModemStringFile = 21,
+    ceInputFileLine = 22,
+    ceProgram = 23,
+    ceFingerTemplate = 24,
+    ceFingerBlank = 25,
+    ceFingerMemoryFull = 26,
+    ceFingerLimit = 27,
+    ceFingerModule = 28,
+    ceDeleteTemplates = 29,
+    ceUserTerminated = 30,
+    ceFingerEmpty = 31,
+    ceCantOpenLogFile = 32,
+};
+
+constexpr int kClockErrorCount = 33;
+
+// Text of a code; codes outside 0..32 give an empty text.
+const char* ClockErrorText(int code);

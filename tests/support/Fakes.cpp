@@ -1,0 +1,215 @@
+#include "Fakes.h"
+
+#include "app/core/PollState.h"
+#include "link/Framing.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+std::tm FakeTime::Now() const
+{
+    std::time_t t = static_cast<std::time_t>(nowMs_ / 1000);
+    std::tm out{};
+    gmtime_r(&t, &out);
+    return out;
+}
+
+void FakeTime::Set(int year, int month, int day, int hour, int minute, int second, int ms)
+{
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    nowMs_ = static_cast<int64_t>(timegm(&t)) * 1000 + ms;
+}
+
+void FakePump::After(int64_t delayMs, std::function<void()> action)
+{
+    events_.emplace(time_.NowMs() + delayMs, std::move(action));
+}
+
+void FakePump::Unregister(FakeTimer* timer)
+{
+    timers_.erase(std::remove(timers_.begin(), timers_.end(), timer), timers_.end());
+}
+
+bool FakePump::RunDue(int64_t limitMs)
+{
+    // Earliest of scheduled events and enabled timers, if due by limitMs.
+    int64_t best = limitMs + 1;
+    FakeTimer* bestTimer = nullptr;
+    auto it = events_.begin();
+    if (it != events_.end() && it->first < best)
+        best = it->first;
+    for (FakeTimer* t : timers_)
+        if (t->Enabled() && t->DueMs() < best) {
+            best = t->DueMs();
+            bestTimer = t;
+        }
+    if (best > limitMs)
+        return false;
+    if (best > time_.NowMs())
+        time_.SetMs(best);
+    if (bestTimer != nullptr && (it == events_.end() || bestTimer->DueMs() < it->first)) {
+        bestTimer->Fire();
+    } else {
+        auto action = std::move(it->second);
+        events_.erase(it);
+        action();
+    }
+    return true;
+}
+
+void FakePump::PumpUntilEventOrTick()
+{
+    if (++passes_ > maxPasses)
+        throw std::runtime_error("FakePump: wait never ended");
+    const int64_t boundary = (time_.NowMs() / 1000 + 1) * 1000;
+    if (!RunDue(boundary - 1))
+        time_.SetMs(boundary);
+}
+
+void FakePump::PumpPending()
+{
+    ++passes_;
+    while (RunDue(time_.NowMs())) {
+    }
+}
+
+FakeTimer::FakeTimer(FakePump& pump, FakeTime& time, int intervalMs)
+    : pump_(pump), time_(time), intervalMs_(intervalMs)
+{
+    pump_.Register(this);
+}
+
+FakeTimer::~FakeTimer()
+{
+    pump_.Unregister(this);
+}
+
+void FakeTimer::SetEnabled(bool on)
+{
+    if (on && !enabled_)
+        dueMs_ = time_.NowMs() + intervalMs_;
+    enabled_ = on;
+}
+
+void FakeTimer::Fire()
+{
+    ++fired;
+    dueMs_ = time_.NowMs() + intervalMs_;
+    if (OnTimer)
+        OnTimer();
+}
+
+bool ScriptedOperator::Next(const std::string& text)
+{
+    shown.push_back(text);
+    if (answers.empty())
+        return false;
+    bool a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+bool ScriptedOperator::InputBox(const std::string&, const std::string& prompt, std::string& value)
+{
+    shown.push_back(prompt);
+    if (inputs.empty())
+        return false;
+    value = inputs.front();
+    inputs.pop_front();
+    return true;
+}
+
+bool ScriptedOperator::OpenFile(int, std::string& fileName)
+{
+    if (inputs.empty())
+        return false;
+    fileName = inputs.front();
+    inputs.pop_front();
+    return true;
+}
+
+int FakeSerial::SendData(const uint8_t* data, int count)
+{
+    if (failWrites || count == 0)
+        throw std::runtime_error("COM1 is not open.");
+    writes.emplace_back(data, data + count);
+    if (onWrite)
+        onWrite(writes.back());
+    return count;
+}
+
+int64_t FakeNet::SendBuf(const uint8_t* data, int n)
+{
+    if (fail)
+        return -1;
+    writes.emplace_back(data, data + n);
+    if (onWrite)
+        onWrite(writes.back());
+    return n;
+}
+
+std::vector<uint8_t> Bytes(std::initializer_list<int> values)
+{
+    std::vector<uint8_t> out;
+    for (int v : values)
+        out.push_back(static_cast<uint8_t>(v));
+    return out;
+}
+
+std::vector<uint8_t> ReplyFrame(uint8_t station, uint8_t code, const std::vector<uint8_t>& payload, int terminators)
+{
+    std::vector<uint8_t> out{station, code};
+    out.insert(out.end(), payload.begin(), payload.end());
+    auto digits = frame::RenderDigits(frame::Crc16(out.data(), static_cast<int>(out.size())));
+    out.insert(out.end(), digits.begin(), digits.end());
+    for (int i = 0; i < terminators; ++i)
+        out.push_back(0xFF);
+    return out;
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return "<missing>";
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string MakeTempDir()
+{
+    std::string tmpl = "/tmp/qvtest-XXXXXX";
+    char* dir = mkdtemp(tmpl.data());
+    return dir ? std::string(dir) : std::string("/tmp");
+}
+
+FakeRig::FakeRig(PollState& state) : ps(state), exchange(state, pump, time, timer1, selection)
+{
+    exchange.AttachSerial(&serial);
+    exchange.AttachNet(&net);
+}
+
+void FakeRig::ReplyAfter(int64_t delayMs, const std::vector<uint8_t>& bytes)
+{
+    auto deliver = [this, delayMs, bytes](const std::vector<uint8_t>&) {
+        pump.After(delayMs, [this, bytes] {
+            if (selection.network)
+                exchange.ClientSocket1Read(bytes);
+            else
+                exchange.ZylSerialPort1Receive(bytes);
+        });
+    };
+    serial.onWrite = [deliver](const std::vector<uint8_t>& w) {
+        if (w.size() > 2)  // not the preamble
+            deliver(w);
+    };
+    net.onWrite = deliver;
+}
