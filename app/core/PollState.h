@@ -37,6 +37,13 @@ struct PollState {
     uint32_t ConnectTicks = 0;
     int32_t ClocksFound = 0;
     int32_t RetryCount = 0;
+    // Set when a result line with a code other than 0 was due, or a result line could
+    // not be written; an unattended run then exits with status 1.
+    bool ResultFailed = false;
+    // The program was started with a command file and a results file.
+    bool Unattended = false;
+    // Commands of a command file are skipped until the next successful init_clock line.
+    bool SkipToNextInit = true;
 
     std::string IPAddress;
     std::string LocalAddress;
