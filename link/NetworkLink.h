@@ -1,0 +1,42 @@
+// The program's side of the TCP link: connecting ClientSocket1 to the clock with the
+// Timer3 time-out, and the socket's connect, disconnect, error and read handlers.
+#pragma once
+
+#include <cstdint>
+
+struct PollState;
+class IStatusDisplay;
+class IEventPump;
+class ITimer;
+class ILinkSelection;
+class Exchange;
+class TClientSocket;
+
+class NetworkLink {
+public:
+    static constexpr uint32_t kConnectTimeoutTicks = 20;
+
+    // Installs the socket's event handlers and the Timer3 handler.
+    NetworkLink(PollState& ps, IStatusDisplay& status, IEventPump& pump, ITimer& timer3,
+                ILinkSelection& selection, TClientSocket& socket, Exchange& exchange);
+
+    // Connects to PollState::IPAddress; returns PollStatus: 0 connected, 10 timed out.
+    int Connect();
+    // Closes the connection if one is open or pending.
+    void Deactivate();
+
+    void Timer3Timer();
+    void ClientSocket1Connect();
+    void ClientSocket1Disconnect();
+    void ClientSocket1Error(int& errorCode);
+    void ClientSocket1Read();
+
+private:
+    PollState& ps_;
+    IStatusDisplay& status_;
+    IEventPump& pump_;
+    ITimer& timer3_;
+    ILinkSelection& selection_;
+    TClientSocket& socket_;
+    Exchange& exchange_;
+};
