@@ -1,0 +1,93 @@
+#include "CommandTable.h"
+
+#include "SwitchCommands.h"
+#include "TimeCommands.h"
+
+#include <array>
+
+namespace {
+
+// Leading and trailing blanks and tabs are part of the texts the operator sees.
+const CommandEntry kCommands[] = {
+    {'A', {"set_time", "set_time - Waiting for reply...", "set_time - Clock Busy Please Wait...",
+           "set_time          - "},
+     [](CommandContext& c) { TimeCommands(c).SetTime(); }},
+    {'B', {"get_times", "get_times - Waiting for Reply...", "get_times - Clock Busy Please Wait...",
+           "get_times         - "},
+     nullptr},
+    {'C', {"set_belltable", " set_belltable - Sending Table", " set_belltable - Clock Busy Please Wait...",
+           "set_belltable\t - ", "set_belltable\t\t- "},
+     nullptr},
+    {'D', {"set_code", "set_code - Sending Access Code", "set_code - Clock Busy Please Wait...",
+           "set_code          - "},
+     [](CommandContext& c) { SwitchCommands(c).SetCode(); }},
+    {'E', {"set_belltable2", " set_belltable2 - Sending Table", "set_belltable2 - Clock Busy Please Wait...",
+           "set_belltables2   - "},
+     nullptr},
+    {'F', {"set_jobnumbers", " set_jobnumbers - Sending Table", "set_jobnumbers - Clock Busy Please Wait...",
+           "set_jobnumbers    - "},
+     nullptr},
+    {'G', {"set_jobing OFF", " set_jobing OFF - Sending Command", " set_jobing OFF - Clock Busy Please Wait...",
+           "set_jobing OFF    - "},
+     [](CommandContext& c) { SwitchCommands(c).SetJobing(false); }},
+    {'H', {"set_jobing ON", " set_jobing ON - Sending Command", " set_jobing ON - Clock Busy Please Wait...",
+           "set_jobing ON     - "},
+     [](CommandContext& c) { SwitchCommands(c).SetJobing(true); }},
+    {'I', {"key_board ON", " key_board ON - Sending Command", " key_board ON - Clock Busy Please Wait...",
+           "key_board ON      - "},
+     [](CommandContext& c) { SwitchCommands(c).KeyBoard(true); }},
+    {'J', {"key_board OFF", " key_board OFF - Sending Command", " key_board OFF - Clock Busy Please Wait...",
+           "key_board OFF     - "},
+     [](CommandContext& c) { SwitchCommands(c).KeyBoard(false); }},
+    {'K', {"set_message", " set_message - Sending Messages", " set_message - Clock Busy Please Wait...",
+           "set_message       - "},
+     nullptr},
+    {'L', {"set_daylight", " set_daylight - Sending Daylight dates", " set_daylight - Clock Busy Please Wait...",
+           "set_daylight      - "},
+     nullptr},
+    {'M', {"set_modem", " set_modem - Sending Modem Parameters", " set_modem - Clock Busy Please Wait...",
+           "set_modem         - "},
+     nullptr},
+    {'N', {"set_logo", " set_logo - Sending Logo", " set_logo - Clock Busy Please Wait...",
+           "set_logo          - "},
+     nullptr},
+    {'O', {"clear_all_messages", " clear_all_messages - Sending Command",
+           " clear_all_messages - Clock Busy Please Wait...", "clear_all_messages - "},
+     [](CommandContext& c) { SwitchCommands(c).ClearAllMessages(); }},
+    {'P', {"clear_message", " clear_message - Sending Table", "clear_message - Clock Busy Please Wait...",
+           "clear_message     - "},
+     nullptr},
+    {'Q', {"get_message_list", "get_message_list - Waiting for Reply...",
+           "get_message_list - Clock Busy Please Wait...", "get_message_list  - "},
+     nullptr},
+    {'R', {"set_pinnumbers", " set_pinnumbers - Sending Table", "set_pinnumbers - Clock Busy Please Wait...",
+           "set_pinnumbers    - "},
+     nullptr},
+    {'S', {"finger_backup", nullptr, nullptr, "finger_backup     - "}, nullptr},
+    {'T', {"finger_restore", nullptr, nullptr, "finger_restore    - "}, nullptr},
+    {'U', {"Software Upgrade", nullptr, nullptr, "Software Upgrade  - "}, nullptr},
+    {'X', {"reset_errors", nullptr, " reset_errors - Clock Busy Please Wait...", "reset_errors      - "},
+     [](CommandContext& c) { TimeCommands(c).ResetErrors(); }},
+    {'Y', {"get_status", " get_status - Waiting for reply...", "Clock Busy - Please Wait...",
+           "get_status        - "},
+     [](CommandContext& c) { TimeCommands(c).GetStatus(); }},
+    {'Z', {"system_reset", nullptr, nullptr, "system_reset      - "},
+     [](CommandContext& c) { TimeCommands(c).SystemReset(); }},
+};
+
+}  // namespace
+
+const CommandEntry* FindCommand(char letter)
+{
+    for (const CommandEntry& e : kCommands)
+        if (e.letter == letter)
+            return &e;
+    return nullptr;
+}
+
+const CommandTexts& TextsOf(char letter)
+{
+    static const CommandTexts kNone{nullptr, nullptr, nullptr, nullptr};
+    const CommandEntry* e = FindCommand(letter);
+    return e ? e->texts : kNone;
+}

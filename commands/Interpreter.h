@@ -1,0 +1,23 @@
+// Runs one clock command, selected by its letter, against the station and link the run
+// driver has set up; the outcome is left in PollStatus.
+#pragma once
+
+#include "CommandContext.h"
+
+class Interpreter {
+public:
+    explicit Interpreter(const CommandContext& ctx) : ctx_(ctx) {}
+
+    // Letters outside A..Z, and V and W, select nothing: no output, PollStatus unchanged.
+    // A letter whose command is not available reports 6 ("Wrong Command Received").
+    // A call made while a command is running (events are served during its waits) is
+    // ignored.
+    void RunCommand(char commandCode);
+    bool Running() const { return running_; }
+
+    CommandContext& Context() { return ctx_; }
+
+private:
+    CommandContext ctx_;
+    bool running_ = false;
+};

@@ -1,0 +1,46 @@
+#include "ResultFile.h"
+
+#include "TextFile.h"
+#include "app/core/PollState.h"
+
+namespace {
+constexpr std::size_t kKeywordField = 21;
+}
+
+std::string FormatResultLine(const PollState& ps, int code, int number)
+{
+    std::string line = ps.StationDigitsText();
+    line.push_back(' ');
+    line += ps.CommandKeyword;
+    if (ps.CommandKeyword.size() < kKeywordField)
+        line.append(kKeywordField - ps.CommandKeyword.size(), ' ');
+    else
+        line.push_back(' ');
+    // Codes are ClockError values 0..32, always written as two digits.
+    const int c = code < 0 ? -code : code;
+    line.push_back(static_cast<char>('0' + (c / 10) % 10));
+    line.push_back(static_cast<char>('0' + c % 10));
+    if (number != 0) {
+        line.push_back(' ');
+        line += std::to_string(number % 1000);
+    }
+    // LF then CR: the text stream turns it into 0D 0A 0D on disk.
+    line += "\n\r";
+    return line;
+}
+
+void WriteResultLine(PollState& ps, int code, int number)
+{
+    if (code != 0)
+        ps.ResultFailed = true;
+    if (ps.LogFileName.empty())
+        return;
+    TextFile file;
+    if (!file.Open(ps.LogFileName, "a")) {
+        ps.ResultFailed = true;
+        return;
+    }
+    file.Write(FormatResultLine(ps, code, number));
+    if (!file.Close())
+        ps.ResultFailed = true;
+}

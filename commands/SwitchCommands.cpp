@@ -1,0 +1,47 @@
+#include "SwitchCommands.h"
+
+#include "CommandTable.h"
+#include "SingleExchange.h"
+#include "app/core/PollState.h"
+#include "app/core/StatusDisplay.h"
+#include "link/ClockError.h"
+#include "link/Exchange.h"
+#include "link/Framing.h"
+
+#include <array>
+#include <cstring>
+
+void SwitchCommands::SetJobing(bool on)
+{
+    const uint8_t payload[1] = {static_cast<uint8_t>(on ? 0x03 : 0x02)};
+    RunSingleExchange(ctx_, frame::cmdJob, payload, TextsOf(on ? 'H' : 'G'));
+}
+
+void SwitchCommands::KeyBoard(bool on)
+{
+    const uint8_t payload[1] = {static_cast<uint8_t>(on ? 0x00 : 0x01)};
+    RunSingleExchange(ctx_, frame::cmdKeyBoard, payload, TextsOf(on ? 'I' : 'J'));
+}
+
+void SwitchCommands::ClearAllMessages()
+{
+    const uint8_t payload[1] = {0x01};
+    RunSingleExchange(ctx_, frame::cmdClearMessage, payload, TextsOf('O'));
+}
+
+void SwitchCommands::SetCode()
+{
+    PollState& ps = ctx_.ps;
+    const CommandTexts& texts = TextsOf('D');
+    std::array<uint8_t, 6> code{};
+    const std::string text = ps.AccessCodeText();
+    std::memcpy(code.data(), text.data(), std::min<std::size_t>(text.size(), code.size()));
+    const int length = BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetCode, code);
+    const int result = ExchangeWithRetries(ctx_, length, texts);
+    if (result != cePortTransmitter) {
+        // The clock writes the code to its memory before it is usable.
+        ctx_.status.ReplaceLastStatusLine("set_code - Setting Code Please Wait..");
+        ctx_.exchange.WaitSeconds(3);
+    }
+    ReportResult(ctx_, texts, result);
+}

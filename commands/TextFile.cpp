@@ -1,0 +1,114 @@
+#include "TextFile.h"
+
+#include <cstring>
+
+TextFile::~TextFile()
+{
+    Close();
+}
+
+bool TextFile::Open(const std::string& name, const char* mode)
+{
+    Close();
+    failed_ = false;
+    eof_ = false;
+    pushed_ = -1;
+    // The line-end translation is done here, so the stream itself is always binary.
+    const char* raw = nullptr;
+    if (std::strcmp(mode, "r") == 0)
+        raw = "rb";
+    else if (std::strcmp(mode, "w") == 0)
+        raw = "wb";
+    else if (std::strcmp(mode, "a") == 0)
+        raw = "ab";
+    else if (std::strcmp(mode, "a+") == 0)
+        raw = "a+b";
+    if (raw == nullptr || name.empty())
+        return false;
+    file_ = std::fopen(name.c_str(), raw);
+    return file_ != nullptr;
+}
+
+bool TextFile::Close()
+{
+    if (file_ == nullptr)
+        return !failed_;
+    if (std::fclose(file_) != 0)
+        failed_ = true;
+    file_ = nullptr;
+    return !failed_;
+}
+
+bool TextFile::Write(std::string_view text)
+{
+    if (file_ == nullptr) {
+        failed_ = true;
+        return false;
+    }
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == '\n')
+            out.push_back('\r');
+        out.push_back(c);
+    }
+    if (std::fwrite(out.data(), 1, out.size(), file_) != out.size())
+        failed_ = true;
+    return !failed_;
+}
+
+int TextFile::ReadChar()
+{
+    if (pushed_ >= 0) {
+        const int c = pushed_;
+        pushed_ = -1;
+        return c;
+    }
+    if (file_ == nullptr || eof_)
+        return -1;
+    for (;;) {
+        const int c = std::fgetc(file_);
+        if (c == EOF || c == 0x1A) {
+            eof_ = true;
+            return -1;
+        }
+        if (c != '\r')
+            return c;
+    }
+}
+
+void TextFile::UnreadChar(int c)
+{
+    if (c >= 0)
+        pushed_ = c & 0xFF;
+}
+
+bool TextFile::ReadLine(std::string& line)
+{
+    line.clear();
+    int c = ReadChar();
+    if (c < 0)
+        return false;
+    while (c >= 0 && c != '\n') {
+        line.push_back(static_cast<char>(c));
+        c = ReadChar();
+    }
+    return true;
+}
+
+long TextFile::Position() const
+{
+    if (file_ == nullptr)
+        return -1;
+    const long pos = std::ftell(file_);
+    return pushed_ >= 0 && pos > 0 ? pos - 1 : pos;
+}
+
+bool TextFile::Seek(long position)
+{
+    if (file_ == nullptr || std::fseek(file_, position, SEEK_SET) != 0)
+        return false;
+    eof_ = false;
+    pushed_ = -1;
+    return true;
+}

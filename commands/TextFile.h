@@ -1,0 +1,45 @@
+// A file opened as a text stream, the way every data, results and log file of the program
+// is written and read: each LF written reaches the disk as CR LF; on reading, CR bytes are
+// dropped and a 0x1A byte ends the file.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+class TextFile {
+public:
+    TextFile() = default;
+    ~TextFile();
+    TextFile(const TextFile&) = delete;
+    TextFile& operator=(const TextFile&) = delete;
+
+    // Modes "r" (read), "w" (create or truncate), "a" (append), "a+" (append and read).
+    // Returns false when the mode is unknown or the file cannot be opened.
+    bool Open(const std::string& name, const char* mode);
+    bool IsOpen() const { return file_ != nullptr; }
+    // Flushes and closes; false when buffered data could not be written. Safe to repeat.
+    bool Close();
+
+    // Writes text with every LF expanded to CR LF. False (and Failed()) on a short write.
+    bool Write(std::string_view text);
+    bool Failed() const { return failed_; }
+
+    // Next character with CR bytes dropped, or -1 at the end of the file (or at 0x1A).
+    int ReadChar();
+    // Gives one character back; the next ReadChar returns it.
+    void UnreadChar(int c);
+    // Reads up to the next LF (dropped) or the end; false when nothing was left to read.
+    bool ReadLine(std::string& line);
+    bool Eof() const { return eof_ && pushed_ < 0; }
+    // Raw byte position, for returning to a remembered place with Seek.
+    long Position() const;
+    bool Seek(long position);
+    bool Rewind() { return Seek(0); }
+
+private:
+    std::FILE* file_ = nullptr;
+    bool failed_ = false;
+    bool eof_ = false;
+    int pushed_ = -1;
+};

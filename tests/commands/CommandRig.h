@@ -1,0 +1,81 @@
+// A command context wired to the fakes, with a scripted clock that answers each written
+// frame from a queue of replies (an empty queue, or a silent entry, leaves it unanswered).
+#pragma once
+
+#include "../support/Fakes.h"
+#include "app/core/PollState.h"
+#include "commands/CommandContext.h"
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+struct CommandRig {
+    PollState ps;
+    FakeRig rig{ps};
+    CommandContext ctx{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4};
+    // Frames written to the link, without the serial preamble.
+    std::vector<std::vector<uint8_t>> frames;
+    std::deque<std::optional<std::vector<uint8_t>>> replies;
+    int64_t replyDelayMs = 100;
+
+    explicit CommandRig(int station = 7)
+    {
+        ps.SetStation(station);
+        rig.serial.onWrite = [this](const std::vector<uint8_t>& w) {
+            if (w.size() == 2 && w[0] == 0x55 && w[1] == 0x55)
+                return;
+            OnFrame(w);
+        };
+        rig.net.onWrite = [this](const std::vector<uint8_t>& w) { OnFrame(w); };
+    }
+
+    uint8_t Station() const { return static_cast<uint8_t>(ps.StationByte); }
+    void Reply(const std::vector<uint8_t>& bytes, int times = 1)
+    {
+        for (int i = 0; i < times; ++i)
+            replies.emplace_back(bytes);
+    }
+    void Silence(int times = 1)
+    {
+        for (int i = 0; i < times; ++i)
+            replies.emplace_back(std::nullopt);
+    }
+    // The reply of an accepting clock: the frame's TCP form ends with two terminators.
+    std::vector<uint8_t> Accepted() const { return ReplyFrame(Station(), 0xE6, {}, Terminators()); }
+    std::vector<uint8_t> Busy() const { return ReplyFrame(Station(), 0xB0, {}, Terminators()); }
+    int Terminators() const { return rig.selection.network ? 2 : 1; }
+    // Lines of the status display log that are memo operations (not panel updates).
+    std::vector<std::string> MemoLog() const
+    {
+        std::vector<std::string> out;
+        for (const auto& l : rig.status.log)
+            if (l.rfind("panel", 0) != 0)
+                out.push_back(l);
+        return out;
+    }
+
+private:
+    void OnFrame(const std::vector<uint8_t>& w)
+    {
+        frames.push_back(w);
+        if (replies.empty())
+            return;
+        auto next = replies.front();
+        replies.pop_front();
+        if (!next)
+            return;
+        rig.pump.After(replyDelayMs, [this, bytes = *next] {
+            if (rig.selection.network)
+                rig.exchange.ClientSocket1Read(bytes);
+            else
+                rig.exchange.ZylSerialPort1Receive(bytes);
+        });
+    }
+};
+
+// The request frame as the serial line carries it: station, command, payload, digits, 0xFF.
+inline std::vector<uint8_t> Request(uint8_t station, uint8_t command, const std::vector<uint8_t>& payload = {})
+{
+    return ReplyFrame(station, command, payload, 1);
+}

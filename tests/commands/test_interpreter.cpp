@@ -1,0 +1,180 @@
+#include "CommandRig.h"
+#include "commands/CommandTable.h"
+#include "commands/Interpreter.h"
+#include "link/Framing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kEnd = "\r\n\r";
+
+struct InterpreterTest : ::testing::Test {
+    CommandRig r;
+    Interpreter interp{r.ctx};
+    std::string results = MakeTempDir() + "/results.txt";
+    void SetUp() override
+    {
+        r.ps.LogFileName = results;
+        r.rig.status.AddStatusLine("keyword");  // the run driver starts the command's line
+        r.rig.status.log.clear();
+    }
+    int64_t Elapsed(int64_t startMs) const { return r.rig.time.NowMs() - startMs; }
+};
+
+TEST_F(InterpreterTest, lettersOutsideTheTableDoNothingAtAll)
+{
+    r.ps.PollStatus = 17;
+    for (char c : {'\0', '@', '[', 'a', 'z', 'V', 'W', '1', static_cast<char>(0xC1)})
+        interp.RunCommand(c);
+    EXPECT_EQ(r.ps.PollStatus, 17);
+    EXPECT_TRUE(r.rig.status.log.empty());
+    EXPECT_TRUE(r.frames.empty());
+    EXPECT_EQ(ReadFileBytes(results), "<missing>");
+    EXPECT_FALSE(r.ps.ResultFailed);
+}
+
+TEST_F(InterpreterTest, commandNotAvailableReportsWrongCommandWithoutSending)
+{
+    r.ps.CommandKeyword = "get_times";
+    interp.RunCommand('B');
+    EXPECT_EQ(r.ps.PollStatus, 6);
+    EXPECT_TRUE(r.frames.empty());
+    EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace:get_times         - Wrong Command Received"}));
+    EXPECT_EQ(ReadFileBytes(results), "07 get_times" + std::string(12, ' ') + "06" + kEnd);
+    EXPECT_TRUE(r.ps.ResultFailed);
+
+    // Every letter that selects a command ends with a result, never silently.
+    for (char c = 'A'; c <= 'Z'; ++c)
+        EXPECT_EQ(FindCommand(c) != nullptr, c != 'V' && c != 'W') << c;
+}
+
+TEST_F(InterpreterTest, switchCommandsSendTheirOptionByte)
+{
+    struct Row {
+        char letter;
+        uint8_t command;
+        uint8_t payload;
+        const char* result;
+    };
+    const Row rows[] = {
+        {'G', 0xA7, 0x02, "set_jobing OFF    - OK"}, {'H', 0xA7, 0x03, "set_jobing ON     - OK"},
+        {'I', 0xA3, 0x00, "key_board ON      - OK"}, {'J', 0xA3, 0x01, "key_board OFF     - OK"},
+        {'O', 0xB0, 0x01, "clear_all_messages - OK"},
+    };
+    for (const Row& row : rows) {
+        r.frames.clear();
+        r.Reply(r.Accepted());
+        interp.RunCommand(row.letter);
+        EXPECT_EQ(r.ps.PollStatus, 0) << row.letter;
+        ASSERT_EQ(r.frames.size(), 1u) << row.letter;
+        EXPECT_EQ(r.frames[0], Request(0xC7, row.command, {row.payload})) << row.letter;
+        EXPECT_EQ(r.rig.status.Lines().back(), row.result);
+    }
+}
+
+TEST_F(InterpreterTest, clockBusyThreeTimesEndsBusyAfterThreeBusyWaits)
+{
+    r.Reply(r.Busy(), 3);
+    const int64_t start = r.rig.time.NowMs();
+    interp.RunCommand('I');
+    EXPECT_EQ(r.ps.PollStatus, 5);
+    EXPECT_EQ(r.frames.size(), 3u);
+    // Three waits of five changes of the second, the last one included.
+    EXPECT_GE(Elapsed(start), 14000);
+    EXPECT_LT(Elapsed(start), 16000);
+    EXPECT_EQ(r.rig.status.Panel(0), "Retry 3");
+    const std::string send = "replace: key_board ON - Sending Command";
+    const std::string busy = "replace: key_board ON - Clock Busy Please Wait...";
+    EXPECT_EQ(r.rig.status.log,
+              (std::vector<std::string>{send, "panel0:Retry 1", busy, send, "panel0:Retry 2", busy, send,
+                                        "panel0:Retry 3", busy, "replace:key_board ON      - Clock Busy"}));
+}
+
+TEST_F(InterpreterTest, otherFailuresAreRetriedAtOnceAndTheLastOneReported)
+{
+    // Silent, then bad CRC, then a reply from another station.
+    auto badCrc = r.Accepted();
+    badCrc[2] ^= 0x01;
+    r.Silence();
+    r.Reply(badCrc);
+    r.Reply(ReplyFrame(0xC8, 0xE6));
+    interp.RunCommand('J');
+    EXPECT_EQ(r.ps.PollStatus, 3);
+    EXPECT_EQ(r.frames.size(), 3u);
+    EXPECT_EQ(r.rig.status.Lines().back(), "key_board OFF     - Wrong Station Replied");
+
+    r.frames.clear();
+    r.Reply(badCrc);
+    r.Reply(r.Accepted());
+    interp.RunCommand('J');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.frames.size(), 2u);
+    EXPECT_EQ(r.rig.status.Panel(0), "Retry 1");
+}
+
+TEST_F(InterpreterTest, sendFailureEndsTheCommandAtOnceWithoutRetry)
+{
+    r.rig.serial.cts = false;
+    r.ps.CommandKeyword = "key_board";
+    interp.RunCommand('I');
+    EXPECT_EQ(r.ps.PollStatus, 10);
+    EXPECT_EQ(r.rig.status.Panel(0), "");
+    EXPECT_EQ(r.rig.status.Lines().back(), "key_board ON      - Port Transmitter Error");
+    EXPECT_EQ(ReadFileBytes(results), "07 key_board" + std::string(12, ' ') + "10" + kEnd);
+}
+
+TEST_F(InterpreterTest, setCodeSendsSixBytesPaddedWithZeroAndWaitsBeforeReporting)
+{
+    ASSERT_TRUE(r.ps.SetAccessCode("42A"));
+    r.Reply(r.Accepted());
+    const int64_t start = r.rig.time.NowMs();
+    interp.RunCommand('D');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    ASSERT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(r.frames[0], Request(0xC7, 0xAC, {'4', '2', 'A', 0, 0, 0}));
+    EXPECT_GE(Elapsed(start), 2000);
+    EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace:set_code - Sending Access Code",
+                                                     "replace:set_code - Setting Code Please Wait..",
+                                                     "replace:set_code          - OK"}));
+
+    // A send failure reports at once, without the settling wait.
+    r.rig.serial.cts = false;
+    r.rig.status.log.clear();
+    interp.RunCommand('D');
+    EXPECT_EQ(r.ps.PollStatus, 10);
+    EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace:set_code - Sending Access Code",
+                                                     "replace:set_code          - Port Transmitter Error"}));
+}
+
+TEST_F(InterpreterTest, aCommandStartedDuringAnotherCommandsWaitIsIgnored)
+{
+    r.Reply(r.Busy());
+    r.Reply(r.Accepted());
+    // An event served during the busy wait tries to start system_reset.
+    r.rig.pump.After(1500, [this] { interp.RunCommand('Z'); });
+    interp.RunCommand('I');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    ASSERT_EQ(r.frames.size(), 2u);
+    EXPECT_EQ(r.frames[1][1], 0xA3);
+    EXPECT_FALSE(interp.Running());
+
+    // Once it has finished, the interpreter runs commands again.
+    interp.RunCommand('Z');
+    ASSERT_EQ(r.frames.size(), 3u);
+    EXPECT_EQ(r.frames[2][1], 0xEB);
+}
+
+TEST_F(InterpreterTest, networkLinkRepliesEndingWithTwoTerminatorsAreAccepted)
+{
+    r.rig.selection.network = true;
+    r.Reply(r.Accepted());
+    interp.RunCommand('O');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    ASSERT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(r.frames[0], ReplyFrame(0xC7, 0xB0, {0x01}, 2));
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+#include "../support/Fakes.h"
+#include "app/core/PollState.h"
+#include "commands/ResultFile.h"
+#include "commands/TextFile.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+const std::string kEnd = "\r\n\r";
+
+struct ResultFileTest : ::testing::Test {
+    PollState ps;
+    std::string dir = MakeTempDir();
+    std::string path = dir + "/results.txt";
+    void SetUp() override
+    {
+        ps.SetStation(7);
+        ps.LogFileName = path;
+    }
+};
+
+TEST_F(ResultFileTest, keywordIsPaddedTo21CharactersAndEachLineEndsWithCrLfCr)
+{
+    ps.CommandKeyword = "set_time";
+    WriteResultLine(ps, 0, 0);
+    ps.CommandKeyword = "get_times";  // 9 characters: 12 blanks
+    WriteResultLine(ps, 1, 0);
+    EXPECT_EQ(ReadFileBytes(path), "07 set_time" + std::string(13, ' ') + "00" + kEnd + "07 get_times" +
+                                       std::string(12, ' ') + "01" + kEnd);
+}
+
+TEST_F(ResultFileTest, numberFollowsAfterOneBlankModulo1000)
+{
+    ps.CommandKeyword = "set_message";
+    WriteResultLine(ps, 22, 105);
+    WriteResultLine(ps, 22, 7);
+    WriteResultLine(ps, 22, 2105);
+    const std::string head = "07 set_message" + std::string(10, ' ') + "22 ";
+    EXPECT_EQ(ReadFileBytes(path), head + "105" + kEnd + head + "7" + kEnd + head + "105" + kEnd);
+}
+
+TEST_F(ResultFileTest, longKeywordGetsExactlyOneBlankAndIsNeverCut)
+{
+    ps.CommandKeyword = std::string(21, 'k');
+    WriteResultLine(ps, 5, 0);
+    ps.CommandKeyword = "clear_all_messages_and_more";
+    WriteResultLine(ps, 0, 0);
+    EXPECT_EQ(ReadFileBytes(path),
+              "07 " + std::string(21, 'k') + " 05" + kEnd + "07 clear_all_messages_and_more 00" + kEnd);
+}
+
+TEST_F(ResultFileTest, longFileNameIsUsedWhole)
+{
+    ps.LogFileName = dir + "/" + std::string(120, 'r') + ".log";
+    ps.CommandKeyword = "set_time";
+    WriteResultLine(ps, 0, 0);
+    EXPECT_EQ(ReadFileBytes(ps.LogFileName), "07 set_time" + std::string(13, ' ') + "00" + kEnd);
+}
+
+TEST_F(ResultFileTest, failureCodesMarkTheRunFailedAndSuccessDoesNot)
+{
+    ps.CommandKeyword = "set_time";
+    WriteResultLine(ps, 0, 0);
+    EXPECT_FALSE(ps.ResultFailed);
+    WriteResultLine(ps, 10, 0);
+    EXPECT_TRUE(ps.ResultFailed);
+}
+
+TEST_F(ResultFileTest, noResultsFileWritesNothingButStillRecordsAFailure)
+{
+    ps.LogFileName.clear();
+    WriteResultLine(ps, 0, 0);
+    EXPECT_FALSE(ps.ResultFailed);
+    WriteResultLine(ps, 1, 0);
+    EXPECT_TRUE(ps.ResultFailed);
+    EXPECT_EQ(ReadFileBytes(path), "<missing>");
+}
+
+TEST_F(ResultFileTest, resultsFileInAMissingFolderWritesNothingAndMarksTheRunFailed)
+{
+    ps.LogFileName = dir + "/no/such/folder/results.txt";
+    ps.CommandKeyword = "set_time";
+    WriteResultLine(ps, 0, 0);
+    EXPECT_TRUE(ps.ResultFailed);
+    EXPECT_EQ(ReadFileBytes(ps.LogFileName), "<missing>");
+}
+
+TEST(TextFileStream, writtenLineFeedsBecomeCrLfAndAppendKeepsEarlierContent)
+{
+    const std::string path = MakeTempDir() + "/t.txt";
+    {
+        TextFile f;
+        ASSERT_TRUE(f.Open(path, "w"));
+        EXPECT_TRUE(f.Write("a\nb\n\r"));
+        EXPECT_TRUE(f.Close());
+    }
+    {
+        TextFile f;
+        ASSERT_TRUE(f.Open(path, "a"));
+        EXPECT_TRUE(f.Write("c\n"));
+    }
+    EXPECT_EQ(ReadFileBytes(path), "a\r\nb\r\n\rc\r\n");
+    TextFile f;
+    ASSERT_TRUE(f.Open(path, "w"));
+    f.Close();
+    EXPECT_EQ(ReadFileBytes(path), "");
+}
+
+TEST(TextFileStream, readingDropsCarriageReturnsAndStopsAtCtrlZ)
+{
+    const std::string path = MakeTempDir() + "/r.txt";
+    std::ofstream(path, std::ios::binary) << std::string("ab\r\ncd\r\r\n\x1A" "after", 14);
+    TextFile f;
+    ASSERT_TRUE(f.Open(path, "r"));
+    std::string read;
+    for (int c = f.ReadChar(); c >= 0; c = f.ReadChar())
+        read.push_back(static_cast<char>(c));
+    EXPECT_EQ(read, "ab\ncd\n");
+    EXPECT_TRUE(f.Eof());
+    EXPECT_EQ(f.ReadChar(), -1);
+
+    // A remembered position and a pushed-back character survive for a second read.
+    ASSERT_TRUE(f.Seek(4));
+    EXPECT_EQ(f.ReadChar(), 'c');
+    f.UnreadChar('c');
+    EXPECT_EQ(f.Position(), 4);
+    std::string line;
+    EXPECT_TRUE(f.ReadLine(line));
+    EXPECT_EQ(line, "cd");
+    EXPECT_FALSE(f.ReadLine(line));
+}
+
+TEST(TextFileStream, openFailuresAreReported)
+{
+    TextFile f;
+    EXPECT_FALSE(f.Open(MakeTempDir() + "/missing.txt", "r"));
+    EXPECT_FALSE(f.Open("/nonexistent-dir/x.txt", "a"));
+    EXPECT_FALSE(f.Open("", "w"));
+    EXPECT_FALSE(f.Open(MakeTempDir() + "/x.txt", "rb+"));
+    EXPECT_FALSE(f.Write("x"));
+}
+
+TEST(TextFileStream, writeToAFullDeviceIsReported)
+{
+    TextFile f;
+    if (!f.Open("/dev/full", "a"))
+        GTEST_SKIP() << "/dev/full not available";
+    f.Write(std::string(100000, 'x'));
+    EXPECT_FALSE(f.Close());
+    EXPECT_TRUE(f.Failed());
+}
+
+}  // namespace
