@@ -1,0 +1,405 @@
+#include "RunDriver.h"
+
+#include "app/RunUi.h"
+#include "app/core/Platform.h"
+#include "app/core/PollState.h"
+#include "app/core/StatusDisplay.h"
+#include "commands/ResultFile.h"
+#include "link/ClockError.h"
+#include "link/Exchange.h"
+
+#include <exception>
+#include <map>
+
+namespace {
+
+// Letters of the window's command list, by entry.
+constexpr char kListCodes[] = {'A', 'B', 'Y', 'Z', 'X', 'S', 'T', 'U'};
+const char* const kListNames[] = {"set_time",     "get_times",     "get_status",     "system_reset",
+                                  "reset_errors", "finger_backup", "finger_restore", "Software Upgrade"};
+
+enum class Param { None, FileName, OnOff, JobNumbers, AccessCode };
+
+struct Keyword {
+    Param param;
+    char code;     // letter; for ON/OFF keywords the letter for "OFF"
+    char codeOn;   // letter for "ON"
+};
+
+const std::map<std::string, Keyword>& Keywords()
+{
+    static const std::map<std::string, Keyword> table = {
+        {"get_times", {Param::FileName, 'B', 0}},
+        {"set_time", {Param::None, 'A', 0}},
+        {"set_jobing", {Param::OnOff, 'G', 'H'}},
+        {"set_jobnumbers", {Param::JobNumbers, 'F', 0}},
+        {"set_belltable", {Param::FileName, 'C', 0}},
+        {"set_belltable2", {Param::FileName, 'E', 0}},
+        {"set_message", {Param::FileName, 'K', 0}},
+        {"get_status", {Param::FileName, 'Y', 0}},
+        {"set_code", {Param::AccessCode, 'D', 0}},
+        {"key_board", {Param::OnOff, 'J', 'I'}},
+        {"set_daylight", {Param::FileName, 'L', 0}},
+        {"set_modem", {Param::FileName, 'M', 0}},
+        {"set_logo", {Param::FileName, 'N', 0}},
+        {"system_reset", {Param::None, 'Z', 0}},
+        {"clear_all_messages", {Param::None, 'O', 0}},
+        {"clear_message", {Param::FileName, 'P', 0}},
+        {"get_message_list", {Param::FileName, 'Q', 0}},
+        {"set_pinnumbers", {Param::FileName, 'R', 0}},
+        {"finger_backup", {Param::FileName, 'S', 0}},
+        {"finger_restore", {Param::FileName, 'T', 0}},
+        {"reset_errors", {Param::None, 'X', 0}},
+    };
+    return table;
+}
+
+}  // namespace
+
+RunDriver::RunDriver(PollState& ps, IStatusDisplay& status, IRunUi& ui, ILinkSelection& selection, IEventPump& pump,
+                     Exchange& exchange, IRunSerial& serial, INetConnector& net, IModemControl& modem,
+                     std::function<void(char)> runCommand)
+    : ps_(ps), status_(status), ui_(ui), selection_(selection), pump_(pump), exchange_(exchange), serial_(serial),
+      net_(net), modem_(modem), runCommand_(std::move(runCommand))
+{
+}
+
+char RunDriver::CommandCodeForIndex(int index)
+{
+    if (index < 0)
+        return 0;
+    if (index >= static_cast<int>(sizeof(kListCodes)))
+        return 'U';
+    return kListCodes[index];
+}
+
+void RunDriver::Run()
+{
+    if (ui_.CommandModeChecked())
+        RunSingleCommand();
+    else if (ui_.CommandFileModeChecked())
+        RunCommandFile();
+}
+
+bool RunDriver::CloseLinks()
+{
+    try {
+        serial_.Close();
+    } catch (const std::exception&) {
+        ps_.PollStatus = cePortTransmitter;
+        return false;
+    }
+    net_.Deactivate();
+    return true;
+}
+
+void RunDriver::RunSingleCommand()
+{
+    ui_.SetPortRefreshEnabled(false);
+    status_.SetPanel(0, "Retry 0");
+
+    const std::string baud = status_.Panel(3);
+    ps_.BaudRate = baud == "Baud 1200" ? 1200 : baud == "Baud 2400" ? 2400 : baud == "Baud 4800" ? 4800 : 9600;
+    const bool network = selection_.NetworkSelected();
+    if (!network && ui_.CheckedCommPort() != 0)
+        ps_.Port = ui_.CheckedCommPort();
+
+    ps_.PollStatus = ceOK;
+    if (network) {
+        ps_.PollStatus = net_.Connect();
+    } else {
+        try {
+            serial_.Select(ps_.Port, ps_.BaudRate);
+            serial_.Open();
+            serial_.ClearInput();
+            serial_.ClearOutput();
+        } catch (const std::exception&) {
+            ps_.PollStatus = cePortTransmitter;
+            ui_.SetRunControlsEnabled(true);
+        }
+    }
+
+    const int index = ui_.CommandIndex();
+    ps_.CommandCode = CommandCodeForIndex(index);
+    ps_.CommandKeyword = index >= 0 && index < 8 ? kListNames[index] : kListNames[7];
+    ps_.SetStation(ui_.StationNumber());
+    ps_.InputFileName = ui_.Edit2Text();
+
+    // A modem answering on a port meant for a direct clock line would swallow the
+    // frames: anything that answers "ATZ" refuses the run.
+    if (!network && ps_.PollStatus == ceOK) {
+        exchange_.ClearReceive();
+        try {
+            static const uint8_t kAtz[] = {'A', 'T', 'Z', '\r'};
+            serial_.SendRaw(kAtz, 4);
+            exchange_.WaitSeconds(1);
+            if (ps_.ReceiveCount != 0)
+                ps_.PollStatus = cePortTransmitter;
+        } catch (const std::exception&) {
+            ps_.PollStatus = cePortTransmitter;
+        }
+    }
+
+    if (ps_.PollStatus == cePortTransmitter) {
+        status_.AddStatusLine(network ? "Network Port Initialisation Error!!"
+                                      : "Port Initialisation Error, Modem Connected!!");
+        // Leave no port open or connection pending behind a refused run.
+        CloseLinks();
+        ps_.PollStatus = cePortTransmitter;
+    } else {
+        runCommand_(ps_.CommandCode);
+        if (CloseLinks())
+            status_.AddStatusLine("Finished");
+    }
+    ui_.SetPortRefreshEnabled(true);
+}
+
+void RunDriver::RunCommandFile()
+{
+    ui_.SetPortRefreshEnabled(false);
+    std::string commandFile;
+    if (ps_.Unattended) {
+        // The two command-line arguments; InputFileName is reused by every command.
+        commandFile = ps_.InputFileName;
+        ui_.SetEdit1Text(commandFile);
+        ui_.SetEdit2Text(ps_.LogFileName);
+        pump_.PumpPending();
+    } else {
+        commandFile = ui_.Edit1Text();
+        ps_.InputFileName = commandFile;
+    }
+
+    if (!reader_.Open(commandFile)) {
+        ps_.CommandKeyword.clear();
+        WriteResultLine(ps_, ceCantOpenFile, 0);
+        status_.AddStatusLine("Can't Open Command File!!");
+    } else {
+        do {
+            ps_.CommandCode = 0;
+            const CommandFileReader::Token token = reader_.ReadToken(kCommandTokenMax);
+            status_.SetPanel(0, "Retry 0");
+            ps_.CommandKeyword = token.text;
+            const bool init = token == "init_clock";
+            if (init)
+                InitClock();
+            if (!ps_.SkipToNextInit) {
+                pump_.PumpPending();
+                if (!init)
+                    status_.AddStatusLine(token.text);
+                if (!selection_.NetworkSelected()) {
+                    try {
+                        serial_.ClearInput();
+                    } catch (const std::exception&) {
+                    }
+                }
+                if (token.overLong) {
+                    // Longer than any keyword: the line cannot be what its writer meant.
+                    ReportParameterError();
+                } else if (!init) {
+                    parameterError_ = false;
+                    const char code = ReadParameters(token);
+                    if (parameterError_)
+                        ReportParameterError();
+                    else if (code != 0)
+                        runCommand_(code);
+                }
+            }
+        } while (!reader_.AtEnd());
+
+        if (ps_.ModemInUse)
+            modem_.ModemReset();
+        reader_.Close();
+        modem_.CloseModemFile();
+        CloseLinks();
+    }
+    status_.AddStatusLine("Finished");
+    net_.Deactivate();
+    ui_.SetPortRefreshEnabled(true);
+}
+
+void RunDriver::ReportParameterError()
+{
+    WriteResultLine(ps_, ceCommandFile, 0);
+}
+
+bool RunDriver::ReadFileNameParameter()
+{
+    const auto name = reader_.ReadToken(kFileNameMax);
+    if (name.overLong) {
+        parameterError_ = true;
+        return false;
+    }
+    ps_.InputFileName = name.text;
+    return true;
+}
+
+char RunDriver::ReadParameters(const CommandFileReader::Token& keyword)
+{
+    const auto it = Keywords().find(keyword.text);
+    if (it == Keywords().end())
+        return 0;
+    const Keyword& k = it->second;
+    switch (k.param) {
+    case Param::None:
+        return k.code;
+    case Param::FileName:
+        return ReadFileNameParameter() ? k.code : 0;
+    case Param::OnOff: {
+        const auto value = reader_.ReadToken(kParameterTokenMax);
+        if (value == "ON")
+            return k.codeOn;
+        if (value == "OFF")
+            return k.code;
+        parameterError_ = true;
+        return 0;
+    }
+    case Param::JobNumbers: {
+        if (!ReadFileNameParameter())
+            return 0;
+        const int selector = reader_.AtEnd() ? CommandFileReader::kEnd : reader_.ReadChar();
+        if (!reader_.AtEnd())
+            reader_.ReadChar();
+        if (selector != '1' && selector != '2') {
+            parameterError_ = true;
+            return 0;
+        }
+        ps_.JobTableDigit = static_cast<char>(selector);
+        return k.code;
+    }
+    case Param::AccessCode: {
+        const auto code = reader_.ReadToken(kParameterTokenMax);
+        if (code.overLong || !ps_.SetAccessCode(code.text)) {
+            parameterError_ = true;
+            return 0;
+        }
+        return k.code;
+    }
+    }
+    return 0;
+}
+
+void RunDriver::InitClock()
+{
+    ps_.SkipToNextInit = false;
+    ps_.PollStatus = ceOK;
+
+    const int d1 = reader_.ReadChar();
+    const int d2 = reader_.ReadChar();
+    ps_.StationDigits = {static_cast<char>(d1 == CommandFileReader::kEnd ? 0 : d1),
+                         static_cast<char>(d2 == CommandFileReader::kEnd ? 0 : d2)};
+    ps_.StationByte = (d1 - '0') * 10 + (d2 - '0') + 192;
+    if (ps_.StationByte < 192 || ps_.StationByte > 225)
+        ps_.PollStatus = ceCommandFile;
+    else
+        status_.SetPanel(1, "Station " + std::to_string(ps_.StationByte - 192));
+
+    if (!reader_.AtEnd())
+        reader_.ReadChar();  // the separator before the link token
+    const auto link = reader_.AtEnd() ? CommandFileReader::Token{} : reader_.ReadToken(kParameterTokenMax);
+
+    if (!link.overLong && link.text.rfind("IP", 0) == 0)
+        InitClockNetwork(link.text);
+    else
+        InitClockSerial(link.overLong ? std::string(kParameterTokenMax + 1, '?') : link.text);
+
+    if (ps_.PollStatus != ceOK) {
+        ps_.SkipToNextInit = true;
+        WriteResultLine(ps_, ps_.PollStatus, ps_.InputLineNumber);
+        CloseLinks();
+        if (ps_.NetworkWasSelected) {
+            selection_.SetNetworkSelected(true);
+            ps_.NetworkWasSelected = false;
+        }
+    } else {
+        WriteResultLine(ps_, ceOK, 0);
+        ps_.SkipToNextInit = false;
+    }
+}
+
+void RunDriver::InitClockNetwork(const std::string& linkToken)
+{
+    net_.Deactivate();
+    ps_.Port = 0;
+    std::string address;
+    for (size_t i = 2; i < linkToken.size(); ++i) {
+        const char c = linkToken[i];
+        if (c == '.' || (c >= '0' && c <= '9'))
+            address.push_back(c);
+    }
+    ps_.IPAddress = address;
+    // A station outside the clocks' range fails here too rather than addressing a
+    // clock with a station byte no clock answers to.
+    if (ps_.PollStatus != ceOK)
+        return;
+    if (address.empty()) {
+        ps_.PollStatus = cePortTransmitter;
+        return;
+    }
+    ps_.PollStatus = net_.Connect();
+}
+
+void RunDriver::InitClockSerial(const std::string& linkToken)
+{
+    if (linkToken.size() != 4 && linkToken.size() != 5)
+        ps_.PollStatus = ceCommandFile;
+    if (selection_.NetworkSelected()) {
+        selection_.SetNetworkSelected(false);
+        ps_.NetworkWasSelected = true;
+    }
+
+    const std::string digits = linkToken.size() >= 4 ? linkToken.substr(3, 2) : std::string();
+    int port = 0;
+    if (digits.size() == 1 && digits[0] >= '1' && digits[0] <= '9')
+        port = digits[0] - '0';
+    else if (digits.size() == 2 && digits[0] >= '1' && digits[0] <= '2' && digits[1] >= '0' && digits[1] <= '9')
+        port = (digits[0] - '0') * 10 + (digits[1] - '0');
+    if (port >= 1 && port <= 20)
+        ps_.Port = port;
+    else
+        ps_.PollStatus = ceCommandFile;
+
+    const auto baud = reader_.AtEnd() ? CommandFileReader::Token{} : reader_.ReadToken(kParameterTokenMax);
+    const int baudEnd = reader_.LastChar();
+    if (baud == "9600" || baud == "4800" || baud == "2400" || baud == "1200")
+        ps_.BaudRate = std::stoi(baud.text);
+    else
+        ps_.PollStatus = ceCommandFile;
+
+    // A missing port is a link failure; a malformed line stays a command-file error.
+    if (ps_.PollStatus == ceOK && !ui_.PortItemEnabled(ps_.Port))
+        ps_.PollStatus = cePortTransmitter;
+
+    status_.AddStatusLine("");
+    status_.AddStatusLine("Station " + std::to_string(ps_.StationByte - 192) + ", Port " + std::to_string(ps_.Port) +
+                          ", Baud " + std::to_string(ps_.BaudRate));
+    if (ps_.PollStatus != ceOK) {
+        status_.AddStatusLine("Error connecting to Comm Port:" + std::to_string(ps_.Port));
+        return;
+    }
+    try {
+        serial_.Select(ps_.Port, ps_.BaudRate);
+        serial_.Open();
+        serial_.ClearInput();
+        serial_.ClearOutput();
+        status_.SetPanel(2, "Comm " + std::to_string(ps_.Port));
+        status_.SetPanel(3, "Baud " + std::to_string(ps_.BaudRate));
+        if (ps_.ModemInUse)
+            modem_.ModemReset();
+        if (baudEnd == ' ') {
+            if (!ReadFileNameParameter()) {
+                ps_.PollStatus = ceModemStringFile;
+                return;
+            }
+            if (ps_.InputFileName.size() > 3) {
+                status_.AddStatusLine("Modem Dialing - Please Wait...");
+                ps_.PollStatus = modem_.ModemConnect();
+                if (ps_.PollStatus != ceOK)
+                    status_.ReplaceLastStatusLine("Modem Not Connected");
+                serial_.ClearInput();
+                modem_.CloseModemFile();
+            }
+        }
+    } catch (const std::exception&) {
+        ps_.PollStatus = cePortTransmitter;
+    }
+}

@@ -1,0 +1,301 @@
+#include "app/RunDriver.h"
+#include "app/RunUi.h"
+#include "app/core/PollState.h"
+#include "link/ClockError.h"
+#include "support/Fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <stdexcept>
+
+namespace {
+
+struct FakeUi : IRunUi {
+    bool commandMode = false;
+    bool fileMode = true;
+    int commandIndex = 0;
+    int station = 1;
+    std::string edit1, edit2;
+    int checkedPort = 1;
+    std::set<int> missingPorts;
+    bool refresh = true;
+    bool CommandModeChecked() const override { return commandMode; }
+    bool CommandFileModeChecked() const override { return fileMode; }
+    int CommandIndex() const override { return commandIndex; }
+    int StationNumber() const override { return station; }
+    std::string Edit1Text() const override { return edit1; }
+    std::string Edit2Text() const override { return edit2; }
+    void SetEdit1Text(const std::string& t) override { edit1 = t; }
+    void SetEdit2Text(const std::string& t) override { edit2 = t; }
+    int CheckedCommPort() const override { return checkedPort; }
+    bool PortItemEnabled(int n) const override { return missingPorts.count(n) == 0; }
+    void SetRunControlsEnabled(bool) override {}
+    void SetPortRefreshEnabled(bool on) override { refresh = on; }
+};
+
+struct FakeRunSerial : IRunSerial {
+    std::vector<std::string> calls;
+    bool failOpen = false;
+    bool open = false;
+    std::function<void()> onAtz;
+    void Select(int port, int baud) override
+    {
+        calls.push_back("select " + std::to_string(port) + " " + std::to_string(baud));
+    }
+    void Open() override
+    {
+        calls.push_back("open");
+        if (failOpen)
+            throw std::runtime_error("Cannot connect to COM1.");
+        open = true;
+    }
+    void Close() override
+    {
+        if (open)
+            calls.push_back("close");
+        open = false;
+    }
+    void ClearInput() override {}
+    void ClearOutput() override {}
+    void SendRaw(const uint8_t* data, int count) override
+    {
+        calls.push_back("raw " + std::string(reinterpret_cast<const char*>(data), count));
+        if (onAtz)
+            onAtz();
+    }
+};
+
+struct FakeConnector : INetConnector {
+    PollState& ps;
+    int result = 0;
+    std::vector<std::string> connects;
+    explicit FakeConnector(PollState& p) : ps(p) {}
+    int Connect() override
+    {
+        connects.push_back(ps.IPAddress);
+        return result;
+    }
+    void Deactivate() override {}
+};
+
+struct FakeModem : IModemControl {
+    int connectResult = 0;
+    std::vector<std::string> calls;
+    PollState& ps;
+    explicit FakeModem(PollState& p) : ps(p) {}
+    int ModemConnect() override
+    {
+        calls.push_back("connect " + ps.InputFileName);
+        if (connectResult == 0)
+            ps.ModemInUse = true;
+        return connectResult;
+    }
+    void ModemReset() override
+    {
+        calls.push_back("reset");
+        ps.ModemInUse = false;
+    }
+    void CloseModemFile() override { calls.push_back("closefile"); }
+};
+
+class RunDriverTest : public ::testing::Test {
+protected:
+    PollState ps;
+    FakeRig rig{ps};
+    FakeUi ui;
+    FakeRunSerial serial;
+    FakeConnector net{ps};
+    FakeModem modem{ps};
+    std::vector<std::string> ran;  // "letter station file"
+    RunDriver driver{ps, rig.status, ui, rig.selection, rig.pump, rig.exchange, serial, net, modem,
+                     [this](char c) {
+                         ran.push_back(std::string(1, c) + " " + ps.StationDigitsText() + " " + ps.InputFileName);
+                         ps.PollStatus = 0;
+                     }};
+    std::string dir = MakeTempDir();
+    std::string results = dir + "/results.txt";
+
+    void RunFile(const std::string& content)
+    {
+        const std::string path = dir + "/run.cmd";
+        std::ofstream(path, std::ios::binary) << content;
+        ps.Unattended = true;
+        ps.InputFileName = path;
+        ps.LogFileName = results;
+        driver.Run();
+    }
+    std::string Results() { return ReadFileBytes(results); }
+    static std::string Line(const std::string& station, const std::string& keyword, const std::string& code)
+    {
+        std::string l = station + " " + keyword;
+        l.append(keyword.size() >= 21 ? 1 : 21 - keyword.size(), ' ');
+        return l + code + "\r\n\r";
+    }
+};
+
+TEST_F(RunDriverTest, commandFileRunsEachGroupOnItsOwnStationAndLink)
+{
+    RunFile("init_clock 03 COM2 9600\nget_times punches.dat\nset_time\n"
+            "init_clock 04 IP127.0.0.9\nget_status status.txt\n");
+    EXPECT_EQ(ran, (std::vector<std::string>{"B 03 punches.dat", "A 03 punches.dat", "Y 04 status.txt"}));
+    EXPECT_EQ(serial.calls.front(), "select 2 9600");
+    EXPECT_EQ(net.connects, std::vector<std::string>{"127.0.0.9"});
+    EXPECT_EQ(Results(), Line("03", "init_clock", "00") + Line("04", "init_clock", "00"));
+    const auto lines = rig.status.Lines();
+    EXPECT_EQ(lines.back(), "Finished");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Station 3, Port 2, Baud 9600"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "get_times"), lines.end());
+    EXPECT_EQ(rig.status.Panel(1), "Station 4");
+    EXPECT_FALSE(ps.ResultFailed);
+    EXPECT_TRUE(ui.refresh);
+}
+
+TEST_F(RunDriverTest, linesBeforeTheFirstInitClockAreSkippedSilentlyAfterStartUp)
+{
+    RunFile("set_time\nreset_errors\ninit_clock 01 COM1 9600\nreset_errors");
+    EXPECT_EQ(ran, std::vector<std::string>{"X 01 " + ps.InputFileName});
+    const auto lines = rig.status.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "set_time"), 0);
+}
+
+TEST_F(RunDriverTest, badInitClockLinesFailWithCommandFileErrorAndSkipTheirGroup)
+{
+    RunFile("init_clock 5 COM1 9600\nset_time\n"
+            "init_clock 01 COM21 9600\nset_time\n"
+            "init_clock 01 COM7 19200\nset_time\n"
+            "init_clock 01 COM3X 9600\nset_time\n");
+    EXPECT_TRUE(ran.empty());
+    // "5 " taken as the station digits gives a station byte below range.
+    EXPECT_EQ(Results(), Line("5 ", "init_clock", "12") + Line("01", "init_clock", "12") +
+                             Line("01", "init_clock", "12") + Line("01", "init_clock", "12"));
+    EXPECT_TRUE(ps.ResultFailed);
+    const auto lines = rig.status.Lines();
+    // "5 " swallows the separator, so the link token is "OM1" and no port was ever set.
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Error connecting to Comm Port:0"), lines.end());
+}
+
+TEST_F(RunDriverTest, missingPortIsALinkFailureAndConnectTimeoutToo)
+{
+    ui.missingPorts = {7};
+    net.result = cePortTransmitter;
+    RunFile("init_clock 02 COM7 9600\nset_time\ninit_clock 02 IP127.0.0.9\nset_time\ninit_clock 02 IP\nset_time\n");
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(Results(), Line("02", "init_clock", "10") + Line("02", "init_clock", "10") +
+                             Line("02", "init_clock", "10"));
+    EXPECT_EQ(net.connects.size(), 1u) << "an empty address is not tried";
+    const auto lines = rig.status.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Error connecting to Comm Port:7"), lines.end());
+}
+
+TEST_F(RunDriverTest, parameterErrorsAreReportedAndRunNothing)
+{
+    RunFile("init_clock 01 COM1 9600\nset_jobing MAYBE\nkey_board ON\nset_code 1234567\nset_code 4242\n"
+            "set_jobnumbers jobs.dat 3\nset_jobnumbers jobs.dat 2\n");
+    EXPECT_EQ(ran, (std::vector<std::string>{"I 01 " + ps.InputFileName.substr(0, 0) + dir + "/run.cmd",
+                                             "D 01 " + dir + "/run.cmd", "F 01 jobs.dat"}));
+    EXPECT_EQ(ps.AccessCodeText(), "4242");
+    EXPECT_EQ(ps.JobTableDigit, '2');
+    EXPECT_EQ(Results(), Line("01", "init_clock", "00") + Line("01", "set_jobing", "12") +
+                             Line("01", "set_code", "12") + Line("01", "set_jobnumbers", "12"));
+}
+
+TEST_F(RunDriverTest, missingCommandFileReportsCantOpenFile)
+{
+    ps.Unattended = true;
+    ps.InputFileName = dir + "/absent.cmd";
+    ps.LogFileName = results;
+    driver.Run();
+    EXPECT_EQ(Results(), "00                      09\r\n\r");
+    EXPECT_EQ(rig.status.Lines(), (std::vector<std::string>{"Can't Open Command File!!", "Finished"}));
+    EXPECT_TRUE(ps.ResultFailed);
+}
+
+TEST_F(RunDriverTest, lastCommandWithoutFinalNewlineAndCrLfLinesRun)
+{
+    RunFile("init_clock 01 COM1 9600\r\nreset_errors\r\nsystem_reset");
+    EXPECT_EQ(ran.size(), 2u);
+    EXPECT_EQ(ran[1][0], 'Z');
+}
+
+TEST_F(RunDriverTest, overLongAndJunkTokensNeverRunAndStayBounded)
+{
+    std::string junk = "init_clock 01 COM1 9600\n";
+    junk += std::string(100000, 'x') + "\n";
+    junk += std::string("\x01\x02\xff\xfe get_status\n", 16);
+    junk += "get_status " + std::string(5000, 'f') + "\n";
+    RunFile(junk);
+    // Tokens run across lines: the second get_status is the first one's file name, and
+    // the 5000-character token after it is refused as a command.
+    EXPECT_EQ(ran, std::vector<std::string>{"Y 01 get_status"});
+    EXPECT_EQ(Results(), Line("01", "init_clock", "00") + Line("01", std::string(20, 'x'), "12") +
+                             Line("01", std::string(20, 'f'), "12"));
+    for (const auto& l : rig.status.Lines())
+        EXPECT_LE(l.size(), 30u);
+}
+
+TEST_F(RunDriverTest, modemStringFileDialsAndModemIsHungUpAtNextInitAndAtEnd)
+{
+    RunFile("init_clock 01 COM1 9600 modem.txt\nset_time\ninit_clock 02 COM1 9600\nset_time\n");
+    EXPECT_EQ(modem.calls, (std::vector<std::string>{"connect modem.txt", "closefile", "reset", "closefile"}));
+    EXPECT_EQ(ran.size(), 2u);
+
+    modem.calls.clear();
+    modem.connectResult = ceModemBusy;
+    ps.InputLineNumber = 2;
+    RunFile("init_clock 01 COM1 9600 modem.txt\nset_time\n");
+    EXPECT_EQ(ran.size(), 2u) << "commands after a failed dial are skipped";
+    const auto lines = rig.status.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Modem Not Connected"), lines.end());
+    EXPECT_NE(Results().find(Line("01", "init_clock", "19 2")), std::string::npos);
+}
+
+TEST_F(RunDriverTest, singleCommandUsesPanelBaudAndRefusesAModemOnADirectLine)
+{
+    ui.fileMode = false;
+    ui.commandMode = true;
+    ui.commandIndex = 2;
+    ui.station = 5;
+    ui.checkedPort = 3;
+    ui.edit2 = "status.txt";
+    rig.status.SetPanel(3, "Baud 2400");
+    driver.Run();
+    EXPECT_EQ(ran, std::vector<std::string>{"Y 05 status.txt"});
+    EXPECT_EQ(serial.calls[0], "select 3 2400");
+    EXPECT_EQ(serial.calls[2], "raw ATZ\r");
+    EXPECT_EQ(rig.status.Lines().back(), "Finished");
+
+    ran.clear();
+    serial.onAtz = [this] { rig.pump.After(100, [this] { rig.exchange.ZylSerialPort1Receive(Bytes({'0', '\r'})); }); };
+    driver.Run();
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(rig.status.Lines().back(), "Port Initialisation Error, Modem Connected!!");
+    EXPECT_EQ(serial.calls.back(), "close") << "a refused run leaves no port open";
+
+    serial.failOpen = true;
+    driver.Run();
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(ps.PollStatus, cePortTransmitter);
+}
+
+TEST_F(RunDriverTest, singleCommandOverNetworkReportsConnectFailure)
+{
+    ui.fileMode = false;
+    ui.commandMode = true;
+    rig.selection.network = true;
+    net.result = cePortTransmitter;
+    driver.Run();
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(rig.status.Lines().back(), "Network Port Initialisation Error!!");
+    EXPECT_TRUE(serial.calls.empty());
+}
+
+TEST(RunDriverCodes, listEntriesMapToTheirLetters)
+{
+    EXPECT_EQ(RunDriver::CommandCodeForIndex(3), 'Z');
+    EXPECT_EQ(RunDriver::CommandCodeForIndex(4), 'X');
+    EXPECT_EQ(RunDriver::CommandCodeForIndex(7), 'U');
+    EXPECT_EQ(RunDriver::CommandCodeForIndex(12), 'U');
+}
+
+}  // namespace
