@@ -1,0 +1,299 @@
+#include "app/ModemLink.h"
+#include "app/core/PollState.h"
+#include "link/ClockError.h"
+#include "link/Framing.h"
+#include "support/Fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const std::vector<uint8_t> kPreamble{0x55, 0x55};
+
+std::vector<uint8_t> B(const std::string& s)
+{
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// One chunk of a modem reply, delivered delayMs after the line was written.
+struct Chunk {
+    int64_t delayMs;
+    std::string bytes;
+};
+
+// A modem on a fake serial port: every line written (not the preamble) is answered with
+// the next scripted reply; a line with no script left gets no answer.
+struct ModemBench {
+    PollState ps;
+    FakeRig rig{ps};
+    std::vector<std::pair<bool, int64_t>> dtr;  // level, simulated time of the call
+    std::vector<int64_t> writeTimes;
+    ModemLink modem{ps, rig.exchange, rig.status, [this](bool on) { dtr.emplace_back(on, rig.time.NowMs()); }};
+    std::deque<std::vector<Chunk>> script;
+    std::string dir = MakeTempDir();
+
+    ModemBench()
+    {
+        rig.selection.network = false;
+        rig.serial.onWrite = [this](const std::vector<uint8_t>& w) {
+            writeTimes.push_back(rig.time.NowMs());
+            if (w == kPreamble || script.empty())
+                return;
+            for (const Chunk& c : script.front())
+                rig.pump.After(c.delayMs, [this, bytes = B(c.bytes)] { rig.exchange.ZylSerialPort1Receive(bytes); });
+            script.pop_front();
+        };
+    }
+
+    void File(const std::string& content)
+    {
+        ps.InputFileName = dir + "/modem.txt";
+        std::ofstream(ps.InputFileName, std::ios::binary) << content;
+    }
+    void Answer(const std::string& reply) { script.push_back({{300, reply}}); }
+
+    // The lines written to the modem, without the preambles.
+    std::vector<std::string> Lines() const
+    {
+        std::vector<std::string> out;
+        for (const auto& w : rig.serial.writes)
+            if (w != kPreamble)
+                out.emplace_back(w.begin(), w.end());
+        return out;
+    }
+};
+
+TEST(ModemConnect, threeLinesAnsweredOkOkConnectSendEachLineAfterItsPreamble)
+{
+    ModemBench b;
+    b.File("ATZ\nATE0V0\r\nATD123\n");
+    b.Answer("0\r");
+    b.Answer("0\r");
+    b.Answer("1\r");
+
+    EXPECT_EQ(b.modem.ModemConnect(), ceOK);
+    EXPECT_EQ(b.ps.InputLineNumber, 3);
+    EXPECT_TRUE(b.ps.ModemInUse);
+    const std::vector<std::vector<uint8_t>> expected{kPreamble, B("ATZ\r"), kPreamble, B("ATE0V0\r"),
+                                                     kPreamble, B("ATD123\r")};
+    EXPECT_EQ(b.rig.serial.writes, expected);
+    EXPECT_EQ(b.rig.status.log, std::vector<std::string>{"add: Modem Connected "});
+    EXPECT_TRUE(b.modem.ModemFileOpen());
+    b.modem.CloseModemFile();
+    EXPECT_FALSE(b.modem.ModemFileOpen());
+}
+
+TEST(ModemConnect, resultCodeIsReadFromTheEndOfTheReply)
+{
+    struct Row {
+        std::string reply;
+        int expected;
+        std::string statusLine;  // empty: no status line
+    };
+    const Row rows[] = {
+        {"1\r", ceOK, " Modem Connected "},
+        {"5\r", ceOK, " Modem Connected "},
+        {"10\r", ceOK, " Modem Connected "},
+        {"2\r", ceModemRing, ""},
+        {"3\r", ceModemNoCarrier, ""},
+        {"4\r", ceModemError, ""},
+        {"6\r", ceModemNoDialTone, ""},
+        {"7\r", ceModemBusy, ""},
+        {"8\r", ceModemNoAnswer, ""},
+        {"9\r", ceModemError, "Error - Modem not Initialised"},
+        // Echo of the command and CR LF framing in front of the code.
+        {"ATD123\r\r\n7\r", ceModemBusy, ""},
+        {"ATD123\r\r\n10\r", ceOK, " Modem Connected "},
+        {"\r\n100\r", ceOK, " Modem Connected "},
+        // A CR right before the code's single digit: no code can be taken.
+        {"ATD123\r7\r", ceModemError, ""},
+        // No CR within three bytes before the code.
+        {"ATD1237\r", ceModemError, ""},
+        // Bytes after the code's digits in the buffer are not part of the code.
+        {"\r\n0\r\r\n7\r", ceModemBusy, ""},
+        // Five bytes with no CR: the search stops at the start of the buffer.
+        {" 10x\r", ceModemError, ""},
+        {"7", ceModemNoReply, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.reply));
+        ModemBench b;
+        // The byte just before the receive buffer; a search that ran past its start would find a CR.
+        b.ps.RequestBuffer[255] = '\r';
+        b.File("ATD123\n");
+        b.Answer(row.reply);
+        EXPECT_EQ(b.modem.ModemConnect(), row.expected);
+        EXPECT_TRUE(b.ps.ModemInUse);
+        EXPECT_EQ(b.rig.status.Lines(),
+                  row.statusLine.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.statusLine});
+    }
+}
+
+TEST(ModemConnect, noReplyGivesUpAfterEightySeconds)
+{
+    ModemBench b;
+    b.File("ATZ\nATD1\n");
+    const int64_t start = b.rig.time.NowMs();
+    EXPECT_EQ(b.modem.ModemConnect(), ceModemNoReply);
+    const int64_t spent = b.rig.time.NowMs() - start;
+    EXPECT_GE(spent, 79'000);
+    EXPECT_LE(spent, 80'100);
+    EXPECT_EQ(b.Lines(), std::vector<std::string>{"ATZ\r"});
+    EXPECT_EQ(b.ps.InputLineNumber, 1);
+}
+
+TEST(ModemConnect, eachArrivingByteRestartsTheTwoSecondSilence)
+{
+    ModemBench b;
+    b.File("ATD123\n");
+    // Each chunk comes a tick after the one before it; counted from the first byte, two
+    // ticks would pass before the last chunk arrives.
+    b.script.push_back({{300, "ATD123\r"}, {1700, "\r\n"}, {2700, "7\r"}});
+    const int64_t start = b.rig.time.NowMs();
+    EXPECT_EQ(b.modem.ModemConnect(), ceModemBusy);
+    EXPECT_GE(b.rig.time.NowMs() - start, 3'000);
+    EXPECT_LE(b.rig.time.NowMs() - start, 4'500);
+}
+
+TEST(ModemConnect, twoSilentSecondsEndTheReplyAndLaterBytesAreNotRead)
+{
+    ModemBench b;
+    b.File("ATD123\n");
+    b.script.push_back({{300, "ATD123\r"}, {3300, "\r\n7\r"}});
+    // "ATD123\r" alone: the byte two before the last is no CR and none is found in three steps.
+    EXPECT_EQ(b.modem.ModemConnect(), ceModemError);
+}
+
+TEST(ModemConnect, lastLineWithoutLineFeedIsNotSentAndTheLineBeforeDecides)
+{
+    ModemBench b;
+    b.File("AT\rZ\nATD123");
+    b.Answer("0\r");
+    EXPECT_EQ(b.modem.ModemConnect(), ceModemError);
+    EXPECT_EQ(b.Lines(), std::vector<std::string>{"ATZ\r"});
+    EXPECT_EQ(b.ps.InputLineNumber, 2);
+    EXPECT_EQ(b.rig.status.Lines(), std::vector<std::string>{"Error - Modem not Initialised"});
+
+    ModemBench c;
+    c.File("ATZ\nATD123\x1A" "ATH\n");
+    c.Answer("4\r");
+    EXPECT_EQ(c.modem.ModemConnect(), ceModemError);
+    EXPECT_EQ(c.Lines(), std::vector<std::string>{"ATZ\r"});
+    EXPECT_EQ(c.ps.InputLineNumber, 1);
+}
+
+TEST(ModemConnect, everyLineAnsweredOkWithoutConnectIsNotInitialised)
+{
+    ModemBench b;
+    b.File("ATZ\nATE0\n");
+    b.Answer("0\r");
+    b.Answer("0\r");
+    EXPECT_EQ(b.modem.ModemConnect(), ceModemError);
+    EXPECT_EQ(b.Lines(), (std::vector<std::string>{"ATZ\r", "ATE0\r"}));
+    EXPECT_EQ(b.rig.status.Lines(), std::vector<std::string>{"Error - Modem not Initialised"});
+}
+
+TEST(ModemConnect, emptyFileOrEmptyFirstLineConnectsAtOnceWithoutAModem)
+{
+    for (const std::string content : {"", "\r\n", "\nATZ\n", "\x1A" "ATZ\n"}) {
+        SCOPED_TRACE(testing::PrintToString(content));
+        ModemBench b;
+        b.File(content);
+        const int64_t start = b.rig.time.NowMs();
+        EXPECT_EQ(b.modem.ModemConnect(), ceOK);
+        EXPECT_FALSE(b.ps.ModemInUse);
+        EXPECT_TRUE(b.rig.serial.writes.empty());
+        EXPECT_EQ(b.rig.time.NowMs(), start);
+        EXPECT_TRUE(b.rig.status.Lines().empty());
+    }
+}
+
+TEST(ModemConnect, missingFileIsAModemStringFileError)
+{
+    ModemBench b;
+    b.ps.InputFileName = b.dir + "/none.txt";
+    EXPECT_EQ(b.modem.ModemConnect(), ceModemStringFile);
+    EXPECT_FALSE(b.ps.ModemInUse);
+    EXPECT_TRUE(b.rig.serial.writes.empty());
+    EXPECT_EQ(b.rig.status.Lines(), std::vector<std::string>{"Error - Modem not Initialised"});
+    EXPECT_FALSE(b.modem.ModemFileOpen());
+}
+
+TEST(ModemConnect, lineTooLongForOneFrameIsRejectedWithoutSending)
+{
+    for (int length : {ModemLink::kMaxLineLength + 1, 300}) {
+        ModemBench b;
+        b.File(std::string(length, 'A') + "\n");
+        EXPECT_EQ(b.modem.ModemConnect(), ceModemStringFile);
+        EXPECT_TRUE(b.rig.serial.writes.empty());
+        EXPECT_EQ(b.ps.InputLineNumber, 1);
+        EXPECT_EQ(b.rig.status.Lines(), std::vector<std::string>{"Error - Modem not Initialised"});
+    }
+
+    ModemBench b;
+    b.File(std::string(ModemLink::kMaxLineLength, 'A') + "\n");
+    b.Answer("1\r");
+    EXPECT_EQ(b.modem.ModemConnect(), ceOK);
+    EXPECT_EQ(b.Lines(), std::vector<std::string>{std::string(ModemLink::kMaxLineLength, 'A') + "\r"});
+}
+
+TEST(ModemConnect, lineThatCannotBeSentIsAPortError)
+{
+    ModemBench b;
+    b.File("ATZ\n");
+    b.rig.serial.cts = false;
+    EXPECT_EQ(b.modem.ModemConnect(), cePortTransmitter);
+    EXPECT_TRUE(b.ps.ModemInUse);
+}
+
+TEST(ModemReset, sendsResetFrameAndLineFeedThenTogglesDtr)
+{
+    ModemBench b;
+    b.ps.SetStation(1);
+    b.ps.ModemInUse = true;
+    b.modem.ModemReset();
+
+    std::vector<uint8_t> frame{0xC1, 0xB2};
+    const auto digits = frame::RenderDigits(frame::Crc16(frame.data(), 2));
+    frame.insert(frame.end(), digits.begin(), digits.end());
+    frame.push_back(0xFF);
+    const std::vector<std::vector<uint8_t>> expected{kPreamble, frame, kPreamble, {0x0A}};
+    EXPECT_EQ(b.rig.serial.writes, expected);
+
+    ASSERT_EQ(b.dtr.size(), 2u);
+    EXPECT_FALSE(b.dtr[0].first);
+    EXPECT_TRUE(b.dtr[1].first);
+    // The line feed goes after the two-second wait, DTR is raised after a tick, and the
+    // reset returns only after one more.
+    ASSERT_EQ(b.writeTimes.size(), 4u);
+    EXPECT_GE(b.writeTimes[3] - b.writeTimes[1], 1'000);
+    EXPECT_GE(b.dtr[0].second, b.writeTimes[3]);
+    EXPECT_GE(b.dtr[1].second - b.dtr[0].second, 500);
+    EXPECT_GE(b.rig.time.NowMs() - b.dtr[1].second, 500);
+
+    EXPECT_FALSE(b.ps.ModemInUse);
+    EXPECT_EQ(b.rig.status.log, (std::vector<std::string>{"add: Resetting Modem Please Wait.. ", "add:Modem Reset"}));
+}
+
+TEST(ModemReset, sendFailuresAreIgnoredAndLeaveTheRunStatusAlone)
+{
+    ModemBench b;
+    b.ps.SetStation(3);
+    b.ps.ModemInUse = true;
+    b.ps.PollStatus = ceOK;
+    b.rig.serial.cts = false;
+    b.modem.ModemReset();
+    EXPECT_TRUE(b.rig.serial.writes.empty());
+    EXPECT_EQ(b.ps.PollStatus, ceOK);
+    EXPECT_EQ(b.dtr.size(), 2u);
+    EXPECT_FALSE(b.ps.ModemInUse);
+    EXPECT_EQ(b.rig.status.Lines().back(), "Modem Reset");
+}
+
+}  // namespace
