@@ -1,0 +1,100 @@
+// Feeds arbitrary bytes to the command-file run as its command file: the tokenizer, the
+// keyword parameters, init_clock lines and the commands they start, against a simulated
+// clock that acknowledges every frame. Nothing may crash, hang or write outside a buffer.
+#include "app/RunDriver.h"
+#include "app/RunUi.h"
+#include "app/core/PollState.h"
+#include "commands/CommandContext.h"
+#include "commands/Interpreter.h"
+#include "support/Fakes.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct Ui : IRunUi {
+    std::string e1, e2;
+    bool CommandModeChecked() const override { return false; }
+    bool CommandFileModeChecked() const override { return true; }
+    int CommandIndex() const override { return 0; }
+    int StationNumber() const override { return 1; }
+    std::string Edit1Text() const override { return e1; }
+    std::string Edit2Text() const override { return e2; }
+    void SetEdit1Text(const std::string& t) override { e1 = t; }
+    void SetEdit2Text(const std::string& t) override { e2 = t; }
+    int CheckedCommPort() const override { return 1; }
+    bool PortItemEnabled(int n) const override { return n != 7; }
+    void SetRunControlsEnabled(bool) override {}
+    void SetPortRefreshEnabled(bool) override {}
+};
+
+struct Serial : IRunSerial {
+    void Select(int, int) override {}
+    void Open() override {}
+    void Close() override {}
+    void ClearInput() override {}
+    void ClearOutput() override {}
+    void SendRaw(const uint8_t*, int) override {}
+};
+
+struct Net : INetConnector {
+    int Connect() override { return 0; }
+    void Deactivate() override {}
+};
+
+struct Modem : IModemControl {
+    int ModemConnect() override { return 0; }
+    void ModemReset() override {}
+    void CloseModemFile() override {}
+};
+
+const std::string& WorkDir()
+{
+    static const std::string dir = MakeTempDir();
+    return dir;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string dir = WorkDir();
+    const std::string cmd = dir + "/fuzz.cmd";
+    if (std::FILE* f = std::fopen(cmd.c_str(), "wb")) {
+        if (size > 0)
+            std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
+    // Data files named in the input land in the work folder, never elsewhere.
+    if (chdir(dir.c_str()) != 0)
+        return 0;
+
+    PollState ps;
+    FakeRig rig(ps);
+    rig.pump.maxPasses = 200000;
+    // Every frame is acknowledged after 20 ms.
+    auto ack = [&rig, &ps](const std::vector<uint8_t>& w) {
+        if (w.size() < 3)
+            return;
+        rig.pump.After(20, [&rig, &ps] {
+            rig.exchange.ZylSerialPort1Receive(ReplyFrame(static_cast<uint8_t>(ps.StationByte), 0xA1));
+        });
+    };
+    rig.serial.onWrite = ack;
+    Ui ui;
+    Serial serial;
+    Net net;
+    Modem modem;
+    Interpreter interpreter(CommandContext{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4});
+    RunDriver driver(ps, rig.status, ui, rig.selection, rig.pump, rig.exchange, serial, net, modem,
+                     [&interpreter](char c) { interpreter.RunCommand(c); });
+    ps.Unattended = true;
+    ps.InputFileName = cmd;
+    ps.LogFileName = dir + "/results.txt";
+    driver.Run();
+    std::remove(ps.LogFileName.c_str());
+    return 0;
+}

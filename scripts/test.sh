@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the test flavour (AddressSanitizer + UBSan, warnings as
+# errors) in build-test/ and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON >/dev/null
+cmake --build build-test --parallel 2
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+cd build-test
+ctest --output-on-failure --timeout 180 -j2 "$@"
