@@ -1,0 +1,348 @@
+#include "CommandRig.h"
+#include "commands/Interpreter.h"
+#include "commands/StatusReport.h"
+#include "commands/TimeCommands.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string kEnd = "\r\n\r";
+
+// A status block with every kind of field filled in.
+std::vector<uint8_t> StatusBlock()
+{
+    return Bytes({0x05, 0x01, 0x0D, 0x08,                  // D0..D3 option bits
+                  '1', '2', 0x00, '4', 0x00, '6',          // D4..D9 access code
+                  '9', '9', '5', '0', '0', '4',            // D10..D15
+                  '1', '0', '2', '0', '3', '0', '4', '0',  // D16..D23
+                  0x09, 0x04, 0x01, 0x12,                  // D24..D27 versions
+                  0x35, 0x04,                              // D28, D29 modules
+                  0x09, 0x02, 0x00, 0x05});                // D30..D33 errors
+}
+
+const std::string kReport =
+    "07 Job Costing        Enabled" + kEnd +
+    "07 Job Accept         Manual" + kEnd +
+    "07 Job Limit Match    Less or Equal" + kEnd +
+    "07 Job Table Match    Disabled" + kEnd +
+    "07 Job Table Check    Disabled" + kEnd +
+    "07 Emp Limit Match    Equal" + kEnd +
+    "07 Bell Tables        Enabled" + kEnd +
+    "07 Bell2 Tables       Enabled" + kEnd +
+    "07 Pin Number         Enabled" + kEnd +
+    "07 Password           Enabled" + kEnd +
+    "07 Access Code         1246" + kEnd +
+    "07 Employee Limit      99" + kEnd +
+    "07 Job Limit           50" + kEnd +
+    "07 Job Levels          04" + kEnd +
+    "07 Job Level 1 Limit   10" + kEnd +
+    "07 Job Level 2 Limit   20" + kEnd +
+    "07 Job Level 3 Limit   30" + kEnd +
+    "07 Job Level 4 Limit   40" + kEnd +
+    "07 CPU Version         09.04" + kEnd +
+    "07 Display Version     01.12" + kEnd +
+    "07 Input Module       Fingerprint" + kEnd +
+    "07 Comms Module       TCP/IP" + kEnd +
+    "07 Error              Ram_Not_Valid" + kEnd +
+    "07 Error              Ram_Initialised" + kEnd +
+    "07 Error              I2C Comms" + kEnd +
+    "07 Error              System Comms" + kEnd +
+    "07 Error              Card Reader" + kEnd;
+
+struct TimeCommandsTest : ::testing::Test {
+    CommandRig r;
+    Interpreter interp{r.ctx};
+    std::string dir = MakeTempDir();
+    std::string results = dir + "/results.txt";
+    std::string data = dir + "/status.txt";
+    void SetUp() override
+    {
+        r.ps.LogFileName = results;
+        r.ps.InputFileName = data;
+        r.rig.status.AddStatusLine("keyword");
+        r.rig.status.log.clear();
+    }
+    std::vector<uint8_t> StatusReply(const std::vector<uint8_t>& block) const
+    {
+        return ReplyFrame(r.Station(), 0xAD, block, r.Terminators());
+    }
+};
+
+TEST_F(TimeCommandsTest, setTimeSendsBcdTimeThenTheDateOfTheSameReading)
+{
+    r.rig.time.Set(2011, 12, 31, 23, 59, 59, 100);  // a Saturday
+    r.Reply(r.Accepted(), 2);
+    interp.RunCommand('A');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    ASSERT_EQ(r.frames.size(), 2u);
+    EXPECT_EQ(r.frames[0], Request(0xC7, 0xA5, {0x23, 0x59, 0x59}));
+    // Sent after midnight, but from the reading of the time frame.
+    EXPECT_EQ(r.frames[1], Request(0xC7, 0xA6, {0x07, 0x31, 0x12, 0x11}));
+    EXPECT_EQ(r.rig.status.log,
+              (std::vector<std::string>{"replace:set_time - Waiting for reply...",
+                                        "replace:set_time - Waiting for reply...",
+                                        "replace:set_time          - OK"}));
+}
+
+TEST_F(TimeCommandsTest, setTimeRetriedAfterBusyCarriesTheTimeAndDateOfTheRetry)
+{
+    r.rig.time.Set(2011, 12, 31, 23, 59, 58, 100);
+    r.Reply(r.Busy());
+    r.Reply(r.Accepted(), 2);
+    interp.RunCommand('A');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    ASSERT_EQ(r.frames.size(), 3u);
+    EXPECT_EQ(r.frames[0], Request(0xC7, 0xA5, {0x23, 0x59, 0x58}));
+    // Five changes of the second later: Sunday 1 January 2012.
+    EXPECT_EQ(r.frames[1], Request(0xC7, 0xA5, {0x00, 0x00, 0x03}));
+    EXPECT_EQ(r.frames[2], Request(0xC7, 0xA6, {0x01, 0x01, 0x01, 0x12}));
+    EXPECT_EQ(r.rig.status.log[1], "replace:set_time - Clock Busy Please Wait...");
+}
+
+TEST_F(TimeCommandsTest, failedTimeFrameSendsNoDate)
+{
+    r.ps.CommandKeyword = "set_time";
+    interp.RunCommand('A');  // the clock never answers
+    EXPECT_EQ(r.ps.PollStatus, 1);
+    ASSERT_EQ(r.frames.size(), 3u);
+    for (const auto& f : r.frames)
+        EXPECT_EQ(f[1], 0xA5);
+    EXPECT_EQ(r.rig.status.Lines().back(), "set_time          - No Data Received from Clock");
+    EXPECT_EQ(ReadFileBytes(results), "07 set_time" + std::string(13, ' ') + "01" + kEnd);
+}
+
+TEST_F(TimeCommandsTest, getStatusAppendsTheReportAndAcknowledges)
+{
+    r.ps.CommandKeyword = "get_status";
+    // The acknowledge draws a reply of its own into the same receive buffer.
+    for (int run = 0; run < 2; ++run) {
+        r.Reply(StatusReply(StatusBlock()));
+        r.Reply(r.Accepted());
+    }
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    ASSERT_EQ(r.frames.size(), 2u);
+    EXPECT_EQ(r.frames[0], Request(0xC7, 0xAD));
+    EXPECT_EQ(r.frames[1], Request(0xC7, 0xA1));
+    EXPECT_EQ(ReadFileBytes(data), kReport);
+    EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace: get_status - Waiting for reply...",
+                                                          "replace:get_status        - OK"}));
+
+    interp.RunCommand('Y');
+    EXPECT_EQ(ReadFileBytes(data), kReport + kReport);
+    EXPECT_EQ(ReadFileBytes(results), "07 get_status" + std::string(11, ' ') + "00" + kEnd + "07 get_status" +
+                                          std::string(11, ' ') + "00" + kEnd);
+}
+
+TEST_F(TimeCommandsTest, getStatusOverTheNetworkLink)
+{
+    r.rig.selection.network = true;
+    r.Reply(StatusReply(StatusBlock()), 2);
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(ReadFileBytes(data), kReport);
+}
+
+TEST_F(TimeCommandsTest, busyStatusReplyAddsABusyLineAndWaits)
+{
+    r.Reply(ReplyFrame(r.Station(), 0xB0));
+    r.Reply(StatusReply(StatusBlock()), 2);
+    const int64_t start = r.rig.time.NowMs();
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_GE(r.rig.time.NowMs() - start, 4000);
+    EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace: get_status - Waiting for reply...",
+                                                     "add:Clock Busy - Please Wait...",
+                                                     "replace:get_status        - OK"}));
+    EXPECT_EQ(r.rig.status.Panel(0), "Retry 1");
+}
+
+TEST_F(TimeCommandsTest, statusReplyChecksCrcStationAndCommand)
+{
+    auto bad = StatusReply(StatusBlock());
+    bad[5] ^= 0x40;
+    r.Reply(bad, 3);
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 2);
+    EXPECT_EQ(r.frames.size(), 3u);
+
+    r.Reply(ReplyFrame(0xC8, 0xAD, StatusBlock()), 3);
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 3);
+    EXPECT_EQ(r.rig.status.Lines().back(), "get_status        - Wrong Station Replied");
+
+    r.Reply(ReplyFrame(r.Station(), 0xE6, StatusBlock()), 3);
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 6);
+    EXPECT_EQ(ReadFileBytes(data), "<missing>");
+}
+
+TEST_F(TimeCommandsTest, replyTooShortForItsDigitsIsRejected)
+{
+    r.Reply(Bytes({0xC7, 0xAD, 0xFF}), 3);
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 2);
+    EXPECT_EQ(ReadFileBytes(data), "<missing>");
+}
+
+TEST_F(TimeCommandsTest, statusReplyWithoutDataGivesWrongCommandAndNoAcknowledge)
+{
+    r.Reply(StatusReply({}));
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 6);
+    EXPECT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(data), "<missing>");
+}
+
+TEST_F(TimeCommandsTest, unwritableDataFileGivesCantOpenFileAfterTheAcknowledge)
+{
+    r.ps.InputFileName = dir + "/missing/status.txt";
+    r.ps.CommandKeyword = "get_status";
+    r.Reply(StatusReply(StatusBlock()), 2);
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 9);
+    ASSERT_EQ(r.frames.size(), 2u);
+    EXPECT_EQ(r.frames[1], Request(0xC7, 0xA1));
+    EXPECT_EQ(r.rig.status.Lines().back(), "get_status        - Can't Open File");
+    EXPECT_EQ(ReadFileBytes(results), "07 get_status" + std::string(11, ' ') + "09" + kEnd);
+}
+
+TEST_F(TimeCommandsTest, reportThatCannotReachTheDiskIsNotReportedAsRead)
+{
+    r.ps.InputFileName = "/dev/full";
+    struct stat st {};
+    if (stat("/dev/full", &st) != 0)
+        GTEST_SKIP() << "/dev/full not available";
+    r.Reply(StatusReply(StatusBlock()), 2);
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 8);
+    EXPECT_TRUE(r.ps.ResultFailed);
+}
+
+TEST(StatusReportFormat, ramFatalIsOneLineAndAnEmptyAccessCodeLeavesOneBlank)
+{
+    auto block = StatusBlock();
+    for (int i = 4; i <= 9; ++i)
+        block[i] = 0;
+    block[30] = 0x06;
+    block[31] = 0x00;
+    block[33] = 0x00;
+    const std::string report = FormatStatusReport("12", block);
+    EXPECT_NE(report.find("\n\r12 Access Code         \n\r"), std::string::npos);
+    const std::string fatal = "12 Error              Ram_Fatal\n\r";
+    ASSERT_NE(report.find(fatal), std::string::npos);
+    EXPECT_EQ(report.find(fatal), report.size() - fatal.size());  // the only error line
+}
+
+TEST(StatusReportFormat, moduleKindsUseTheLowNibbleOnly)
+{
+    auto block = StatusBlock();
+    const struct {
+        uint8_t input, comms;
+        const char* inputText;
+        const char* commsText;
+    } rows[] = {
+        {0xF1, 0x12, "Input Module       Card Reader", "Comms Module       RS232"},
+        {0x05, 0x03, "Input Module       Fingerprint", "Comms Module       RS485"},
+        {0x15, 0x14, "Input Module       Fingerprint", "Comms Module       TCP/IP"},
+        {0x02, 0x05, "Input Module       Not Fitted", "Comms Module       Not Fitted"},
+    };
+    for (const auto& row : rows) {
+        block[28] = row.input;
+        block[29] = row.comms;
+        const std::string report = FormatStatusReport("01", block);
+        EXPECT_NE(report.find(std::string("01 ") + row.inputText + "\n\r"), std::string::npos) << row.inputText;
+        EXPECT_NE(report.find(std::string("01 ") + row.commsText + "\n\r"), std::string::npos) << row.commsText;
+    }
+}
+
+TEST(StatusReportFormat, shortBlockReadsMissingBytesAsZeroAndNeverInventsCharacters)
+{
+    // Only D0..D11: the second employee-limit character is the last byte held.
+    const auto block = StatusBlock();
+    const std::vector<uint8_t> shortBlock(block.begin(), block.begin() + 12);
+    const std::string report = FormatStatusReport("07", shortBlock);
+    EXPECT_NE(report.find("07 Employee Limit      99\n\r"), std::string::npos);
+    EXPECT_NE(report.find("07 Job Limit           \n\r"), std::string::npos);
+    EXPECT_NE(report.find("07 CPU Version         00.00\n\r"), std::string::npos);
+    EXPECT_EQ(report.find('\0'), std::string::npos);
+    EXPECT_EQ(report.find("Error"), std::string::npos);
+    const std::string last = "07 Comms Module       Not Fitted\n\r";
+    EXPECT_EQ(report.substr(report.size() - last.size()), last);
+}
+
+TEST_F(TimeCommandsTest, shortStatusReplyIsReportedWithoutReadingStaleBytes)
+{
+    // Leave status bytes of an earlier full reply in the receive buffer.
+    r.Reply(StatusReply(StatusBlock()), 2);
+    interp.RunCommand('Y');
+    const std::vector<uint8_t> two = {0x01, 0x01};
+    r.Reply(StatusReply(two), 2);
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    const std::string file = ReadFileBytes(data);
+    const std::string second = file.substr(kReport.size());
+    EXPECT_NE(second.find("07 Access Code         \r\n\r"), std::string::npos);
+    EXPECT_EQ(second.find("Error"), std::string::npos);
+}
+
+TEST_F(TimeCommandsTest, resetErrorsAgainstASilentClockEndsOk)
+{
+    r.ps.CommandKeyword = "reset_errors";
+    interp.RunCommand('X');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    ASSERT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(r.frames[0], Request(0xC7, 0xAE));
+    EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace:reset_errors      - OK"}));
+    EXPECT_EQ(ReadFileBytes(results), "07 reset_errors" + std::string(9, ' ') + "00" + kEnd);
+}
+
+TEST_F(TimeCommandsTest, resetErrorsStillReportsRealReplyFaults)
+{
+    r.Reply(r.Busy());
+    r.Reply(ReplyFrame(r.Station(), 0xA0), 2);
+    interp.RunCommand('X');
+    EXPECT_EQ(r.ps.PollStatus, 4);
+    EXPECT_EQ(r.frames.size(), 3u);
+    EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace: reset_errors - Clock Busy Please Wait...",
+                                                     "replace:reset_errors      - Clock Received Data Error"}));
+}
+
+TEST_F(TimeCommandsTest, systemResetSendsOnceAndDoesNotWait)
+{
+    const int64_t start = r.rig.time.NowMs();
+    interp.RunCommand('Z');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_LT(r.rig.time.NowMs() - start, 100);
+    ASSERT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(r.frames[0], Request(0xC7, 0xEB, {0x00, 0x00}));
+    EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace:system_reset      - OK"}));
+
+    r.rig.serial.cts = false;
+    interp.RunCommand('Z');
+    EXPECT_EQ(r.ps.PollStatus, 10);
+    EXPECT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(r.rig.status.Lines().back(), "system_reset      - Port Transmitter Error");
+}
+
+TEST_F(TimeCommandsTest, requestStatusHonoursItsWaitAndAttempts)
+{
+    TimeCommands commands(r.ctx);
+    const int64_t start = r.rig.time.NowMs();
+    commands.RequestStatus(2, 1);
+    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(r.frames.size(), 1u);
+    EXPECT_LT(r.rig.time.NowMs() - start, 2100);
+
+    // A reply whose terminator never comes: a length was never recorded either, so 1.
+    r.Reply(Bytes({0xC7, 0xAD, 0x30}));
+    commands.RequestStatus(3, 2);
+    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(r.frames.size(), 3u);
+}
+
+}  // namespace
