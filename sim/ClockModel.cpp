@@ -1,0 +1,304 @@
+#include "ClockModel.h"
+
+#include "link/Framing.h"
+
+#include <cctype>
+#include <cstring>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+std::string Bcd(uint8_t b)
+{
+    static const char* digits = "0123456789ABCDEF";
+    return {digits[b >> 4], digits[b & 0x0F]};
+}
+
+}  // namespace
+
+ClockModel::ClockModel() : status_(DefaultStatus())
+{
+    stations_[1] = true;
+}
+
+ClockModel::~ClockModel()
+{
+    if (journalFile_)
+        std::fclose(journalFile_);
+}
+
+ClockModel::StatusBlock ClockModel::DefaultStatus()
+{
+    StatusBlock s{};
+    s[2] = 0x04;  // bell tables enabled
+    const char* text = "507316"  // D4..D9 access code
+                       "99"      // D10, D11 employee limit
+                       "50"      // D12, D13 job limit
+                       "04"      // D14, D15 job levels
+                       "20"      // D16, D17 job level 1 limit
+                       "20"      // D18, D19 job level 2 limit
+                       "10"      // D20, D21 job level 3 limit
+                       "10";     // D22, D23 job level 4 limit
+    std::memcpy(s.data() + 4, text, 20);
+    s[24] = 0x09;  // CPU firmware 09.04
+    s[25] = 0x04;
+    s[26] = 0x02;  // display firmware 02.10
+    s[27] = 0x10;
+    s[28] = 0x01;  // card reader input module
+    s[29] = 0x04;  // TCP/IP comms module
+    return s;      // D30..D33: no error bits
+}
+
+bool ClockModel::SetStations(const std::string& spec)
+{
+    if (spec == "all") {
+        allStations_ = true;
+        return true;
+    }
+    std::array<bool, 32> wanted{};
+    std::stringstream in(spec);
+    std::string item;
+    bool any = false;
+    while (std::getline(in, item, ',')) {
+        if (item.empty() || item.size() > 2 || !std::isdigit(static_cast<unsigned char>(item[0])) ||
+            (item.size() == 2 && !std::isdigit(static_cast<unsigned char>(item[1]))))
+            return false;
+        const int n = std::stoi(item);
+        if (n > 31)
+            return false;
+        wanted[static_cast<size_t>(n)] = true;
+        any = true;
+    }
+    if (!any)
+        return false;
+    stations_ = wanted;
+    allStations_ = false;
+    return true;
+}
+
+bool ClockModel::Serves(uint8_t stationByte) const
+{
+    if (!FrameReader::IsStationByte(stationByte))
+        return false;
+    return allStations_ || stations_[stationByte - 0xC0];
+}
+
+bool ClockModel::SetStatusHex(const std::string& hex)
+{
+    std::string digits;
+    for (char c : hex) {
+        if (std::isspace(static_cast<unsigned char>(c)))
+            continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+        digits += c;
+    }
+    if (digits.size() != 2 * kStatusSize)
+        return false;
+    for (int i = 0; i < kStatusSize; ++i)
+        status_[static_cast<size_t>(i)] = static_cast<uint8_t>(std::stoi(digits.substr(2 * i, 2), nullptr, 16));
+    return true;
+}
+
+std::string ClockModel::StatusHex() const
+{
+    std::string out;
+    for (uint8_t b : status_)
+        out += Bcd(b);
+    return out;
+}
+
+std::string ClockModel::AccessCode() const
+{
+    std::string code;
+    for (int i = 4; i <= 9; ++i)
+        if (status_[static_cast<size_t>(i)] != 0)
+            code += static_cast<char>(status_[static_cast<size_t>(i)]);
+    return code;
+}
+
+bool ClockModel::OpenJournal(const std::string& path, std::string& error)
+{
+    std::FILE* f = std::fopen(path.c_str(), "a");
+    if (!f) {
+        error = std::string("cannot open journal ") + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (journalFile_)
+        std::fclose(journalFile_);
+    journalFile_ = f;
+    return true;
+}
+
+void ClockModel::Journal(const std::string& line)
+{
+    if (journalFile_) {
+        std::fputs(line.c_str(), journalFile_);
+        std::fputc('\n', journalFile_);
+        std::fflush(journalFile_);
+    }
+    Log(line);
+}
+
+void ClockModel::Log(const std::string& line) const
+{
+    if (verbose_)
+        std::fprintf(stderr, "clocksim: %s\n", line.c_str());
+}
+
+std::string ClockModel::Hex(const uint8_t* data, size_t n)
+{
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        if (i)
+            out += ' ';
+        out += Bcd(data[i]);
+    }
+    return out;
+}
+
+// One row per command byte the clock understands; anything else is answered 0xA0.
+const std::map<uint8_t, ClockModel::Handler>& ClockModel::Handlers()
+{
+    static const std::map<uint8_t, Handler> table = {
+        {frame::cmdAcknowledge, &ClockModel::NoReply},
+        {frame::cmdSetTime, &ClockModel::SetTime},
+        {frame::cmdSetDate, &ClockModel::SetDate},
+        {frame::cmdGetStatus, &ClockModel::GetStatus},
+        {frame::cmdResetErrors, &ClockModel::ResetErrors},
+        {frame::cmdModemReset, &ClockModel::ModemReset},
+        {frame::cmdSystemReset, &ClockModel::SystemReset},
+    };
+    return table;
+}
+
+ClockModel::Outcome ClockModel::SetTime(const Request& r)
+{
+    if (r.payload.size() != 3)
+        return Rejected();
+    time_.timeSet = true;
+    time_.hour = r.payload[0];
+    time_.minute = r.payload[1];
+    time_.second = r.payload[2];
+    Journal("set_time " + Bcd(time_.hour) + ":" + Bcd(time_.minute) + ":" + Bcd(time_.second));
+    return Acknowledge(r);
+}
+
+ClockModel::Outcome ClockModel::SetDate(const Request& r)
+{
+    if (r.payload.size() != 4)
+        return Rejected();
+    time_.dateSet = true;
+    time_.dayOfWeek = r.payload[0];
+    time_.day = r.payload[1];
+    time_.month = r.payload[2];
+    time_.year = r.payload[3];
+    Journal("set_date " + Bcd(time_.dayOfWeek) + " " + Bcd(time_.day) + "/" + Bcd(time_.month) + "/" +
+            Bcd(time_.year));
+    return Acknowledge(r);
+}
+
+ClockModel::Outcome ClockModel::GetStatus(const Request&)
+{
+    return {true, frame::cmdGetStatus, std::vector<uint8_t>(status_.begin(), status_.end()), false};
+}
+
+ClockModel::Outcome ClockModel::ResetErrors(const Request& r)
+{
+    // The error bytes D30, D31 and D33 read clear afterwards.
+    status_[30] = 0;
+    status_[31] = 0;
+    status_[33] = 0;
+    return Acknowledge(r);
+}
+
+ClockModel::Outcome ClockModel::SystemReset(const Request& r)
+{
+    // 0xEB with another payload is the program-mode contact, not understood yet.
+    if (r.payload != std::vector<uint8_t>{0x00, 0x00})
+        return Rejected();
+    Journal("system_reset");
+    return NoReply(r);
+}
+
+ClockModel::Outcome ClockModel::ModemReset(const Request& r)
+{
+    Outcome o = NoReply(r);
+    o.modemReset = true;
+    return o;
+}
+
+Answer ClockModel::Receive(const Frame& frame, Link link)
+{
+    Journal("rx " + Hex(frame.bytes) + " FF");
+    Answer answer;
+    if (frame.bytes.empty() || !Serves(frame.bytes[0]))
+        return answer;
+
+    const uint8_t station = frame.bytes[0];
+    Outcome outcome;
+    const size_t body = frame.bytes.size() >= 4 ? frame.bytes.size() - 4 : 0;
+    const auto digits = frame::RenderDigits(frame::Crc16(frame.bytes.data(), static_cast<int>(body)));
+    if (body < 2 || std::memcmp(digits.data(), frame.bytes.data() + body, 4) != 0) {
+        Log("request digits do not match");
+        outcome = Rejected();
+    } else {
+        Request request{station, frame.bytes[1],
+                        std::vector<uint8_t>(frame.bytes.begin() + 2,
+                                             frame.bytes.begin() + static_cast<std::ptrdiff_t>(body))};
+        const auto& table = Handlers();
+        const auto it = table.find(request.command);
+        outcome = it == table.end() ? Rejected() : (this->*(it->second))(request);
+    }
+
+    answer.modemReset = outcome.modemReset;
+    if (!outcome.reply || faults_.silent)
+        return answer;
+    if (faults_.busy > 0) {
+        --faults_.busy;
+        outcome = {true, frame::rpBusy, {}, outcome.modemReset};
+    }
+    answer.bytes = Render(station, outcome, link);
+    answer.delayMs = faults_.delayMs;
+    answer.chunk = faults_.chunk;
+    answer.chunkGapMs = faults_.chunkGapMs;
+    answer.dropHalf = faults_.drop;
+    return answer;
+}
+
+std::vector<uint8_t> ClockModel::Render(uint8_t station, const Outcome& o, Link link)
+{
+    const size_t terminators = link == Link::Serial ? 1 : 2;
+    const uint8_t replyStation = faults_.wrongStation ? static_cast<uint8_t>(station + 1) : station;
+    std::vector<uint8_t> out;
+    if (faults_.garbage) {
+        // Junk with no 0xFF inside, so only its end looks like a terminator.
+        uint32_t x = 0x2545F491u;
+        while (out.size() < 300 - terminators) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            out.push_back(static_cast<uint8_t>(x % 255));
+        }
+        out.insert(out.end(), terminators, 0xFF);
+        return out;
+    }
+    if (faults_.shortReply) {
+        out = {replyStation, o.code};
+        out.insert(out.end(), terminators, 0xFF);
+        return out;
+    }
+    out.push_back(replyStation);
+    out.push_back(o.code);
+    out.insert(out.end(), o.payload.begin(), o.payload.end());
+    auto digits = frame::RenderDigits(frame::Crc16(out.data(), static_cast<int>(out.size())));
+    if (faults_.badCrc)
+        digits[3] = static_cast<char>(((digits[3] - 0x30 + 1) & 0x0F) + 0x30);
+    out.insert(out.end(), digits.begin(), digits.end());
+    out.insert(out.end(), terminators, 0xFF);
+    return out;
+}
+
+}  // namespace sim

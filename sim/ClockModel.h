@@ -1,0 +1,111 @@
+// The simulated clock itself, independent of any transport: it takes one complete request
+// frame, keeps the clock's state (stations, status block, last set time), journals what it
+// received and decides the exact reply bytes, faults included.
+#pragma once
+
+#include "Faults.h"
+#include "FrameReader.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// What a transport has to do with one request.
+struct Answer {
+    std::vector<uint8_t> bytes;  // empty: stay quiet
+    bool modemReset = false;     // the modem hangs up on the following lone 0x0A
+    int delayMs = 0;
+    int chunk = 0;
+    int chunkGapMs = 0;
+    bool dropHalf = false;
+};
+
+class ClockModel {
+public:
+    static constexpr int kStatusSize = 34;
+    using StatusBlock = std::array<uint8_t, kStatusSize>;
+
+    struct ClockTime {
+        bool timeSet = false, dateSet = false;
+        uint8_t hour = 0, minute = 0, second = 0;           // BCD as received
+        uint8_t dayOfWeek = 0, day = 0, month = 0, year = 0;  // BCD as received
+    };
+
+    ClockModel();
+    ~ClockModel();
+    ClockModel(const ClockModel&) = delete;
+    ClockModel& operator=(const ClockModel&) = delete;
+
+    static StatusBlock DefaultStatus();
+
+    // "all", or a comma-separated list of station numbers 0..31.
+    bool SetStations(const std::string& spec);
+    bool Serves(uint8_t stationByte) const;
+
+    // 68 hex digits (blanks allowed between them).
+    bool SetStatusHex(const std::string& hex);
+    StatusBlock& Status() { return status_; }
+    std::string StatusHex() const;
+    // Characters of D4..D9 that are not 0.
+    std::string AccessCode() const;
+    const ClockTime& LastTime() const { return time_; }
+
+    Faults& faults() { return faults_; }
+    ModemSettings& modem() { return modem_; }
+
+    bool OpenJournal(const std::string& path, std::string& error);
+    // One line in the journal file, flushed at once so a test can read it right away.
+    void Journal(const std::string& line);
+
+    void SetVerbose(bool on) { verbose_ = on; }
+    // A line on stderr when verbose.
+    void Log(const std::string& line) const;
+
+    Answer Receive(const Frame& frame, Link link);
+
+    static std::string Hex(const uint8_t* data, size_t n);
+    static std::string Hex(const std::vector<uint8_t>& v) { return Hex(v.data(), v.size()); }
+
+private:
+    struct Request {
+        uint8_t station;
+        uint8_t command;
+        std::vector<uint8_t> payload;
+    };
+    struct Outcome {
+        bool reply = true;
+        uint8_t code = 0xA1;
+        std::vector<uint8_t> payload;
+        bool modemReset = false;
+    };
+    using Handler = Outcome (ClockModel::*)(const Request&);
+    static const std::map<uint8_t, Handler>& Handlers();
+
+    Outcome Acknowledge(const Request&) { return {}; }
+    Outcome NoReply(const Request&) { return {false, 0, {}, false}; }
+    Outcome Rejected() { return {true, 0xA0, {}, false}; }
+    Outcome SetTime(const Request& r);
+    Outcome SetDate(const Request& r);
+    Outcome GetStatus(const Request& r);
+    Outcome ResetErrors(const Request& r);
+    Outcome SystemReset(const Request& r);
+    Outcome ModemReset(const Request& r);
+
+    std::vector<uint8_t> Render(uint8_t station, const Outcome& o, Link link);
+
+    std::array<bool, 32> stations_{};
+    bool allStations_ = false;
+    StatusBlock status_;
+    ClockTime time_;
+    Faults faults_;
+    ModemSettings modem_;
+    std::FILE* journalFile_ = nullptr;
+    bool verbose_ = false;
+};
+
+}  // namespace sim

@@ -1,0 +1,51 @@
+// The clock's serial line, played on a pseudo-terminal: the program opens the slave side
+// like a serial port. Replies end in one 0xFF. In modem mode the line first behaves as a
+// modem in command state and plays the clock only between a connect and the hang-up.
+#pragma once
+
+#include "ClockModel.h"
+#include "ModemEmulator.h"
+#include "ReplyPump.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+namespace sim {
+
+class PtyTransport : public QObject {
+    Q_OBJECT
+public:
+    explicit PtyTransport(ClockModel& model, QObject* parent = nullptr);
+    ~PtyTransport() override;
+
+    bool Open(std::string& error);
+    const std::string& SlavePath() const { return slavePath_; }
+    // Points a symlink at the slave; an existing symlink there is replaced.
+    bool MakeLink(const std::string& path, std::string& error);
+    bool Online() const { return online_; }
+
+private:
+    void Read();
+    void Take(uint8_t byte);
+    void Write(const QByteArray& bytes);
+    void Hangup();
+
+    ClockModel& model_;
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slavePath_;
+    std::string linkPath_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    FrameReader reader_{Link::Serial};
+    ModemEmulator modem_;
+    ReplyPump pump_;
+    QTimer quiet_;
+    bool online_ = false;
+    bool hangupArmed_ = false;
+};
+
+}  // namespace sim

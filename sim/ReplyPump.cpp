@@ -1,0 +1,66 @@
+#include "ReplyPump.h"
+
+namespace sim {
+
+ReplyPump::ReplyPump(const ClockModel& model, WriteFn write, CloseFn close, QObject* parent)
+    : QObject(parent), model_(model), write_(std::move(write)), close_(std::move(close))
+{
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &ReplyPump::Fire);
+}
+
+void ReplyPump::Enqueue(const Answer& answer)
+{
+    if (answer.bytes.empty())
+        return;
+    QByteArray all(reinterpret_cast<const char*>(answer.bytes.data()), static_cast<qsizetype>(answer.bytes.size()));
+    if (answer.dropHalf)
+        all.truncate(all.size() / 2);
+    const bool wasIdle = steps_.empty();
+    const qsizetype piece = answer.chunk > 0 ? answer.chunk : all.size();
+    int wait = answer.delayMs;
+    for (qsizetype at = 0; at < all.size(); at += piece) {
+        steps_.push_back({wait, all.mid(at, piece), false});
+        wait = answer.chunkGapMs;
+    }
+    if (answer.dropHalf)
+        steps_.push_back({0, {}, true});
+    if (wasIdle)
+        Next();
+}
+
+void ReplyPump::Next()
+{
+    if (steps_.empty())
+        return;
+    const int wait = steps_.front().waitMs;
+    if (wait > 0)
+        timer_.start(wait);
+    else
+        Fire();
+}
+
+void ReplyPump::Fire()
+{
+    while (!steps_.empty()) {
+        Step step = std::move(steps_.front());
+        steps_.pop_front();
+        if (!step.bytes.isEmpty()) {
+            model_.Log("tx " + ClockModel::Hex(reinterpret_cast<const uint8_t*>(step.bytes.constData()),
+                                               static_cast<size_t>(step.bytes.size())));
+            write_(step.bytes);
+        }
+        if (step.close) {
+            steps_.clear();
+            close_();
+            return;
+        }
+        if (!steps_.empty() && steps_.front().waitMs > 0) {
+            timer_.start(steps_.front().waitMs);
+            return;
+        }
+    }
+}
+
+}  // namespace sim
