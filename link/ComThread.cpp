@@ -1,0 +1,134 @@
+#include "link/ComThread.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <iostream>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+bool LineGone(int err)
+{
+    return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
+}
+
+}  // namespace
+
+TComThread::TComThread(TZylSerialPort& owner, int fd, uint32_t delayMs)
+    // A zero pause would turn the poll loop into a busy loop.
+    : owner_(&owner), fd_(fd), delayMs_(std::max<uint32_t>(delayMs, 1)),
+      wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
+
+TComThread::~TComThread()
+{
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
+}
+
+void TComThread::Stop()
+{
+    stop_ = true;
+    if (wakeFd_ >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
+    }
+}
+
+void TComThread::run()
+{
+    while (!stop_) {
+        const TLineStatusSet lines = TZylSerialPort::GetLineStatus(fd_);
+        if (lines != lastLines_) {
+            lastLines_ = lines;
+            DoExecuteLineStatus(lines);
+        }
+        if (stop_ || !ReadQueued() || stop_)
+            break;
+        if (!Pause()) {
+            // Whatever arrived before the hang-up is still delivered.
+            if (!stop_)
+                ReadQueued();
+            break;
+        }
+    }
+    DoExecuteDisconnect();
+}
+
+bool TComThread::ReadQueued()
+{
+    int queued = 0;
+    if (::ioctl(fd_, FIONREAD, &queued) != 0)
+        return !LineGone(errno);
+    if (queued <= 0)
+        return true;
+    std::vector<uint8_t> bytes(static_cast<size_t>(queued));
+    receiving_ = true;
+    const ssize_t got = ::read(fd_, bytes.data(), bytes.size());
+    const int err = errno;
+    receiving_ = false;
+    if (got > 0) {
+        bytes.resize(static_cast<size_t>(got));
+        DoExecuteReceive(std::move(bytes));
+        return true;
+    }
+    if (got == 0)
+        return false;  // end of file: the other end has gone
+    return !LineGone(err);
+}
+
+bool TComThread::Pause()
+{
+    // The device is polled for no event: poll still reports a hang-up on it.
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, 0, 0}};
+    const int ready = ::poll(fds, 2, static_cast<int>(std::min<uint32_t>(delayMs_, 1u << 30)));
+    return !(ready > 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+}
+
+void TComThread::Deliver(const std::function<void(TZylSerialPort&)>& event)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, &event] {
+            TZylSerialPort* owner = owner_;
+            if (!owner)
+                return;
+            ++owner->deliveryDepth_;
+            // An exception must not unwind into the event loop: the watcher would never be
+            // released from this call.
+            try {
+                event(*owner);
+            } catch (const std::exception& e) {
+                std::cerr << "serial port event handler failed: " << e.what() << std::endl;
+            } catch (...) {
+                std::cerr << "serial port event handler failed" << std::endl;
+            }
+            // The owner detaches this watcher when it is destroyed inside its own handler.
+            if (owner_)
+                --owner_->deliveryDepth_;
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+void TComThread::DoExecuteReceive(std::vector<uint8_t> bytes)
+{
+    Deliver([this, &bytes](TZylSerialPort& port) { port.WatcherReceived(this, std::move(bytes)); });
+}
+
+void TComThread::DoExecuteLineStatus(TLineStatusSet lines)
+{
+    Deliver([this, lines](TZylSerialPort& port) { port.WatcherLineStatus(this, lines); });
+}
+
+void TComThread::DoExecuteDisconnect()
+{
+    Deliver([this](TZylSerialPort& port) { port.WatcherFinished(this); });
+}

@@ -1,0 +1,488 @@
+#include "link/CommPortMap.h"
+#include "link/SerialOpenAdvice.h"
+#include "link/ZylSerialPort.h"
+#include "tests/support/Fakes.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+QCoreApplication& App()
+{
+    static int argc = 1;
+    static char* argv[] = {const_cast<char*>("test_serial_port")};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+// Runs events until done() holds or the deadline passes; returns done().
+bool PumpUntil(const std::function<bool()>& done, int ms = 2000)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done() && Clock::now() < end) {
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+    return done();
+}
+
+long ElapsedMs(Clock::time_point since)
+{
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// A pseudo-terminal pair: the test plays the clock on the master, the component opens
+// the slave.
+struct Pty {
+    int master = -1;
+    std::string slave;
+    Pty()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
+            slave = ptsname(master);
+    }
+    ~Pty() { CloseMaster(); }
+    void CloseMaster()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+    void Write(const std::vector<uint8_t>& bytes) const
+    {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    std::vector<uint8_t> Read(size_t count, int ms = 1000) const
+    {
+        std::vector<uint8_t> got;
+        const auto end = Clock::now() + std::chrono::milliseconds(ms);
+        while (got.size() < count && Clock::now() < end) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0) {
+                uint8_t buf[256];
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n > 0)
+                    got.insert(got.end(), buf, buf + n);
+            }
+        }
+        return got;
+    }
+};
+
+std::shared_ptr<const CommPortMap> MapCom2To(const std::string& path)
+{
+    return std::make_shared<const CommPortMap>([path] { return CommPortMap::Entries{{2, path}}; },
+                                               "/nonexistent-sys", "/nonexistent-dev");
+}
+
+std::string ErrorText(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const ESerialPortError& e) {
+        return e.what();
+    }
+    return "<no error>";
+}
+
+void Touch(const std::string& path, const std::string& content = "")
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << content;
+}
+
+class SerialPort : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        ASSERT_FALSE(pty.slave.empty());
+        port.SetDelay(10);
+    }
+    Pty pty;
+    TZylSerialPort port{MapCom2To(pty.slave)};
+};
+
+TEST(SerialConversions, portNamesAreExactAndRatesFallBackTo4800)
+{
+    EXPECT_EQ(StringToCommPort("COM3"), spCOM3);
+    EXPECT_EQ(StringToCommPort("com3"), spNone);
+    EXPECT_EQ(StringToCommPort(" COM3"), spNone);
+    EXPECT_EQ(StringToCommPort("COM3 "), spNone);
+    EXPECT_EQ(StringToCommPort("COM03"), spNone);
+    EXPECT_EQ(StringToCommPort("COM50"), spCOM50);
+    EXPECT_EQ(StringToCommPort("COM51"), spNone);
+    EXPECT_EQ(StringToCommPort("COM0"), spNone);
+    EXPECT_EQ(StringToCommPort(""), spNone);
+    EXPECT_EQ(CommPortToString(spCOM1), "COM1");
+    EXPECT_EQ(CommPortToString(spCOM50), "COM50");
+    EXPECT_EQ(CommPortToString(spNone), "");
+    EXPECT_EQ(CommPortToString(static_cast<TCommPort>(51)), "");
+
+    EXPECT_EQ(IntToBaudRate(4800), br004800);
+    EXPECT_EQ(IntToBaudRate(7200), br004800);
+    EXPECT_EQ(IntToBaudRate(110), br000110);
+    EXPECT_EQ(IntToBaudRate(9600), br009600);
+    EXPECT_EQ(IntToBaudRate(256000), br256000);
+    EXPECT_EQ(BaudRateToInt(br056000), 56000);
+    EXPECT_EQ(BaudRateToInt(br115200), 115200);
+    EXPECT_EQ(BaudRateToInt(static_cast<TBaudRate>(15)), 0);
+    EXPECT_EQ(BaudRateToInt(static_cast<TBaudRate>(-1)), 0);
+}
+
+TEST(SerialClosed, defaultsAndEveryOperationOfAClosedPort)
+{
+    App();
+    TZylSerialPort port(MapCom2To("/nonexistent/ttyQV"));
+    EXPECT_EQ(port.Port(), spCOM2);
+    EXPECT_EQ(port.BaudRate(), br004800);
+    EXPECT_EQ(port.DataWidth(), dw8Bits);
+    EXPECT_EQ(port.StopBits(), sb1Bit);
+    EXPECT_EQ(port.WriteTotalTimeoutMultiplier(), 100);
+    EXPECT_EQ(port.WriteTotalTimeoutConstant(), 1000);
+    EXPECT_EQ(port.ReadIntervalTimeout(), -1);
+    EXPECT_EQ(port.Delay(), 50u);
+
+    const uint8_t byte = 0x55;
+    EXPECT_EQ(ErrorText([&] { port.SendData(&byte, 1); }), "COM2 is not open.");
+    EXPECT_EQ(ErrorText([&] { port.SendString("x"); }), "COM2 is not open.");
+    EXPECT_FALSE(port.GetCTS());
+    EXPECT_FALSE(port.GetDSR());
+    port.SetDTR(true);
+    port.SetBreak(true);
+    port.ClearInputBuffer();
+    EXPECT_NO_THROW(port.Close());
+    EXPECT_FALSE(port.IsConnected());
+}
+
+TEST(SerialClosed, refusedDataWidthAndStopBitsKeepTheOldValue)
+{
+    TZylSerialPort port(MapCom2To("/nonexistent/ttyQV"));
+    EXPECT_EQ(ErrorText([&] { port.SetStopBits(sb1_5Bits); }), "Invalid data-width and stop-bits combination.");
+    EXPECT_EQ(port.StopBits(), sb1Bit);
+    port.SetDataWidth(dw5Bits);
+    port.SetStopBits(sb1_5Bits);
+    EXPECT_EQ(ErrorText([&] { port.SetDataWidth(dw7Bits); }), "Invalid data-width and stop-bits combination.");
+    EXPECT_EQ(port.DataWidth(), dw5Bits);
+    port.SetStopBits(sb1Bit);
+    EXPECT_EQ(ErrorText([&] { port.SetStopBits(sb2Bits); }), "Invalid data-width and stop-bits combination.");
+    EXPECT_EQ(port.StopBits(), sb1Bit);
+}
+
+TEST_F(SerialPort, openOfNoPortDoesNothingAndReopeningTheOpenPortDoesNothing)
+{
+    int connects = 0;
+    port.OnConnect = [&](TZylSerialPort&, TCommPort p) {
+        ++connects;
+        EXPECT_EQ(p, spCOM2);
+    };
+    port.SetCommPort(spNone);
+    EXPECT_NO_THROW(port.Open());
+    EXPECT_FALSE(port.IsConnected());
+    EXPECT_EQ(connects, 0);
+
+    port.SetCommPort(spCOM2);
+    port.Open();
+    EXPECT_TRUE(port.IsConnected());
+    EXPECT_EQ(port.ConnectedPort(), spCOM2);
+    port.Open();
+    EXPECT_EQ(connects, 1);
+}
+
+TEST_F(SerialPort, writesReachTheLineByteExact)
+{
+    // SendData reports an empty buffer, SendString the text it wrote.
+    std::vector<std::string> sent;
+    port.OnSend = [&](TZylSerialPort&, std::span<const uint8_t> buffer) {
+        sent.emplace_back(buffer.begin(), buffer.end());
+    };
+    port.Open();
+    // Bytes a cooked line would translate or act on: NL, CR, XON, XOFF, ^C, 0xFF.
+    const std::vector<uint8_t> frame = {0x55, 0x55, 0xC3, 0x0A, 0x0D, 0x11, 0x13, 0x03, 0x00, 0xFF};
+    EXPECT_EQ(port.SendData(frame.data(), static_cast<int>(frame.size())), 10);
+    EXPECT_EQ(pty.Read(frame.size()), frame);
+    EXPECT_EQ(sent, std::vector<std::string>{""});
+    EXPECT_FALSE(port.Sending());
+
+    EXPECT_EQ(ErrorText([&] { port.SendData(frame.data(), 0); }), "COM2 is not open.");
+    EXPECT_EQ(port.SendString(std::string("ATZ\0junk", 8)), 3);
+    EXPECT_EQ(pty.Read(8, 200), (std::vector<uint8_t>{'A', 'T', 'Z'}));
+    EXPECT_EQ(sent, (std::vector<std::string>{"", "ATZ"}));
+}
+
+TEST_F(SerialPort, receivedBytesArriveOnTheMainThreadInOrder)
+{
+    std::vector<uint8_t> received;
+    int events = 0;
+    bool onMainThread = true;
+    port.OnReceive = [&](TZylSerialPort& sender, std::span<const uint8_t> buffer) {
+        ++events;
+        onMainThread = onMainThread && QThread::currentThread() == App().thread();
+        received.insert(received.end(), buffer.begin(), buffer.end());
+        EXPECT_EQ(sender.LastReceived(), std::vector<uint8_t>(buffer.begin(), buffer.end()));
+    };
+    port.Open();
+    const std::vector<uint8_t> first = {0xC3, 0xA1, 0x0D, 0x0A, 0x03, 0x11};
+    const std::vector<uint8_t> second = {0x34, 0x31, 0x32, 0x32, 0xFF};
+    pty.Write(first);
+    ASSERT_TRUE(PumpUntil([&] { return received.size() >= first.size(); }));
+    pty.Write(second);
+    ASSERT_TRUE(PumpUntil([&] { return received.size() >= first.size() + second.size(); }));
+    std::vector<uint8_t> all = first;
+    all.insert(all.end(), second.begin(), second.end());
+    EXPECT_EQ(received, all);
+    EXPECT_GE(events, 2);
+    EXPECT_TRUE(onMainThread);
+}
+
+TEST_F(SerialPort, pseudoTerminalReadsClearToSendAndDataSetReady)
+{
+    TLineStatusSet reported;
+    port.OnLineStatusChange = [&](TZylSerialPort&, TLineStatusSet lines) { reported = lines; };
+    port.Open();
+    EXPECT_TRUE(port.GetCTS());
+    EXPECT_TRUE(port.GetDSR());
+    EXPECT_FALSE(port.GetRING());
+    EXPECT_FALSE(port.GetCD());
+    ASSERT_TRUE(PumpUntil([&] { return reported.any(); }));
+    EXPECT_EQ(reported.to_ulong(), 0x3u);
+}
+
+TEST_F(SerialPort, closeIsPromptReleasesTheLockAndRestoresTheLineSettings)
+{
+    termios before{};
+    {
+        const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::tcgetattr(fd, &before), 0);
+        ::close(fd);
+    }
+    std::vector<TCommPort> disconnects;
+    port.OnDisconnect = [&](TZylSerialPort&, TCommPort p) { disconnects.push_back(p); };
+    port.SetDelay(50);
+    port.Open();
+    const auto start = Clock::now();
+    port.Close();
+    EXPECT_LT(ElapsedMs(start), 500);
+    EXPECT_FALSE(port.IsConnected());
+    EXPECT_EQ(disconnects, std::vector<TCommPort>{spCOM2});
+
+    const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    termios after{};
+    ASSERT_EQ(::tcgetattr(fd, &after), 0);
+    ::close(fd);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+}
+
+TEST_F(SerialPort, otherEndGoingAwayDisconnectsWithoutHanging)
+{
+    int disconnects = 0;
+    port.OnDisconnect = [&](TZylSerialPort&, TCommPort) { ++disconnects; };
+    port.Open();
+    pty.CloseMaster();
+    ASSERT_TRUE(PumpUntil([&] { return !port.IsConnected(); }, 1000));
+    EXPECT_EQ(disconnects, 1);
+    const uint8_t byte = 0;
+    EXPECT_EQ(ErrorText([&] { port.SendData(&byte, 1); }), "COM2 is not open.");
+    const auto start = Clock::now();
+    port.Close();
+    EXPECT_LT(ElapsedMs(start), 300);
+    EXPECT_EQ(disconnects, 1);
+}
+
+TEST_F(SerialPort, closingFromInsideTheReceiveEventDoesNotDeadlock)
+{
+    int receives = 0;
+    port.OnReceive = [&](TZylSerialPort& sender, std::span<const uint8_t>) {
+        ++receives;
+        const auto start = Clock::now();
+        sender.Close();
+        EXPECT_LT(ElapsedMs(start), 300);
+    };
+    port.Open();
+    pty.Write({1, 2, 3});
+    ASSERT_TRUE(PumpUntil([&] { return !port.IsConnected(); }, 1000));
+    pty.Write({4, 5, 6});
+    PumpUntil([] { return false; }, 50);
+    EXPECT_EQ(receives, 1);
+    // Reopening reaps the stopped watcher and works as before.
+    port.Open();
+    EXPECT_TRUE(port.IsConnected());
+}
+
+TEST_F(SerialPort, aStalledLineFailsTheWriteWhenTheTimeOutRunsOut)
+{
+    port.Open();
+    port.SetWriteTotalTimeoutMultiplier(0);
+    port.SetWriteTotalTimeoutConstant(100);
+    // Nobody reads the master end, so the pty's queue fills up.
+    const std::vector<uint8_t> big(1 << 20, 0x41);
+    const auto start = Clock::now();
+    EXPECT_EQ(ErrorText([&] { port.SendData(big.data(), static_cast<int>(big.size())); }), "COM2 is not open.");
+    EXPECT_LT(ElapsedMs(start), 1000);
+    EXPECT_FALSE(port.Sending());
+}
+
+TEST_F(SerialPort, destroyingAnOpenPortReleasesIt)
+{
+    {
+        TZylSerialPort other(MapCom2To(pty.slave));
+        other.Open();
+        pty.Write({1, 2});
+        PumpUntil([] { return false; }, 30);
+    }
+    const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ::close(fd);
+}
+
+TEST_F(SerialPort, aPortHeldElsewhereNamesItsHolder)
+{
+    port.Open();
+    TZylSerialPort second(MapCom2To(pty.slave));
+    testing::internal::CaptureStderr();
+    const std::string error = ErrorText([&] { second.Open(); });
+    const std::string advice = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(error, "Cannot connect to COM2.");
+    EXPECT_FALSE(second.IsConnected());
+    EXPECT_NE(advice.find("in use, held by process " + std::to_string(getpid())), std::string::npos) << advice;
+    // The first owner is not disturbed.
+    const uint8_t byte = 0x42;
+    port.SendData(&byte, 1);
+    EXPECT_EQ(pty.Read(1), std::vector<uint8_t>{0x42});
+}
+
+TEST(SerialOpenFailure, missingDeviceSaysSoAndNamesTheSettingsGroup)
+{
+    App();
+    TZylSerialPort port(MapCom2To("/nonexistent/ttyQV"));
+    testing::internal::CaptureStderr();
+    const std::string error = ErrorText([&] { port.Open(); });
+    const std::string advice = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(error, "Cannot connect to COM2.");
+    EXPECT_FALSE(port.IsConnected());
+    EXPECT_NE(advice.find("COM2: no such device /nonexistent/ttyQV"), std::string::npos) << advice;
+    EXPECT_NE(advice.find("SerialPorts"), std::string::npos) << advice;
+
+    port.SetCommPort(spCOM7);  // not mapped at all
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ErrorText([&] { port.Open(); }), "Cannot connect to COM7.");
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("COM7: no serial device is known"), std::string::npos);
+}
+
+TEST(SerialOpenFailure, adviceNamesTheGroupToJoinAndTheLockFileHolder)
+{
+    const std::string dir = MakeTempDir();
+    const std::string device = dir + "/ttyQV0";
+    Touch(device);
+    const group* dialout = getgrnam("dialout");
+    if (dialout && ::chown(device.c_str(), 0, dialout->gr_gid) == 0 && getegid() != dialout->gr_gid) {
+        const std::string advice = SerialOpenAdvice::Describe("COM3", device, EACCES);
+        EXPECT_NE(advice.find("is not in the group dialout that owns the device"), std::string::npos) << advice;
+        EXPECT_NE(advice.find("usermod -aG dialout"), std::string::npos) << advice;
+    }
+
+    SerialAdviceRoots roots;
+    roots.lockDirs = {dir + "/none", dir + "/lock"};
+    Touch(dir + "/lock/LCK..ttyQV0", "      " + std::to_string(getpid()) + "\n");
+    std::string comm;
+    std::getline(std::ifstream("/proc/self/comm"), comm);
+    EXPECT_EQ(SerialOpenAdvice::FindHolder(device, roots), "process " + std::to_string(getpid()) + " (" + comm + ")");
+    EXPECT_NE(SerialOpenAdvice::Describe("COM3", device, EBUSY, roots).find("held by process"), std::string::npos);
+    fs::remove_all(dir);
+}
+
+TEST(CommPortMapTest, configuredPortsAreExactlyThoseWhosePathExists)
+{
+    const std::string dir = MakeTempDir();
+    Touch(dir + "/a");
+    Touch(dir + "/b");
+    const CommPortMap::Entries configured = {{1, dir + "/a"}, {3, dir + "/missing"}, {5, dir + "/b"}};
+    // A ttyS port in the fake tree must not show up while the settings list ports.
+    Touch(dir + "/sys/ttyS0/type", "4\n");
+    Touch(dir + "/dev/ttyS0");
+    auto map = std::make_shared<const CommPortMap>([configured] { return configured; }, dir + "/sys", dir + "/dev");
+    EXPECT_EQ(map->Ports(), (CommPortMap::Entries{{1, dir + "/a"}, {5, dir + "/b"}}));
+    EXPECT_EQ(map->DevicePath("COM3"), dir + "/missing");
+    EXPECT_EQ(map->DevicePath("COM4"), "");
+    EXPECT_EQ(map->DevicePath("com1"), "");
+
+    TZylSerialPort port(map);
+    const TCommPortSet existing = port.GetExistingCommPorts();
+    EXPECT_EQ(existing.count(), 2u);
+    EXPECT_TRUE(existing.test(spCOM1));
+    EXPECT_TRUE(existing.test(spCOM5));
+
+    // The same group read from a settings file: only COM1..COM50 keys count.
+    const QString ini = QString::fromStdString(dir + "/KX2.conf");
+    {
+        QSettings settings(ini, QSettings::IniFormat);
+        settings.setValue("SerialPorts/COM2", "/dev/ttyUSB0");
+        settings.setValue("SerialPorts/COM51", "/dev/ttyUSB1");
+        settings.setValue("SerialPorts/Speed", "9600");
+        settings.setValue("Port", "COM9");
+    }
+    QSettings settings(ini, QSettings::IniFormat);
+    EXPECT_EQ(CommPortMap::ReadSettingsGroup(settings), (CommPortMap::Entries{{2, "/dev/ttyUSB0"}}));
+    fs::remove_all(dir);
+}
+
+TEST(CommPortMapTest, enumerationNumbersUartsThenStableUsbNamesThenTheRest)
+{
+    const std::string dir = MakeTempDir();
+    const std::string sys = dir + "/sys", dev = dir + "/dev";
+    Touch(sys + "/ttyS0/type", "4\n");
+    Touch(sys + "/ttyS1/type", "0\n");  // registered, no UART behind it
+    Touch(sys + "/ttyS2/type", "4\n");
+    Touch(sys + "/ttyS10/type", "4\n");
+    Touch(sys + "/ttyS3/type", "4\n");  // no device node
+    for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyACM0"})
+        Touch(sys + "/" + name + "/dev");
+    for (const char* name : {"ttyS0", "ttyS1", "ttyS2", "ttyS10", "ttyUSB0", "ttyUSB1", "ttyACM0"})
+        Touch(dev + "/" + name);
+    fs::create_directories(dev + "/serial/by-id");
+    fs::create_symlink("../../ttyUSB1", dev + "/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0");
+
+    const CommPortMap map([] { return CommPortMap::Entries{}; }, sys, dev);
+    const CommPortMap::Entries expected = {
+        {1, dev + "/ttyS0"},
+        {2, dev + "/ttyS2"},
+        {3, dev + "/ttyS10"},
+        {4, dev + "/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"},
+        {5, dev + "/ttyUSB0"},
+        {6, dev + "/ttyACM0"},
+    };
+    EXPECT_EQ(map.Ports(), expected);
+    EXPECT_EQ(map.DevicePath("COM4"), dev + "/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0");
+    EXPECT_EQ(map.DevicePath(7), "");
+    fs::remove_all(dir);
+}
+
+}  // namespace
