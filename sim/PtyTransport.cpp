@@ -1,6 +1,8 @@
 #include "PtyTransport.h"
 
 #include <cerrno>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -36,6 +38,7 @@ PtyTransport::PtyTransport(ClockModel& model, QObject* parent)
 PtyTransport::~PtyTransport()
 {
     notifier_.reset();
+    openCloseNotifier_.reset();
     if (!linkPath_.empty()) {
         // Remove the link only while it still points at this simulator's slave.
         char target[512];
@@ -43,10 +46,9 @@ PtyTransport::~PtyTransport()
         if (n > 0 && std::string(target, static_cast<size_t>(n)) == slavePath_)
             unlink(linkPath_.c_str());
     }
-    if (slave_ >= 0)
-        close(slave_);
-    if (master_ >= 0)
-        close(master_);
+    for (int fd : {inotify_, key_, master_})
+        if (fd >= 0)
+            close(fd);
 }
 
 bool PtyTransport::Open(std::string& error)
@@ -66,27 +68,38 @@ bool PtyTransport::Open(std::string& error)
         return false;
     }
     slavePath_ = name;
-    // Holding the slave open keeps the master readable between the program's sessions
-    // (otherwise it reports EIO once the last user closes the port).
-    slave_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (slave_ < 0) {
+    // The key descriptor keeps the slave alive between the program's sessions (the master
+    // reads EIO while nobody has it open) and lets us lift the exclusive-open flag that
+    // the program's port sets: on a pty that flag outlives the close and would refuse the
+    // program's next open.
+    key_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (key_ < 0) {
         error = Errno("open slave");
         return false;
     }
     termios tio{};
-    if (tcgetattr(slave_, &tio) != 0) {
+    if (tcgetattr(key_, &tio) != 0) {
         error = Errno("tcgetattr");
         return false;
     }
     cfmakeraw(&tio);
     cfsetispeed(&tio, B9600);
     cfsetospeed(&tio, B9600);
-    if (tcsetattr(slave_, TCSANOW, &tio) != 0) {
+    if (tcsetattr(key_, TCSANOW, &tio) != 0) {
         error = Errno("tcsetattr");
         return false;
     }
     notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &PtyTransport::Read);
+
+    // The program's open and close of the port, seen as file events on the device node.
+    inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (inotify_ < 0 || inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE) < 0) {
+        model_.Log(Errno("inotify (closing the port will go unnoticed)"));
+        return true;
+    }
+    openCloseNotifier_ = std::make_unique<QSocketNotifier>(inotify_, QSocketNotifier::Read);
+    connect(openCloseNotifier_.get(), &QSocketNotifier::activated, this, &PtyTransport::ReadOpenCloseEvents);
     return true;
 }
 
@@ -126,6 +139,43 @@ void PtyTransport::Read()
         quiet_.stop();
     else
         quiet_.start(kQuietMs);
+}
+
+void PtyTransport::ReadOpenCloseEvents()
+{
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+        const ssize_t n = read(inotify_, buf, sizeof buf);
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+            if (ev->mask & IN_OPEN) {
+                if (openCount_++ == 0)
+                    model_.Log("port opened");
+            } else if ((ev->mask & IN_CLOSE) && openCount_ > 0 && --openCount_ == 0) {
+                PortClosed();
+            }
+        }
+    }
+}
+
+void PtyTransport::PortClosed()
+{
+    // What the program left half sent is gone, and replies it did not read would only
+    // reach its next session as stale bytes. Closing a port also drops DTR, which hangs
+    // up a modem connection.
+    ioctl(key_, TIOCNXCL);
+    Read();
+    tcflush(key_, TCIFLUSH);
+    reader_.Clear();
+    modem_.Reset();
+    pump_.Cancel();
+    quiet_.stop();
+    if (online_)
+        Hangup();
+    model_.Log("port closed");
 }
 
 void PtyTransport::Take(uint8_t byte)

@@ -30,16 +30,21 @@ public:
 
 private:
     void Read();
+    void ReadOpenCloseEvents();
+    void PortClosed();
     void Take(uint8_t byte);
     void Write(const QByteArray& bytes);
     void Hangup();
 
     ClockModel& model_;
     int master_ = -1;
-    int slave_ = -1;
+    int key_ = -1;      // our own slave descriptor, never read (see Open)
+    int inotify_ = -1;  // open and close events of the slave device
+    int openCount_ = 0;
     std::string slavePath_;
     std::string linkPath_;
     std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QSocketNotifier> openCloseNotifier_;
     FrameReader reader_{Link::Serial};
     ModemEmulator modem_;
     ReplyPump pump_;

@@ -14,6 +14,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -470,6 +473,66 @@ TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
     ASSERT_EQ(sim.Control("modem-result silent"), "ok");
     port.SendText("ATD123\r");
     EXPECT_TRUE(port.Collect(200).empty());
+}
+
+TEST(ClockSimPty, closingThePortHangsUpTheModemAndDropsUnsentReplies)
+{
+    Sim sim({"--modem", "--delay", "300"});
+    ASSERT_TRUE(sim.Started());
+    {
+        Port port(sim.PtyPath());
+        ASSERT_TRUE(port.Open());
+        port.SendText("ATDT1\r");
+        EXPECT_EQ(port.Line(), "1\r");
+        port.Send(Request({0xC1, 0xAD}, 1));
+        usleep(50000);
+    }  // closed before the delayed reply is due
+    usleep(400000);
+    Port again(sim.PtyPath());
+    ASSERT_TRUE(again.Open());
+    EXPECT_TRUE(again.Collect(200).empty());
+    EXPECT_NE(sim.Journal().find("connect\nrx C1 AD 34 31 32 32 FF\nhangup\n"), std::string::npos);
+    again.SendText("ATZ\r");
+    EXPECT_EQ(again.Line(), "0\r");
+}
+
+// The serial component opens ports exclusively. On a pty that flag outlives the close, so
+// the simulator must lift it or the program's second run could not open the port. Root
+// ignores the flag, so as root the check runs in a child that gives up its privileges.
+TEST(ClockSimPty, portOpensAgainAfterAnExclusiveSession)
+{
+    Sim sim({"--pty"});
+    ASSERT_TRUE(sim.Started());
+    const std::string path = sim.PtyPath();
+    ASSERT_FALSE(path.empty());
+    auto session = [&path]() -> int {
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+        if (fd < 0 || ioctl(fd, TIOCEXCL) != 0)
+            return 10;
+        const int second = open(path.c_str(), O_RDWR | O_NOCTTY);
+        if (second >= 0)
+            return 11;  // the flag did not hold while the port was open
+        close(fd);
+        usleep(100000);
+        const int again = open(path.c_str(), O_RDWR | O_NOCTTY);
+        if (again < 0)
+            return 12;
+        close(again);
+        return 0;
+    };
+    if (getuid() != 0) {
+        EXPECT_EQ(session(), 0);
+        return;
+    }
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(setgid(65534) == 0 && setuid(65534) == 0 ? session() : 13);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(ClockSimOptions, refusesNonLoopbackAddressesAndDocumentsEveryOption)
