@@ -1,0 +1,504 @@
+// The main window as the operator sees it: caption, size, controls, menus, the handlers
+// that change and remember selections, the status memo and the run UI it offers the engine.
+#include "test_window_support.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTextBlock>
+
+namespace {
+
+QStringList ItemTexts(QComboBox* box)
+{
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out << box->itemText(i);
+    return out;
+}
+
+QStringList ActionTexts(QMenu* menu)
+{
+    QStringList out;
+    for (QAction* a : menu->actions())
+        out << (a->isSeparator() ? QString("-") : a->text());
+    return out;
+}
+
+void DoubleClick(QWidget* w)
+{
+    QPointF p(5, 5);
+    QMouseEvent e(QEvent::MouseButtonDblClick, p, w->mapToGlobal(p), Qt::LeftButton, Qt::LeftButton,
+                  Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+using WindowLookTest = WindowTest;
+
+TEST_F(WindowLookTest, captionAndFixedSize_withoutMaximise)
+{
+    Start();
+    EXPECT_EQ(window->windowTitle(), "Quorvex Version 9.04");
+    EXPECT_EQ(window->size(), QSize(475, 431));
+    EXPECT_EQ(window->minimumSize(), QSize(475, 431));
+    EXPECT_EQ(window->maximumSize(), QSize(475, 431));
+    Qt::WindowFlags f = window->windowFlags();
+    EXPECT_FALSE(f & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(f & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(f & Qt::WindowCloseButtonHint);
+}
+
+TEST_F(WindowLookTest, controlsCarryTheirCaptionsItemsAndHints)
+{
+    Start();
+    struct Expect {
+        const char* name;
+        const char* caption;
+        const char* hint;
+    };
+    const Expect buttons[] = {{"PollButton", "Poll Clock", "Send Commands to Clock"},
+                              {"FindButton", "Find Clocks", "Find Clocks connected to Ports"},
+                              {"AbortButton", "Abort Find", "Stop Finding Clocks"},
+                              {"SkipPortButton", "Skip Port", ""}};
+    for (const Expect& e : buttons) {
+        auto* b = Find<QPushButton>(e.name);
+        EXPECT_EQ(b->text(), e.caption);
+        EXPECT_EQ(b->toolTip(), e.hint);
+    }
+    EXPECT_EQ(Find<QRadioButton>("CommandRadioButton")->text(), "Command:");
+    EXPECT_EQ(Find<QRadioButton>("CommandRadioButton")->toolTip(), "Enable Single Command");
+    EXPECT_EQ(Find<QRadioButton>("CommandFileRadioButton")->text(), "Command File:");
+    EXPECT_EQ(Find<QRadioButton>("CommandFileRadioButton")->toolTip(), "Enable Command File");
+    EXPECT_EQ(Find<QLabel>("StationLabel")->text(), "Station:");
+    EXPECT_EQ(Find<QLabel>("InputFileLabel")->text(), "Input File: ");
+    EXPECT_EQ(Find<QLabel>("InputFileLabel")->toolTip(), "File for Data Input");
+    EXPECT_EQ(Find<QLineEdit>("Edit1")->toolTip(), "Double Click to change file name");
+    EXPECT_TRUE(Find<QLineEdit>("Edit1")->isReadOnly());
+    EXPECT_TRUE(Find<QLineEdit>("Edit2")->isReadOnly());
+    EXPECT_EQ(Find<QGroupBox>("GroupBox")->title(), " Status ");
+
+    auto* commands = Find<QComboBox>("CommandComboBox");
+    EXPECT_EQ(ItemTexts(commands), QStringList({"set_time", "get_times", "get_status", "system_reset",
+                                                "reset_errors", "finger_backup", "finger_restore",
+                                                "Software Upgrade"}));
+    EXPECT_EQ(commands->toolTip(), "Select Command to send");
+    EXPECT_FALSE(commands->isEditable());
+    auto* stations = Find<QComboBox>("StationComboBox");
+    ASSERT_EQ(stations->count(), 30);
+    EXPECT_EQ(stations->itemText(0), "1");
+    EXPECT_EQ(stations->itemText(29), "30");
+    EXPECT_EQ(stations->toolTip(), "Select Clock Station Number");
+    EXPECT_EQ(stations->currentIndex(), 0);
+    EXPECT_EQ(commands->currentIndex(), 0);
+
+    // A search is not running: its two buttons wait.
+    EXPECT_FALSE(Find<QPushButton>("AbortButton")->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>("SkipPortButton")->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>("PollButton")->isEnabled());
+
+    auto* memo = Find<QPlainTextEdit>("Memo");
+    EXPECT_TRUE(memo->isReadOnly());
+    EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QFontMetrics metrics(memo->font());
+    EXPECT_EQ(metrics.horizontalAdvance("iiii"), metrics.horizontalAdvance("WWWW"));
+}
+
+TEST_F(WindowLookTest, tabOrderFollowsTheForm)
+{
+    Start();
+    const char* order[] = {"CommandRadioButton", "CommandComboBox", "StationComboBox", "CommandFileRadioButton",
+                           "Edit1", "Edit2", "PollButton", "FindButton", "AbortButton", "Memo", "SkipPortButton"};
+    QWidget* w = Find<QWidget>(order[0]);
+    for (size_t i = 1; i < std::size(order); ++i) {
+        QWidget* next = w->nextInFocusChain();
+        // Widgets that take no focus (labels, frames, inner parts) may sit in between.
+        while (next && (next->objectName().isEmpty() || !(next->focusPolicy() & Qt::TabFocus)))
+            next = next->nextInFocusChain();
+        ASSERT_NE(next, nullptr);
+        EXPECT_EQ(next->objectName(), order[i]);
+        w = next;
+    }
+}
+
+TEST_F(WindowLookTest, statusBarHasSixPanels_withTheFormTexts)
+{
+    Start();
+    const int widths[] = {60, 75, 60, 75, 60};
+    for (int i = 0; i < 5; ++i) {
+        auto* label = Find<QLabel>(("Panel" + std::to_string(i)).c_str());
+        EXPECT_EQ(label->width(), widths[i]) << i;
+        EXPECT_TRUE(label->alignment() & Qt::AlignHCenter) << i;
+    }
+    EXPECT_FALSE(Find<QLabel>("Panel5")->alignment() & Qt::AlignHCenter);
+    EXPECT_GE(Find<QLabel>("Panel5")->minimumWidth(), 50);
+    EXPECT_EQ(window->Panel(0), "Retry  0");
+    EXPECT_EQ(window->Panel(1), "Station 1");
+    EXPECT_EQ(window->Panel(4), "");
+    window->SetPanel(4, "Fingerprint");
+    EXPECT_EQ(Find<QLabel>("Panel4")->text(), "Fingerprint");
+    EXPECT_EQ(window->Panel(4), "Fingerprint");
+    window->SetPanel(6, "nowhere");
+    window->SetPanel(-1, "nowhere");
+    EXPECT_EQ(window->Panel(6), "");
+}
+
+TEST_F(WindowLookTest, menusHoldTheirItemsInOrder)
+{
+    Start();
+    QList<QAction*> top = window->menuBar()->actions();
+    ASSERT_EQ(top.size(), 2);
+    EXPECT_EQ(top[0]->text(), "&File");
+    EXPECT_EQ(top[1]->text(), "&Options");
+    EXPECT_EQ(ActionTexts(top[0]->menu()),
+              QStringList({"&Command File...", "Fingerprint Log File...", "-", "&Exit"}));
+    EXPECT_EQ(ActionTexts(top[1]->menu()),
+              QStringList({"&Baud Rate", "&Comm Port", "IP Address", "Delete Fingerprint Log File"}));
+    QMenu* baud = top[1]->menu()->actions()[0]->menu();
+    EXPECT_EQ(ActionTexts(baud), QStringList({"9600", "4800", "2400", "1200"}));
+    QStringList ports{"Network"};
+    for (int n = 1; n <= 20; ++n)
+        ports << QString("Comm%1").arg(n);
+    EXPECT_EQ(ActionTexts(top[1]->menu()->actions()[1]->menu()), ports);
+}
+
+using WindowSelectionTest = WindowTest;
+
+TEST_F(WindowSelectionTest, baudItems_areExclusive_setPanel3_andAreRememberedAtOnce)
+{
+    Start();
+    struct Case {
+        const char* item;
+        int rate;
+    };
+    for (Case c : {Case{"N24001", 2400}, Case{"N12001", 1200}, Case{"N48001", 4800}, Case{"N96001", 9600}}) {
+        Item(c.item)->trigger();
+        EXPECT_EQ(window->Panel(3), "Baud " + std::to_string(c.rate));
+        EXPECT_EQ(Stored("BaudRate").toInt(), c.rate);
+        int checked = 0;
+        for (const char* n : {"N96001", "N48001", "N24001", "N12001"})
+            checked += Item(n)->isChecked() ? 1 : 0;
+        EXPECT_EQ(checked, 1);
+        EXPECT_TRUE(Item(c.item)->isChecked());
+    }
+}
+
+TEST_F(WindowSelectionTest, portItems_areExclusive_setPanels_andAreRememberedAtOnce)
+{
+    Start();
+    Item("Comm5")->setEnabled(true);
+    Item("Comm5")->trigger();
+    EXPECT_EQ(window->Panel(2), "Comm 5");
+    EXPECT_EQ(Stored("Port").toInt(), 5);
+    EXPECT_EQ(window->CheckedCommPort(), 5);
+    EXPECT_FALSE(Item("Comm1")->isChecked());
+
+    Item("Network")->trigger();
+    EXPECT_EQ(window->Panel(2), "Network");
+    EXPECT_EQ(window->Panel(3), "");
+    EXPECT_EQ(Stored("Port").toInt(), 0);
+    EXPECT_TRUE(window->NetworkSelected());
+    EXPECT_EQ(window->CheckedCommPort(), 0);
+
+    window->CommClick(20);
+    EXPECT_EQ(window->Panel(2), "Comm 20");
+    EXPECT_EQ(Stored("Port").toInt(), 20);
+    EXPECT_FALSE(window->NetworkSelected());
+    // The handlers leave the poll state to the run driver.
+    EXPECT_EQ(ThePollState().Port, 0);
+}
+
+TEST_F(WindowSelectionTest, linkSelection_checksAndUnchecksNetwork)
+{
+    Start();
+    window->SetNetworkSelected(true);
+    EXPECT_TRUE(Item("Network")->isChecked());
+    EXPECT_EQ(window->CheckedCommPort(), 0);
+    window->SetNetworkSelected(false);
+    EXPECT_FALSE(Item("Network")->isChecked());
+}
+
+TEST_F(WindowSelectionTest, ipAddress_isAskedFor_andOnlyAConfirmedNonEmptyAnswerIsKept)
+{
+    Store("BaudRate", 9600);
+    Store("Port", 2);
+    Store("IPAddress", "127.0.0.2");
+    Start();
+    op.inputs = {"127.0.0.3"};
+    window->IPAddressClick();
+    EXPECT_EQ(op.shown, std::vector<std::string>{"IP Address:"});
+    EXPECT_EQ(ThePollState().IPAddress, "127.0.0.3");
+    EXPECT_EQ(Stored("IPAddress").toString(), "127.0.0.3");
+
+    window->IPAddressClick();  // cancelled
+    op.inputs = {""};
+    window->IPAddressClick();  // confirmed empty
+    EXPECT_EQ(ThePollState().IPAddress, "127.0.0.3");
+    EXPECT_EQ(Stored("IPAddress").toString(), "127.0.0.3");
+}
+
+TEST_F(WindowSelectionTest, commandFileChoice_switchesToFileMode_andRemembersTheName)
+{
+    Store("BaudRate", 9600);
+    Store("Port", 2);
+    Store("InputFile", "remembered.dat");
+    Start();
+    window->SetEdit2Text("typed.dat");
+    Find<QComboBox>("CommandComboBox")->setCurrentIndex(7);
+    Find<QPushButton>("PollButton")->setText("Upgrade");
+    op.inputs = {"/tmp/run.cmd"};
+    DoubleClick(Find<QLineEdit>("Edit1"));
+    EXPECT_EQ(window->Edit1Text(), "/tmp/run.cmd");
+    EXPECT_TRUE(window->CommandFileModeChecked());
+    EXPECT_FALSE(window->CommandModeChecked());
+    EXPECT_EQ(window->CommandIndex(), 0);
+    EXPECT_EQ(Find<QPushButton>("PollButton")->text(), "Poll Clock");
+    EXPECT_EQ(Find<QLabel>("InputFileLabel")->text(), "Input File");
+    EXPECT_EQ(window->Edit2Text(), "remembered.dat");
+    EXPECT_EQ(Stored("CommandFile").toString(), "/tmp/run.cmd");
+
+    // Cancelled: nothing changes.
+    window->CommandFileClick();
+    EXPECT_EQ(window->Edit1Text(), "/tmp/run.cmd");
+}
+
+TEST_F(WindowSelectionTest, inputFileChoice_isShownAndStored_butTheRememberedNameStays)
+{
+    Store("BaudRate", 9600);
+    Store("Port", 2);
+    Store("InputFile", "remembered.dat");
+    Start();
+    op.inputs = {"/tmp/new.dat", "/tmp/other.dat"};
+    DoubleClick(Find<QLineEdit>("Edit2"));
+    EXPECT_EQ(window->Edit2Text(), "/tmp/new.dat");
+    EXPECT_EQ(Stored("InputFile").toString(), "/tmp/new.dat");
+    EXPECT_EQ(ThePollState().InputFile, "remembered.dat");
+    DoubleClick(Find<QLabel>("InputFileLabel"));
+    EXPECT_EQ(window->Edit2Text(), "/tmp/other.dat");
+
+    window->CommandFileRadioButtonClick();
+    EXPECT_EQ(window->Edit2Text(), "remembered.dat");
+}
+
+TEST_F(WindowSelectionTest, stationAndModeChanges_refreshPanelsFromTheCheckedItems)
+{
+    Start();
+    auto* stations = Find<QComboBox>("StationComboBox");
+    Item("N24001")->trigger();
+    Item("Comm3")->setEnabled(true);
+    Item("Comm3")->trigger();
+    window->SetPanel(2, "Comm 9");
+    window->SetPanel(3, "Baud 4800");
+    stations->setCurrentIndex(11);
+    emit stations->activated(11);
+    EXPECT_EQ(window->Panel(1), "Station 12");
+    EXPECT_EQ(window->Panel(2), "Comm 3");
+    EXPECT_EQ(window->Panel(3), "Baud 2400");
+    EXPECT_EQ(window->StationNumber(), 12);
+
+    // With the network selected only the station panel follows.
+    Item("Network")->trigger();
+    stations->setCurrentIndex(29);
+    window->StationComboBoxChange();
+    EXPECT_EQ(window->Panel(1), "Station 30");
+    EXPECT_EQ(window->Panel(2), "Network");
+    EXPECT_EQ(window->Panel(3), "");
+
+    window->CommandFileRadioButtonClick();
+    EXPECT_TRUE(window->CommandFileModeChecked());
+    EXPECT_FALSE(window->CommandModeChecked());
+    Item("Comm4")->setEnabled(true);
+    Item("Comm4")->trigger();
+    stations->setCurrentIndex(4);
+    Find<QRadioButton>("CommandRadioButton")->click();
+    EXPECT_TRUE(window->CommandModeChecked());
+    EXPECT_FALSE(window->CommandFileModeChecked());
+    EXPECT_EQ(window->Panel(1), "Station 5");
+    EXPECT_EQ(window->Panel(2), "Comm 4");
+    EXPECT_EQ(window->Panel(3), "Baud 2400");
+
+    // Clicking the checked mode again keeps it checked.
+    Find<QRadioButton>("CommandRadioButton")->click();
+    EXPECT_TRUE(window->CommandModeChecked());
+}
+
+using WindowMemoTest = WindowTest;
+
+std::vector<std::string> WidgetLines(QPlainTextEdit* memo)
+{
+    std::vector<std::string> out;
+    if (memo->document()->isEmpty() && memo->blockCount() == 1)
+        return out;
+    for (QTextBlock b = memo->document()->begin(); b.isValid(); b = b.next())
+        out.push_back(b.text().toStdString());
+    return out;
+}
+
+TEST_F(WindowMemoTest, addReplaceDeleteClear_keepTheModelAndTheWidgetInStep)
+{
+    Start();
+    auto* memo = Find<QPlainTextEdit>("Memo");
+    auto check = [&](std::vector<std::string> expected) {
+        EXPECT_EQ(window->Lines(), expected);
+        // An all-empty memo cannot show how many empty lines it holds; compare counts then.
+        if (expected.empty())
+            return;
+        if (expected != std::vector<std::string>(expected.size(), "")) {
+            EXPECT_EQ(WidgetLines(memo), expected);
+        } else {
+            EXPECT_EQ(memo->blockCount(), static_cast<int>(expected.size()));
+        }
+    };
+
+    window->ReplaceLastStatusLine(" get_status - Waiting for reply...");
+    check({" get_status - Waiting for reply..."});
+    window->ReplaceLastStatusLine("get_status        - OK");
+    check({"get_status        - OK"});
+    window->AddStatusLine("");
+    window->AddStatusLine("Searching for USB/Serial Clocks...");
+    window->AddStatusLine(" ");
+    check({"get_status        - OK", "", "Searching for USB/Serial Clocks...", " "});
+    window->DeleteLastStatusLine();
+    window->ReplaceLastStatusLine("Found: Station 3  Com 1  Baud 9600");
+    check({"get_status        - OK", "", "Found: Station 3  Com 1  Baud 9600"});
+    window->DeleteLastStatusLine();
+    window->DeleteLastStatusLine();
+    window->DeleteLastStatusLine();
+    window->DeleteLastStatusLine();
+    check({});
+    EXPECT_TRUE(memo->toPlainText().isEmpty());
+
+    window->AddStatusLine("");
+    window->AddStatusLine("");
+    check({"", ""});
+    window->AddStatusLine("line\nbreak");
+    EXPECT_EQ(memo->blockCount(), 3);
+    EXPECT_EQ(window->Lines().back(), "line\nbreak");
+    window->ClearStatus();
+    check({});
+    EXPECT_TRUE(memo->toPlainText().isEmpty());
+    window->AddStatusLine("Finished");
+    check({"Finished"});
+}
+
+using WindowRunTest = WindowTest;
+
+TEST_F(WindowRunTest, runUiReportsTheControls_andRunControlsCanBeDisabledAndEnabled)
+{
+    Start();
+    EXPECT_TRUE(window->CommandModeChecked());
+    EXPECT_FALSE(window->CommandFileModeChecked());
+    EXPECT_EQ(window->CommandIndex(), 0);
+    EXPECT_EQ(window->StationNumber(), 1);
+    EXPECT_EQ(window->CheckedCommPort(), 1);
+    window->SetEdit1Text("a.cmd");
+    window->SetEdit2Text("b.dat");
+    EXPECT_EQ(window->Edit1Text(), "a.cmd");
+    EXPECT_EQ(window->Edit2Text(), "b.dat");
+    EXPECT_FALSE(window->PortItemEnabled(0));
+    EXPECT_FALSE(window->PortItemEnabled(21));
+
+    window->SetRunControlsEnabled(false);
+    QList<QAction*> top = window->menuBar()->actions();
+    for (const char* name :
+         {"PollButton", "FindButton", "CommandRadioButton", "CommandComboBox", "StationComboBox",
+          "CommandFileRadioButton"})
+        EXPECT_FALSE(Find<QWidget>(name)->isEnabled()) << name;
+    EXPECT_FALSE(top[0]->isEnabled());
+    EXPECT_FALSE(top[1]->isEnabled());
+    window->SetRunControlsEnabled(true);
+    EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
+    EXPECT_TRUE(top[1]->isEnabled());
+
+    EXPECT_TRUE(window->PortRefreshEnabled());
+    window->SetPortRefreshEnabled(false);
+    EXPECT_FALSE(window->PortRefreshEnabled());
+    window->SetPortRefreshEnabled(true);
+    EXPECT_TRUE(window->PortRefreshEnabled());
+}
+
+TEST_F(WindowRunTest, pollButton_clearsTheMemo_resetsTheRetryPanel_andLeavesControlsEnabled)
+{
+    Store("BaudRate", 9600);
+    Store("Port", 0);
+    Store("IPAddress", "");
+    Start();
+    window->AddStatusLine("old line");
+    window->SetPanel(0, "Retry 3");
+    Find<QPushButton>("PollButton")->click();
+    EXPECT_EQ(window->Panel(0), "Retry 0");
+    for (const std::string& line : window->Lines())
+        EXPECT_NE(line, "old line");
+    EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
+    EXPECT_TRUE(Find<QWidget>("StationComboBox")->isEnabled());
+}
+
+TEST_F(WindowRunTest, abortAndSkipButtons_raiseTheirRequests)
+{
+    Start();
+    auto* abort = Find<QPushButton>("AbortButton");
+    abort->setEnabled(true);
+    abort->click();
+    EXPECT_TRUE(ThePollState().AbortRequested);
+    EXPECT_FALSE(abort->isEnabled());
+    auto* skip = Find<QPushButton>("SkipPortButton");
+    skip->setEnabled(true);
+    skip->click();
+    EXPECT_TRUE(ThePollState().SkipPortRequested);
+}
+
+TEST_F(WindowRunTest, withoutDisplayTheDialogsAnswerCancelAndNo)
+{
+    Start();
+    window->SetDialogOperator(nullptr);
+    std::string value = "keep";
+    EXPECT_FALSE(window->OkCancel("Restore templates?", "Confirm"));
+    EXPECT_FALSE(window->YesNo("Continue Scanning?", "Time Clock found"));
+    window->Information(" Log File Access Error 1", "Error");
+    EXPECT_FALSE(window->InputBox("Network Gateway IP Address", "Enter IP Address:", value));
+    EXPECT_EQ(value, "keep");
+    EXPECT_FALSE(window->OpenFile(1, value));
+    EXPECT_EQ(value, "keep");
+}
+
+TEST_F(WindowRunTest, twoArguments_setUpAnUnattendedRun_thatRunsOnceTheLoopRuns_andCloses)
+{
+    Start({configDir + "/missing.cmd", configDir + "/results.log"});
+    window->show();
+    EXPECT_TRUE(window->Unattended());
+    EXPECT_FALSE(window->PortRefreshEnabled());
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(Find<QWidget>("PollButton")->isEnabled());
+    EXPECT_FALSE(Find<QWidget>("FindButton")->isEnabled());
+    EXPECT_TRUE(window->CommandFileModeChecked());
+    EXPECT_FALSE(window->CommandModeChecked());
+    for (const char* name : {"CommandRadioButton", "CommandComboBox", "StationComboBox", "CommandFileRadioButton"})
+        EXPECT_FALSE(Find<QWidget>(name)->isEnabled()) << name;
+    EXPECT_FALSE(ThePollState().Unattended);
+
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ThePollState().Unattended);
+    EXPECT_EQ(ThePollState().InputFileName, configDir + "/missing.cmd");
+    EXPECT_EQ(ThePollState().LogFileName, configDir + "/results.log");
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowRunTest, otherArgumentCounts_areInteractive)
+{
+    Start({"only-one"});
+    EXPECT_FALSE(window->Unattended());
+    EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ThePollState().Unattended);
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+// Shared set-up for the main-window tests: one offscreen QApplication, a fresh settings
+// folder per test, loopback network values and a window built with scripted dialogs.
+#pragma once
+
+#include "app/NetworkInfo.h"
+#include "app/Quorvex.h"
+#include "app/core/PollState.h"
+#include "tests/support/Fakes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QSettings>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+inline QApplication& TestApp()
+{
+    static int argc = 1;
+    static char name[] = "quorvex-test";
+    static char* argv[] = {name, nullptr};
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Never destroyed: tearing the GUI down in static destructors crashes after main.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Points the per-user settings at a new empty folder. QSettings remembers its folder once
+// it has been used, so the path is set explicitly as well as through XDG_CONFIG_HOME.
+inline std::string UseFreshConfigDir()
+{
+    std::string dir = MakeTempDir();
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(dir));
+    return dir;
+}
+
+struct LoopbackNetwork : INetworkInfo {
+    std::string LocalAddress() override { return "127.0.0.1"; }
+    std::string GatewayAddress() override { return "127.0.0.1"; }
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApp();
+        ThePollState().Reset();
+        configDir = UseFreshConfigDir();
+        confPath = configDir + "/Korvane/KX2.conf";
+    }
+    void TearDown() override
+    {
+        window.reset();
+        ThePollState().Reset();
+    }
+
+    // Stores a value before the window starts, as an earlier session would have.
+    void Store(const char* name, const QVariant& value)
+    {
+        QSettings s("Korvane", "KX2");
+        s.setValue(name, value);
+        s.sync();
+    }
+    QVariant Stored(const char* name)
+    {
+        QSettings s("Korvane", "KX2");
+        return s.value(name);
+    }
+
+    TQuorvex& Start(const std::vector<std::string>& arguments = {})
+    {
+        window = std::make_unique<TQuorvex>(network, arguments);
+        window->SetDialogOperator(&op);
+        return *window;
+    }
+
+    template <class T>
+    T* Find(const char* name)
+    {
+        T* found = window->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QAction* Item(const char* name) { return Find<QAction>(name); }
+
+    std::string configDir;
+    std::string confPath;
+    LoopbackNetwork network;
+    ScriptedOperator op;
+    std::unique_ptr<TQuorvex> window;
+};
+
+// fontconfig keeps a cache that it never frees; it is not ours to report.
+extern "C" __attribute__((used)) inline const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}
