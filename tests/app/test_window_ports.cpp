@@ -37,20 +37,4 @@ TEST_F(WindowPortsTest, mappedPorts_enableTheirItems_andAVanishedDeviceIsDisable
     EXPECT_TRUE(ThePollState().ExistingPorts.empty());
 }
 
-TEST_F(WindowPortsTest, stoppedRefresh_leavesTheMenuAlone)
-{
-    const std::string device = configDir + "/ttyFAKE5";
-    std::ofstream(device) << "";
-    Store("SerialPorts/COM5", QString::fromStdString(device));
-    Start();
-    ASSERT_TRUE(Item("Comm5")->isEnabled());
-    window->SetPortRefreshEnabled(false);
-    ASSERT_EQ(unlink(device.c_str()), 0);
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 1300)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    EXPECT_TRUE(Item("Comm5")->isEnabled());
-}
-
 }  // namespace
