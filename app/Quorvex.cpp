@@ -110,13 +110,13 @@ TQuorvex::TQuorvex(INetworkInfo& network, const std::vector<std::string>& argume
     session_ = std::make_unique<PollSession>(ps_, *this, *this, *this, *this, time_, pump_, timer1_, timer3_,
                                              timer4_);
 
-    // Step 1: the find controls wait for a search; both lists start at their first entry.
+    // The find controls wait for a search; both lists start at their first entry.
     AbortButton->setEnabled(false);
     SkipPortButton->setEnabled(false);
     StationComboBox->setCurrentIndex(0);
     CommandComboBox->setCurrentIndex(0);
 
-    // Steps 2 and 3: the local adaptor and the gateway that discovery broadcasts next to.
+    // The local adaptor and the gateway that discovery broadcasts next to.
     ps_.GatewayAddress.clear();
     ps_.LocalAddress = network_.LocalAddress();
     ps_.GatewayAddress = network_.GatewayAddress();
