@@ -1,0 +1,170 @@
+#include "Process.h"
+
+#include "Fakes.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+double Now()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void ApplyEnv(const std::vector<std::string>& env)
+{
+    for (const auto& e : env) {
+        const auto eq = e.find('=');
+        if (eq == std::string::npos)
+            continue;
+        const std::string name = e.substr(0, eq);
+        const std::string value = e.substr(eq + 1);
+        if (value.empty())
+            unsetenv(name.c_str());
+        else
+            setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+[[noreturn]] void Exec(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                     const std::string& workDir, int timeoutSeconds)
+{
+    RunResult result;
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+        return result;
+    const double start = Now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        if (!workDir.empty() && chdir(workDir.c_str()) != 0)
+            _exit(126);
+        ApplyEnv(env);
+        Exec(argv);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    bool killed = false;
+    while (open > 0) {
+        const double left = timeoutSeconds - (Now() - start);
+        if (left <= 0 && !killed) {
+            kill(pid, SIGKILL);
+            killed = true;
+        }
+        if (poll(fds, 2, 200) < 0)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buf[4096];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            } else {
+                (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.seconds = Now() - start;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, const std::string& logFile)
+{
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (log >= 0) {
+            dup2(log, 1);
+            dup2(log, 2);
+        }
+        int devnull = ::open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        Exec(argv);
+    }
+}
+
+BackgroundProcess::~BackgroundProcess()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 100; ++i) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool BackgroundProcess::Running() const
+{
+    return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0;
+}
+
+bool WaitForFile(const std::string& path, int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        std::ifstream in(path);
+        if (in && in.peek() != std::ifstream::traits_type::eof())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+SimulatedClock::SimulatedClock(const std::string& dir, const std::vector<std::string>& options) : dir_(dir)
+{
+    std::vector<std::string> argv = {std::string(QV_BIN_DIR) + "/clocksim", "--ready-file", dir + "/clock.ready",
+                                     "--journal", dir + "/clock.journal"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    process_ = std::make_unique<BackgroundProcess>(argv, dir + "/clock.log");
+    ready_ = WaitForFile(dir + "/clock.ready");
+    std::ifstream in(dir + "/clock.ready");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("pty: ", 0) == 0)
+            pty_ = line.substr(5);
+}
+
+std::string SimulatedClock::Journal() const
+{
+    return ReadFileBytes(dir_ + "/clock.journal");
+}

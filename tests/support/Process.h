@@ -1,0 +1,53 @@
+// Child processes for end-to-end tests: the clock simulator in the background and the
+// program run to completion with its output captured.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct RunResult {
+    int exitCode = -1;  // -1 when killed or not started
+    std::string out;
+    std::string err;
+    double seconds = 0;
+};
+
+// Runs a program to completion with extra environment entries ("NAME=value"; "NAME=" with
+// nothing after it removes NAME), killing it after timeoutSeconds.
+RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                     const std::string& workDir, int timeoutSeconds = 60);
+
+// A background process killed when the object goes.
+class BackgroundProcess {
+public:
+    BackgroundProcess(const std::vector<std::string>& argv, const std::string& logFile);
+    ~BackgroundProcess();
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+    bool Running() const;
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Waits until a file exists (and is not empty), up to timeoutMs.
+bool WaitForFile(const std::string& path, int timeoutMs = 5000);
+
+// A clock simulator on its own loopback address (and pseudo-terminal when asked), ready
+// when constructed.
+class SimulatedClock {
+public:
+    SimulatedClock(const std::string& dir, const std::vector<std::string>& options);
+    bool Ready() const { return ready_; }
+    // The pseudo-terminal's slave path when the simulator plays one.
+    std::string PtyPath() const { return pty_; }
+    std::string Journal() const;
+
+private:
+    std::string dir_;
+    std::string pty_;
+    bool ready_ = false;
+    std::unique_ptr<BackgroundProcess> process_;
+};
