@@ -5,6 +5,8 @@
 #include "app/core/PollState.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -18,22 +20,18 @@ bool EnvSet(const char* name)
     return v && *v;
 }
 
-// A platform chosen explicitly (other than the invisible ones) brings its own display.
+// A display, or a platform the user chose explicitly (offscreen included, for automation).
 bool HaveDisplay()
 {
-    if (EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY"))
-        return true;
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (!platform || !*platform)
-        return false;
-    std::string p = platform;
-    return p.rfind("offscreen", 0) != 0 && p.rfind("minimal", 0) != 0;
+    return EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY") || EnvSet("QT_QPA_PLATFORM");
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     const bool unattended = arguments.size() == 2;
 
@@ -50,6 +48,13 @@ int main(int argc, char** argv)
     SystemNetworkInfo network;
     TQuorvex window(network, arguments);
     window.show();
+    // For start-up measurements: report when the first event-loop pass (with the first
+    // paint) is done, then leave.
+    if (!unattended && EnvSet("QUORVEX_EXIT_AFTER_SHOW"))
+        QTimer::singleShot(0, &app, [&sinceStart] {
+            std::cerr << "shown " << sinceStart.elapsed() << std::endl;
+            QCoreApplication::exit(0);
+        });
     int rc = app.exec();
 
     if (!unattended)

@@ -286,18 +286,21 @@ std::vector<uint8_t> ClockModel::Render(uint8_t station, const Outcome& o, Link 
         return out;
     }
     if (faults_.shortReply) {
-        out = {replyStation, o.code};
-        out.insert(out.end(), terminators, 0xFF);
+        out.assign({replyStation, o.code});
+        out.resize(out.size() + static_cast<size_t>(terminators), 0xFF);
         return out;
     }
+    out.reserve(o.payload.size() + 6 + terminators);
     out.push_back(replyStation);
     out.push_back(o.code);
-    out.insert(out.end(), o.payload.begin(), o.payload.end());
+    for (uint8_t b : o.payload)
+        out.push_back(b);
     auto digits = frame::RenderDigits(frame::Crc16(out.data(), static_cast<int>(out.size())));
     if (faults_.badCrc)
         digits[3] = static_cast<char>(((digits[3] - 0x30 + 1) & 0x0F) + 0x30);
-    out.insert(out.end(), digits.begin(), digits.end());
-    out.insert(out.end(), terminators, 0xFF);
+    for (char c : digits)
+        out.push_back(static_cast<uint8_t>(c));
+    out.resize(out.size() + static_cast<size_t>(terminators), 0xFF);
     return out;
 }
 

@@ -6,7 +6,9 @@
 
 std::tm SystemTimeSource::Now() const
 {
-    std::time_t t = std::time(nullptr);
+    // The same clock as MsToNextSecond: std::time() reads a coarse clock that can still
+    // show the old second when the pump wakes just after a boundary, costing a whole tick.
+    std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm out{};
     localtime_r(&t, &out);
     return out;

@@ -167,8 +167,12 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> values)
 
 std::vector<uint8_t> ReplyFrame(uint8_t station, uint8_t code, const std::vector<uint8_t>& payload, int terminators)
 {
-    std::vector<uint8_t> out{station, code};
-    out.insert(out.end(), payload.begin(), payload.end());
+    std::vector<uint8_t> out;
+    out.reserve(payload.size() + 8);
+    out.push_back(station);
+    out.push_back(code);
+    for (uint8_t b : payload)
+        out.push_back(b);
     auto digits = frame::RenderDigits(frame::Crc16(out.data(), static_cast<int>(out.size())));
     out.insert(out.end(), digits.begin(), digits.end());
     for (int i = 0; i < terminators; ++i)
