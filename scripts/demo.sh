@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 ./scripts/setup.sh
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --parallel 2
+cmake --build build --parallel 2 --target quorvex clocksim
 
 demo="$root/build/demo"
 rm -rf "$demo"
