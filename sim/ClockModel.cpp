@@ -51,14 +51,14 @@ ClockModel::StatusBlock ClockModel::DefaultStatus()
     return s;      // D30..D33: no error bits
 }
 
-bool ClockModel::SetStations(const std::string& spec)
+bool ClockModel::SetStations(const std::string& list)
 {
-    if (spec == "all") {
+    if (list == "all") {
         allStations_ = true;
         return true;
     }
     std::array<bool, 32> wanted{};
-    std::stringstream in(spec);
+    std::stringstream in(list);
     std::string item;
     bool any = false;
     while (std::getline(in, item, ',')) {

@@ -44,7 +44,7 @@ public:
     static StatusBlock DefaultStatus();
 
     // "all", or a comma-separated list of station numbers 0..31.
-    bool SetStations(const std::string& spec);
+    bool SetStations(const std::string& list);
     bool Serves(uint8_t stationByte) const;
 
     // 68 hex digits (blanks allowed between them).
