@@ -9,6 +9,14 @@ out=${2:-"$here/docs/screenshot.png"}
 bin="$build/bin/quorvex"
 [ -x "$bin" ] || { echo "screenshot: $bin not found; build the quorvex target first" >&2; exit 1; }
 
+# The virtual display, the window lister and the grabber, installed when missing.
+for tool in xvfb-run:xvfb xwininfo:x11-utils import:imagemagick; do
+    command -v "${tool%%:*}" >/dev/null 2>&1 && continue
+    sudo_cmd=""
+    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+    $sudo_cmd apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${tool#*:}" xauth >/dev/null
+done
+
 config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
 mkdir -p "$(dirname "$out")"
