@@ -12,10 +12,10 @@ const char* const kHeader =
 TEST(RouteTable, onlyDefaultRoutesWithAGatewayCount_andALaterLineForTheSameAdaptorWins)
 {
     std::string table = std::string(kHeader) +
-                        // default via 192.168.1.1 (bytes in memory order: 01 01 A8 C0)
-                        "eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+                        // default via 127.0.1.1 (bytes in memory order: 01 01 00 7F)
+                        "eth0\t00000000\t0101007F\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
                         // the local subnet: no gateway
-                        "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
+                        "eth0\t0001007F\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
                         // a host route through a gateway is not a default route
                         "wlan0\t0A00000A\t0100000A\t0007\t0\t0\t0\tFFFFFFFF\t0\t0\t0\n"
                         // a default route that is down
@@ -24,10 +24,10 @@ TEST(RouteTable, onlyDefaultRoutesWithAGatewayCount_andALaterLineForTheSameAdapt
                         "tun0\t00000000\tZZZZZZZZ\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
                         "short line\n"
                         "\n"
-                        "usb0\t00000000\t0102A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
-                        "usb0\t00000000\t0202A8C0\t0003\t0\t0\t700\t00000000\t0\t0\t0\n";
+                        "usb0\t00000000\t0102007F\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
+                        "usb0\t00000000\t0202007F\t0003\t0\t0\t700\t00000000\t0\t0\t0\n";
     auto gateways = SystemNetworkInfo::ParseDefaultGateways(table);
-    EXPECT_EQ(gateways, (std::map<std::string, std::string>{{"eth0", "192.168.1.1"}, {"usb0", "192.168.2.2"}}));
+    EXPECT_EQ(gateways, (std::map<std::string, std::string>{{"eth0", "127.0.1.1"}, {"usb0", "127.0.2.2"}}));
     EXPECT_TRUE(SystemNetworkInfo::ParseDefaultGateways("").empty());
     EXPECT_TRUE(SystemNetworkInfo::ParseDefaultGateways(kHeader).empty());
 }
