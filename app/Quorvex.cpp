@@ -1,9 +1,9 @@
 #include "Quorvex.h"
 
-#include "app/NetworkInfo.h"
-#include "app/PollSession.h"
+#include "core/NetworkInfo.h"
+#include "session/PollSession.h"
 #include "app/Settings.h"
-#include "app/core/PollState.h"
+#include "core/PollState.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -3,9 +3,9 @@
 // session and serves it as status display, operator, link selection and run UI.
 #pragma once
 
-#include "app/RunUi.h"
-#include "app/core/Platform.h"
-#include "app/core/StatusDisplay.h"
+#include "session/RunUi.h"
+#include "core/Platform.h"
+#include "core/StatusDisplay.h"
 #include "link/Exchange.h"
 
 #include <QMainWindow>

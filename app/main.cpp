@@ -1,8 +1,8 @@
 // Program start-up: an interactive window, or with a command file and a results file an
 // unattended run that prints its status lines and exits 0 when every command succeeded.
-#include "app/NetworkInfo.h"
+#include "core/NetworkInfo.h"
 #include "app/Quorvex.h"
-#include "app/core/PollState.h"
+#include "core/PollState.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

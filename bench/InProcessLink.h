@@ -4,9 +4,9 @@
 // as the window wires them. A QCoreApplication must exist first.
 #pragma once
 
-#include "app/core/Platform.h"
-#include "app/core/PollState.h"
-#include "app/core/StatusDisplay.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
+#include "core/StatusDisplay.h"
 #include "link/ClientSocket.h"
 #include "link/Exchange.h"
 #include "link/Framing.h"

@@ -2,7 +2,7 @@
 
 #include "CommandTable.h"
 #include "SingleExchange.h"
-#include "app/core/PollState.h"
+#include "core/PollState.h"
 #include "link/ClockError.h"
 
 void Interpreter::RunCommand(char commandCode)

@@ -1,7 +1,7 @@
 #include "ResultFile.h"
 
 #include "TextFile.h"
-#include "app/core/PollState.h"
+#include "core/PollState.h"
 
 namespace {
 constexpr std::size_t kKeywordField = 21;

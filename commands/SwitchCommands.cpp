@@ -2,8 +2,8 @@
 
 #include "CommandTable.h"
 #include "SingleExchange.h"
-#include "app/core/PollState.h"
-#include "app/core/StatusDisplay.h"
+#include "core/PollState.h"
+#include "core/StatusDisplay.h"
 #include "link/ClockError.h"
 #include "link/Exchange.h"
 #include "link/Framing.h"

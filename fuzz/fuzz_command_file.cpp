@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes to the command-file run as its command file: the tokenizer, the
 // keyword parameters, init_clock lines and the commands they start, against a simulated
 // clock that acknowledges every frame. Nothing may crash, hang or write outside a buffer.
-#include "app/RunDriver.h"
-#include "app/RunUi.h"
-#include "app/core/PollState.h"
+#include "session/RunDriver.h"
+#include "session/RunUi.h"
+#include "core/PollState.h"
 #include "commands/CommandContext.h"
 #include "commands/Interpreter.h"
 #include "support/Fakes.h"

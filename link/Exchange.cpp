@@ -2,8 +2,8 @@
 
 #include "ClockError.h"
 #include "Framing.h"
-#include "app/core/Platform.h"
-#include "app/core/PollState.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
 
 #include <exception>
 

@@ -1,6 +1,6 @@
 #include "Framing.h"
 
-#include "app/core/PollState.h"
+#include "core/PollState.h"
 
 #include <cstring>
 

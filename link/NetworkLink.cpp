@@ -3,9 +3,9 @@
 #include "ClientSocket.h"
 #include "ClockError.h"
 #include "Exchange.h"
-#include "app/core/Platform.h"
-#include "app/core/PollState.h"
-#include "app/core/StatusDisplay.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
+#include "core/StatusDisplay.h"
 
 #include <array>
 

@@ -2,9 +2,9 @@
 // folder per test, loopback network values and a window built with scripted dialogs.
 #pragma once
 
-#include "app/NetworkInfo.h"
+#include "core/NetworkInfo.h"
 #include "app/Quorvex.h"
-#include "app/core/PollState.h"
+#include "core/PollState.h"
 #include "tests/support/Fakes.h"
 
 #include <QAction>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "../support/Fakes.h"
-#include "app/core/PollState.h"
+#include "core/PollState.h"
 #include "commands/CommandContext.h"
 
 #include <deque>

@@ -1,5 +1,5 @@
 #include "../support/Fakes.h"
-#include "app/core/PollState.h"
+#include "core/PollState.h"
 #include "commands/ResultFile.h"
 #include "commands/TextFile.h"
 

@@ -1,4 +1,4 @@
-#include "app/core/PollState.h"
+#include "core/PollState.h"
 #include "link/ClockError.h"
 #include "link/Framing.h"
 

@@ -1,7 +1,7 @@
 // The TCP link against an in-process server on loopback, with the real event pump, wall
 // clock and window timers.
-#include "app/core/Platform.h"
-#include "app/core/PollState.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
 #include "link/ClientSocket.h"
 #include "link/ClockError.h"
 #include "link/Exchange.h"

@@ -1,6 +1,6 @@
 #include "Fakes.h"
 
-#include "app/core/PollState.h"
+#include "core/PollState.h"
 #include "link/Framing.h"
 
 #include <algorithm>

@@ -3,8 +3,8 @@
 // recording status display, scripted operator answers and in-memory links.
 #pragma once
 
-#include "app/core/Platform.h"
-#include "app/core/StatusDisplay.h"
+#include "core/Platform.h"
+#include "core/StatusDisplay.h"
 #include "link/Exchange.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "ModemLink.h"
 
-#include "app/core/Platform.h"
-#include "app/core/PollState.h"
-#include "app/core/StatusDisplay.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
+#include "core/StatusDisplay.h"
 #include "link/ClockError.h"
 #include "link/Exchange.h"
 #include "link/Framing.h"

@@ -1,6 +1,6 @@
-#include "app/RunDriver.h"
-#include "app/RunUi.h"
-#include "app/core/PollState.h"
+#include "session/RunDriver.h"
+#include "session/RunUi.h"
+#include "core/PollState.h"
 #include "link/ClockError.h"
 #include "support/Fakes.h"
 

@@ -1,5 +1,5 @@
-#include "app/ModemLink.h"
-#include "app/core/PollState.h"
+#include "session/ModemLink.h"
+#include "core/PollState.h"
 #include "link/ClockError.h"
 #include "link/Framing.h"
 #include "support/Fakes.h"

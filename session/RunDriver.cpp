@@ -1,9 +1,9 @@
 #include "RunDriver.h"
 
-#include "app/RunUi.h"
-#include "app/core/Platform.h"
-#include "app/core/PollState.h"
-#include "app/core/StatusDisplay.h"
+#include "session/RunUi.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
+#include "core/StatusDisplay.h"
 #include "commands/ResultFile.h"
 #include "link/ClockError.h"
 #include "link/Exchange.h"

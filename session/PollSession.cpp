@@ -1,9 +1,9 @@
 #include "PollSession.h"
 
-#include "app/ModemLink.h"
-#include "app/RunDriver.h"
-#include "app/core/Platform.h"
-#include "app/core/PollState.h"
+#include "session/ModemLink.h"
+#include "session/RunDriver.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
 #include "commands/CommandContext.h"
 #include "commands/Interpreter.h"
 #include "link/ClientSocket.h"

@@ -3,7 +3,7 @@
 // in the window or for a whole command file whose init_clock lines name station and link.
 #pragma once
 
-#include "app/CommandFileReader.h"
+#include "session/CommandFileReader.h"
 
 #include <cstdint>
 #include <functional>
