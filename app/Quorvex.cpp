@@ -1,9 +1,10 @@
 #include "Quorvex.h"
 
-#include "core/NetworkInfo.h"
-#include "session/PollSession.h"
 #include "app/Settings.h"
+#include "commands/CommandTable.h"
+#include "core/NetworkInfo.h"
 #include "core/PollState.h"
+#include "session/PollSession.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -37,14 +38,14 @@ constexpr int kClientHeight = 431;
 constexpr int kPanelWidths[TQuorvex::kPanels] = {60, 75, 60, 75, 60, 50};
 const char* const kPanelTexts[TQuorvex::kPanels] = {"Retry  0", "Station 1", "Comm 2", "Baud 9600", "", ""};
 
-const char* const kCommands[] = {"set_time",     "get_times",     "get_status",     "system_reset",
-                                 "reset_errors", "finger_backup", "finger_restore", "Software Upgrade"};
-
 // Filter index n of the open dialog is entry n - 1.
-const char* const kFileFilters[] = {"Command File (*.cmd)",         "Input File (*.dat)", "Text (*.txt)",
+const char* const kFileFilters[] = {"Command File (*.cmd)",        "Input File (*.dat)", "Text (*.txt)",
                                     "Program Upgrade File(*.pgm)", "Log File(*.log)",    "All (*.*)"};
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
 
 // The memo and the panels show one line per entry: line breaks inside a text would split
 // it in the widget and put the widget out of step with the line model.
@@ -197,7 +198,8 @@ void TQuorvex::BuildMenus()
 
     a = OptionsMenu->addAction("IP Address", this, &TQuorvex::IPAddressClick);
     a->setObjectName("IPAddress");
-    a = OptionsMenu->addAction("Delete Fingerprint Log File", this, &TQuorvex::DeleteFingerprintLogFile1Click);
+    a = OptionsMenu->addAction("Delete Fingerprint Log File", this,
+                               &TQuorvex::DeleteFingerprintLogFile1Click);
     a->setObjectName("DeleteFingerprintLogFile1");
 }
 
@@ -226,8 +228,7 @@ void TQuorvex::BuildControls()
     CommandComboBox = new QComboBox(top);
     CommandComboBox->setObjectName("CommandComboBox");
     CommandComboBox->setToolTip("Select Command to send");
-    for (const char* c : kCommands)
-        CommandComboBox->addItem(c);
+    for (const CommandEntry* c : CommandList()) CommandComboBox->addItem(c->texts.memoName);
     CommandComboBox->setGeometry(108, 9, 138, 24);
 
     StationLabel = new QLabel("Station:", top);
@@ -237,8 +238,7 @@ void TQuorvex::BuildControls()
     StationComboBox = new QComboBox(top);
     StationComboBox->setObjectName("StationComboBox");
     StationComboBox->setToolTip("Select Clock Station Number");
-    for (int n = 1; n <= 30; ++n)
-        StationComboBox->addItem(QString::number(n));
+    for (int n = 1; n <= 30; ++n) StationComboBox->addItem(QString::number(n));
     StationComboBox->setGeometry(300, 9, 48, 24);
 
     CommandFileRadioButton = new QRadioButton("Command File:", top);
@@ -272,7 +272,8 @@ void TQuorvex::BuildControls()
     };
     const ButtonItem buttons[] = {
         {&PollButton, "PollButton", "Poll Clock", "Send Commands to Clock", &TQuorvex::PollButtonClick},
-        {&FindButton, "FindButton", "Find Clocks", "Find Clocks connected to Ports", &TQuorvex::FindButtonClick},
+        {&FindButton, "FindButton", "Find Clocks", "Find Clocks connected to Ports",
+         &TQuorvex::FindButtonClick},
         {&AbortButton, "AbortButton", "Abort Find", "Stop Finding Clocks", &TQuorvex::AbortButtonClick},
         {&SkipPortButton, "SkipPortButton", "Skip Port", nullptr, &TQuorvex::SkipPortButtonClick},
     };
@@ -589,8 +590,7 @@ bool TQuorvex::OpenFile(int filterIndex, std::string& fileName)
         OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
         OpenDialog->setFileMode(QFileDialog::AnyFile);
         QStringList filters;
-        for (const char* f : kFileFilters)
-            filters << f;
+        for (const char* f : kFileFilters) filters << f;
         OpenDialog->setNameFilters(filters);
     }
     OpenDialog->selectNameFilter(kFileFilters[index - 1]);
@@ -606,25 +606,55 @@ bool TQuorvex::OpenFile(int filterIndex, std::string& fileName)
 
 // --- link selection and run UI --------------------------------------------------------
 
-bool TQuorvex::NetworkSelected() const { return Network->isChecked(); }
+bool TQuorvex::NetworkSelected() const
+{
+    return Network->isChecked();
+}
 
-void TQuorvex::SetNetworkSelected(bool on) { Network->setChecked(on); }
+void TQuorvex::SetNetworkSelected(bool on)
+{
+    Network->setChecked(on);
+}
 
-bool TQuorvex::CommandModeChecked() const { return CommandRadioButton->isChecked(); }
+bool TQuorvex::CommandModeChecked() const
+{
+    return CommandRadioButton->isChecked();
+}
 
-bool TQuorvex::CommandFileModeChecked() const { return CommandFileRadioButton->isChecked(); }
+bool TQuorvex::CommandFileModeChecked() const
+{
+    return CommandFileRadioButton->isChecked();
+}
 
-int TQuorvex::CommandIndex() const { return CommandComboBox->currentIndex(); }
+int TQuorvex::CommandIndex() const
+{
+    return CommandComboBox->currentIndex();
+}
 
-int TQuorvex::StationNumber() const { return StationComboBox->currentText().toInt(); }
+int TQuorvex::StationNumber() const
+{
+    return StationComboBox->currentText().toInt();
+}
 
-std::string TQuorvex::Edit1Text() const { return Edit1->text().toStdString(); }
+std::string TQuorvex::Edit1Text() const
+{
+    return Edit1->text().toStdString();
+}
 
-std::string TQuorvex::Edit2Text() const { return Edit2->text().toStdString(); }
+std::string TQuorvex::Edit2Text() const
+{
+    return Edit2->text().toStdString();
+}
 
-void TQuorvex::SetEdit1Text(const std::string& text) { Edit1->setText(Q(text)); }
+void TQuorvex::SetEdit1Text(const std::string& text)
+{
+    Edit1->setText(Q(text));
+}
 
-void TQuorvex::SetEdit2Text(const std::string& text) { Edit2->setText(Q(text)); }
+void TQuorvex::SetEdit2Text(const std::string& text)
+{
+    Edit2->setText(Q(text));
+}
 
 int TQuorvex::CheckedCommPort() const
 {
@@ -634,12 +664,16 @@ int TQuorvex::CheckedCommPort() const
     return 0;
 }
 
-bool TQuorvex::PortItemEnabled(int n) const { return n >= 1 && n <= kCommPorts && Comm[n]->isEnabled(); }
+bool TQuorvex::PortItemEnabled(int n) const
+{
+    return n >= 1 && n <= kCommPorts && Comm[n]->isEnabled();
+}
 
 void TQuorvex::SetRunControlsEnabled(bool on)
 {
-    for (QWidget* w : std::initializer_list<QWidget*>{PollButton, FindButton, CommandRadioButton, CommandComboBox,
-                                                      StationComboBox, CommandFileRadioButton})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{PollButton, FindButton, CommandRadioButton, CommandComboBox,
+                                         StationComboBox, CommandFileRadioButton})
         w->setEnabled(on);
     FileMenu->menuAction()->setEnabled(on);
     OptionsMenu->menuAction()->setEnabled(on);
@@ -653,7 +687,10 @@ void TQuorvex::SetPortRefreshEnabled(bool on)
         Timer2.stop();
 }
 
-bool TQuorvex::PortRefreshEnabled() const { return Timer2.isActive(); }
+bool TQuorvex::PortRefreshEnabled() const
+{
+    return Timer2.isActive();
+}
 
 // --- handlers -------------------------------------------------------------------------
 
@@ -738,7 +775,10 @@ void TQuorvex::IPAddressClick()
     settings_->WriteString("IPAddress", address);
 }
 
-QAction* TQuorvex::CheckedBaudItem() const { return baudGroup_->checkedAction(); }
+QAction* TQuorvex::CheckedBaudItem() const
+{
+    return baudGroup_->checkedAction();
+}
 
 void TQuorvex::PanelsFromSelections()
 {
@@ -792,7 +832,10 @@ void TQuorvex::AbortButtonClick()
     AbortButton->setEnabled(false);
 }
 
-void TQuorvex::SkipPortButtonClick() { ps_.SkipPortRequested = true; }
+void TQuorvex::SkipPortButtonClick()
+{
+    ps_.SkipPortRequested = true;
+}
 
 void TQuorvex::Timer2Timer()
 {

@@ -33,12 +33,12 @@ int main(int argc, char** argv)
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
     const double wallStart = bench::NowMs();
-    const int outcome = link.exchange.WaitTicks(kWaitTicks);
+    const WaitResult outcome = link.exchange.WaitTicks(kWaitTicks);
     const double wallMs = bench::NowMs() - wallStart;
     rusage after{};
     getrusage(RUSAGE_SELF, &after);
 
-    if (outcome != 1)
+    if (outcome != WaitResult::TimedOut)
         bench::Note(kName, "unexpected: a reply arrived from the silent simulator");
     const double cpuMs = bench::CpuMs(after) - bench::CpuMs(before);
     const double percent = wallMs > 0 ? 100.0 * cpuMs / wallMs : 0.0;

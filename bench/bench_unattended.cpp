@@ -23,12 +23,12 @@
 
 #include <QCoreApplication>
 
-#include <atomic>
-#include <cmath>
-#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <atomic>
+#include <cmath>
+#include <mutex>
 
 namespace {
 constexpr const char* kName = "bench_unattended";
@@ -72,15 +72,15 @@ public:
     std::vector<Line> Since(size_t first)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        return first < lines_.size() ? std::vector<Line>(lines_.begin() + static_cast<long>(first), lines_.end())
-                                     : std::vector<Line>{};
+        return first < lines_.size()
+                   ? std::vector<Line>(lines_.begin() + static_cast<long>(first), lines_.end())
+                   : std::vector<Line>{};
     }
     // Waits up to timeoutMs for the line count to reach n.
     void WaitFor(size_t n, double timeoutMs)
     {
         const double end = bench::NowMs() + timeoutMs;
-        while (Count() < n && bench::NowMs() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (Count() < n && bench::NowMs() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 
 private:
@@ -147,11 +147,12 @@ Reference MeasureReference()
         if (link.Send(length) != 0)
             bench::Fail(kName, "sending get_status failed");
         link.ps.ReplyLength = 0;
-        if (link.exchange.WaitTicks(3) != 0)
+        if (link.exchange.WaitTicks(3) != WaitResult::ReplyComplete)
             bench::Fail(kName, "the simulator did not answer get_status");
         exchange.push_back(bench::NowMs() - t0);
     }
-    const int ackLength = BuildRequest(link.ps, static_cast<uint8_t>(link.ps.StationByte), frame::cmdAcknowledge);
+    const int ackLength =
+        BuildRequest(link.ps, static_cast<uint8_t>(link.ps.StationByte), frame::cmdAcknowledge);
     for (int i = 0; i < 5; ++i) {
         const double t0 = bench::NowMs();
         link.Send(ackLength);
@@ -204,10 +205,10 @@ int main(int argc, char** argv)
         Run r;
         const double startReal = bench::RealNowSeconds();
         const double start = bench::NowMs();
-        const pid_t pid = bench::Spawn({program, commands, runDir + "/results.txt"},
-                                       {"QT_QPA_PLATFORM=offscreen", "DISPLAY=", "WAYLAND_DISPLAY=",
-                                        "XDG_CONFIG_HOME=" + config},
-                                       runDir, runDir + "/memo.txt", runDir + "/stderr.txt");
+        const pid_t pid = bench::Spawn(
+            {program, commands, runDir + "/results.txt"},
+            {"QT_QPA_PLATFORM=offscreen", "DISPLAY=", "WAYLAND_DISPLAY=", "XDG_CONFIG_HOME=" + config},
+            runDir, runDir + "/memo.txt", runDir + "/stderr.txt");
         if (pid < 0)
             bench::Fail(kName, "cannot start quorvex");
         int status = 0;
@@ -237,8 +238,8 @@ int main(int argc, char** argv)
         }
         if (r.exitStatus != 0 || !r.statusWritten)
             bench::Note(kName, "run " + std::to_string(i) + " exit " + std::to_string(r.exitStatus) +
-                                   (r.statusWritten ? "" : ", no status.txt") + "; memo: " +
-                                   bench::ReadWholeFile(runDir + "/memo.txt") +
+                                   (r.statusWritten ? "" : ", no status.txt") +
+                                   "; memo: " + bench::ReadWholeFile(runDir + "/memo.txt") +
                                    bench::ReadWholeFile(runDir + "/stderr.txt"));
         runs.push_back(r);
     }
@@ -253,19 +254,21 @@ int main(int argc, char** argv)
         const Run& r = runs[i];
         const double cpuPct = 100.0 * r.cpuMs / r.wallMs;
         if (r.ackWaitMs < 0) {
-            std::printf("RUN    %-16s run %zu: exit %d, wall %.1f ms, cpu %.1f ms (%.2f %%), no acknowledge seen by "
-                        "the simulator\n",
-                        kName, i + 1, r.exitStatus, r.wallMs, r.cpuMs, cpuPct);
+            std::printf(
+                "RUN    %-16s run %zu: exit %d, wall %.1f ms, cpu %.1f ms (%.2f %%), no acknowledge seen by "
+                "the simulator\n",
+                kName, i + 1, r.exitStatus, r.wallMs, r.cpuMs, cpuPct);
             cpuPercent.push_back(cpuPct);
             continue;
         }
         const double protocol = ref.connectMs + ref.getStatusMs + ref.ackSendMs + r.ackWaitMs;
         const double ratio = r.wallMs / protocol;
-        std::printf("RUN    %-16s run %zu: exit %d, wall %.1f ms, cpu %.1f ms (%.2f %%), fixed acknowledge wait "
-                    "%.1f ms, protocol waits %.1f ms, own time %.1f ms, wall/protocol %.3f; exec to request %.1f ms, "
-                    "end of acknowledge wait to exit %.1f ms\n",
-                    kName, i + 1, r.exitStatus, r.wallMs, r.cpuMs, cpuPct, r.ackWaitMs, protocol, r.wallMs - protocol,
-                    ratio, r.toRequestMs, r.afterWaitMs);
+        std::printf(
+            "RUN    %-16s run %zu: exit %d, wall %.1f ms, cpu %.1f ms (%.2f %%), fixed acknowledge wait "
+            "%.1f ms, protocol waits %.1f ms, own time %.1f ms, wall/protocol %.3f; exec to request %.1f ms, "
+            "end of acknowledge wait to exit %.1f ms\n",
+            kName, i + 1, r.exitStatus, r.wallMs, r.cpuMs, cpuPct, r.ackWaitMs, protocol, r.wallMs - protocol,
+            ratio, r.toRequestMs, r.afterWaitMs);
         if (r.afterWaitMs > 900.0)
             ++lateRuns;
         ratios.push_back(ratio);
@@ -275,8 +278,9 @@ int main(int argc, char** argv)
     }
     std::fflush(stdout);
     if (lateRuns > 0)
-        bench::Note(kName, std::to_string(lateRuns) + " run(s) exited about 1 s after the 2-tick acknowledge wait "
-                                                      "should have ended: a second boundary was missed");
+        bench::Note(kName, std::to_string(lateRuns) +
+                               " run(s) exited about 1 s after the 2-tick acknowledge wait "
+                               "should have ended: a second boundary was missed");
     if (ratios.empty())
         bench::Fail(kName, "no run reached the acknowledge: nothing to compare");
 

@@ -18,7 +18,7 @@
 namespace {
 // Station, command, four digits and one terminator around the status data.
 constexpr int kReplyFraming = 7;
-}
+}  // namespace
 
 uint8_t TimeCommands::ToBcd(int value)
 {
@@ -94,7 +94,7 @@ void TimeCommands::RequestStatus(int replyWait, int attempts)
            ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) == ceOK) {
         ps.ReplyLength = 0;
         int result;
-        if (ctx_.exchange.WaitTicks(replyWait) == 1) {
+        if (ctx_.exchange.WaitTicks(replyWait) == WaitResult::TimedOut) {
             result = ps.ReplyLength != 0 ? ceTerminator : ceNoData;
         } else {
             // D is where the digits begin. A reply too short to hold station, command and
@@ -111,11 +111,16 @@ void TimeCommands::RequestStatus(int replyWait, int attempts)
             }
             if (result == ceOK) {
                 switch (ps.ReceiveBuffer[1]) {
-                case frame::rpBusy: result = ceBusy; break;
-                case frame::cmdGetStatus:
-                    result = static_cast<int32_t>(ps.ReceiveBuffer[0]) == ps.StationByte ? ceOK : ceWrongStation;
-                    break;
-                default: result = ceWrongCommand; break;
+                    case frame::rpBusy:
+                        result = ceBusy;
+                        break;
+                    case frame::cmdGetStatus:
+                        result = static_cast<int32_t>(ps.ReceiveBuffer[0]) == ps.StationByte ? ceOK
+                                                                                             : ceWrongStation;
+                        break;
+                    default:
+                        result = ceWrongCommand;
+                        break;
                 }
             }
         }
@@ -142,7 +147,8 @@ void TimeCommands::GetStatus()
             result = ceWrongCommand;
         } else {
             // Taken before the acknowledge, whose own reply would land in the same buffer.
-            const std::vector<uint8_t> data(ps.ReceiveBuffer.begin() + 2, ps.ReceiveBuffer.begin() + 2 + held);
+            const std::vector<uint8_t> data(ps.ReceiveBuffer.begin() + 2,
+                                            ps.ReceiveBuffer.begin() + 2 + held);
             ctx_.exchange.Acknowledge(static_cast<uint8_t>(ps.StationByte));
             TextFile file;
             if (!file.Open(ps.InputFileName, "a")) {

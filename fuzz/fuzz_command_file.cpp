@@ -1,11 +1,11 @@
 // Feeds arbitrary bytes to the command-file run as its command file: the tokenizer, the
 // keyword parameters, init_clock lines and the commands they start, against a simulated
 // clock that acknowledges every frame. Nothing may crash, hang or write outside a buffer.
-#include "session/RunDriver.h"
-#include "session/RunUi.h"
-#include "core/PollState.h"
 #include "commands/CommandContext.h"
 #include "commands/Interpreter.h"
+#include "core/PollState.h"
+#include "session/RunDriver.h"
+#include "session/RunUi.h"
 #include "support/Fakes.h"
 
 #include <unistd.h>
@@ -31,16 +31,7 @@ struct Ui : IRunUi {
     void SetPortRefreshEnabled(bool) override {}
 };
 
-struct Serial : IRunSerial {
-    void Select(int, int) override {}
-    void Open() override {}
-    void Close() override {}
-    void ClearInput() override {}
-    void ClearOutput() override {}
-    void SendRaw(const uint8_t*, int) override {}
-};
-
-struct Net : INetConnector {
+struct Net : INetConnection {
     int Connect() override { return 0; }
     void Deactivate() override {}
 };
@@ -85,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     };
     rig.serial.onWrite = ack;
     Ui ui;
-    Serial serial;
+    FakeSerial serial;
     Net net;
     Modem modem;
     Interpreter interpreter(CommandContext{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4});

@@ -4,7 +4,7 @@
 // reply stalls with bytes left pending.
 #pragma once
 
-#include "Exchange.h"
+#include "Transport.h"
 
 #include <QObject>
 #include <QTcpSocket>

@@ -7,7 +7,8 @@
 
 #include <exception>
 
-Exchange::Exchange(PollState& ps, IEventPump& pump, const ITimeSource& time, ITimer& timer1, ILinkSelection& selection)
+Exchange::Exchange(PollState& ps, IEventPump& pump, const ITimeSource& time, ITimer& timer1,
+                   ILinkSelection& selection)
     : ps_(ps), pump_(pump), time_(time), timer1_(timer1), selection_(selection)
 {
     timer1_.OnTimer = [this] { Timer1Timer(); };
@@ -27,18 +28,17 @@ void Exchange::ClearReceive()
 
 void Exchange::PumpUntil(const std::function<bool()>& done)
 {
-    while (!done())
-        pump_.PumpUntilEventOrTick();
+    while (!done()) pump_.PumpUntilEventOrTick();
 }
 
-int Exchange::SendFrame(const uint8_t* frame, int length)
+ClockError Exchange::SendFrame(const uint8_t* frame, int length)
 {
     ps_.LastSecond = time_.CurrentSecond();
     ps_.PollStatus = ceOK;
     if (length <= 0 || length > 255) {
         // Never read past the request buffer (TCP sends one byte more than length).
         ps_.PollStatus = cePortTransmitter;
-        return ps_.PollStatus;
+        return cePortTransmitter;
     }
 
     if (selection_.NetworkSelected()) {
@@ -47,13 +47,14 @@ int Exchange::SendFrame(const uint8_t* frame, int length)
         timer1_.SetEnabled(true);
         PumpUntil([this] { return ps_.SendDelayElapsed; });
         const int64_t sent = net_ ? net_->SendBuf(frame, length + 1) : -1;
-        ps_.PollStatus = sent == -1 ? cePortTransmitter : ceOK;
-        return ps_.PollStatus;
+        const ClockError result = sent == -1 ? cePortTransmitter : ceOK;
+        ps_.PollStatus = result;
+        return result;
     }
 
     if (serial_ == nullptr || !serial_->GetCTS() || serial_->Sending()) {
         ps_.PollStatus = cePortTransmitter;
-        return ps_.PollStatus;
+        return cePortTransmitter;
     }
     try {
         static const uint8_t kPreamble[2] = {0x55, 0x55};
@@ -65,7 +66,7 @@ int Exchange::SendFrame(const uint8_t* frame, int length)
         serial_->SendData(frame, length);
     } catch (const std::exception&) {
         ps_.PollStatus = cePortTransmitter;
-        return ps_.PollStatus;
+        return cePortTransmitter;
     }
     int ticks = 0;
     while (serial_->Sending()) {
@@ -75,14 +76,14 @@ int Exchange::SendFrame(const uint8_t* frame, int length)
             ps_.LastSecond = s;
             if (++ticks == 3) {
                 ps_.PollStatus = cePortTransmitter;
-                return ps_.PollStatus;
+                return cePortTransmitter;
             }
         }
     }
-    return ps_.PollStatus;
+    return static_cast<ClockError>(ps_.PollStatus);
 }
 
-int Exchange::WaitTicks(int count)
+WaitResult Exchange::WaitTicks(int count)
 {
     int last = time_.CurrentSecond();
     int counter = 0;
@@ -91,15 +92,15 @@ int Exchange::WaitTicks(int count)
         const int s = time_.CurrentSecond();
         if (s != last) {
             if (++counter >= count)
-                return 1;
+                return WaitResult::TimedOut;
             last = s;
         }
         if (ps_.ReplyComplete)
-            return 0;
+            return WaitResult::ReplyComplete;
     }
 }
 
-int Exchange::WaitSeconds(int count)
+void Exchange::WaitSeconds(int count)
 {
     ps_.LastSecond = time_.CurrentSecond();
     int counter = 0;
@@ -111,14 +112,13 @@ int Exchange::WaitSeconds(int count)
             ps_.LastSecond = s;
         }
     }
-    return count;
 }
 
-int Exchange::AwaitReply()
+ClockError Exchange::AwaitReply()
 {
     ps_.ReplyLength = 0;
     const int t = ps_.ModemInUse ? 10 : 4;
-    if (WaitTicks(t) == 1)
+    if (WaitTicks(t) == WaitResult::TimedOut)
         return ps_.ReplyLength == 0 ? ceNoData : ceTerminator;
 
     // A reply needs at least station, code, four digits and a terminator. One that is
@@ -135,27 +135,30 @@ int Exchange::AwaitReply()
     if (static_cast<int32_t>(rx[0]) != ps_.StationByte)
         return ceWrongStation;
     switch (rx[1]) {
-    case frame::rpRejected: return ceClockReceivedDataError;
-    case frame::rpBusy: return ceBusy;
-    case frame::rpAccepted:
-    case frame::rpAcknowledge: return ceOK;
-    default: return ceWrongCommand;
+        case frame::rpRejected:
+            return ceClockReceivedDataError;
+        case frame::rpBusy:
+            return ceBusy;
+        case frame::rpAccepted:
+        case frame::rpAcknowledge:
+            return ceOK;
+        default:
+            return ceWrongCommand;
     }
 }
 
-int Exchange::Acknowledge(uint8_t station)
+WaitResult Exchange::Acknowledge(uint8_t station)
 {
     const int len = BuildRequest(ps_, station, frame::cmdAcknowledge);
     SendFrame(ps_.RequestBuffer.data(), len);
-    return WaitTicks(2) == 1 ? 0 : 1;
+    return WaitTicks(2);
 }
 
 void Exchange::Append(std::span<const uint8_t> bytes, int lengthAdjust)
 {
     if (bytes.empty())
         return;
-    for (uint8_t b : bytes)
-        ps_.ReceiveBuffer[ps_.ReceiveCount++] = b;
+    for (uint8_t b : bytes) ps_.ReceiveBuffer[ps_.ReceiveCount++] = b;
     const uint8_t last = ps_.ReceiveBuffer[static_cast<uint8_t>(ps_.ReceiveCount - 1)];
     if (last == 0xFF && !ps_.ReplyComplete) {
         ps_.PollStatus = ceOK;

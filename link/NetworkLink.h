@@ -2,17 +2,18 @@
 // Timer3 time-out, and the socket's connect, disconnect, error and read handlers.
 #pragma once
 
+#include "Transport.h"
+
 #include <cstdint>
 
 struct PollState;
 class IStatusDisplay;
 class IEventPump;
 class ITimer;
-class ILinkSelection;
 class Exchange;
 class TClientSocket;
 
-class NetworkLink {
+class NetworkLink : public INetConnection {
 public:
     static constexpr uint32_t kConnectTimeoutTicks = 20;
 
@@ -21,9 +22,9 @@ public:
                 ILinkSelection& selection, TClientSocket& socket, Exchange& exchange);
 
     // Connects to PollState::IPAddress; returns PollStatus: 0 connected, 10 timed out.
-    int Connect();
+    int Connect() override;
     // Closes the connection if one is open or pending.
-    void Deactivate();
+    void Deactivate() override;
 
     void Timer3Timer();
     void ClientSocket1Connect();

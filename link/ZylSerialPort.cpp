@@ -36,25 +36,37 @@ struct termios2 {
 
 namespace {
 
-constexpr std::array<int, 15> kBaudRates = {110,   300,   600,   1200,   2400,   4800,   9600,  14400,
+constexpr std::array<int, 15> kBaudRates = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                             19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
 // The termios constant for a rate, or B0 when the rate needs termios2.
 speed_t SpeedConstant(int rate)
 {
     switch (rate) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
+        case 110:
+            return B110;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B0;
     }
 }
 
@@ -89,7 +101,9 @@ TBaudRate IntToBaudRate(int rate)
 int BaudRateToInt(TBaudRate rate)
 {
     const int ordinal = static_cast<int>(rate);
-    return ordinal >= 0 && ordinal < static_cast<int>(kBaudRates.size()) ? kBaudRates[static_cast<size_t>(ordinal)] : 0;
+    return ordinal >= 0 && ordinal < static_cast<int>(kBaudRates.size())
+               ? kBaudRates[static_cast<size_t>(ordinal)]
+               : 0;
 }
 
 TZylSerialPort::TZylSerialPort(QObject* parent) : TZylSerialPort(nullptr, parent) {}
@@ -136,6 +150,12 @@ void TZylSerialPort::SetCommPort(TCommPort port)
 {
     if (port != Port())
         portName_ = CommPortToString(port);
+}
+
+void TZylSerialPort::SelectPort(int port, int baudRate)
+{
+    SetCommPort(static_cast<TCommPort>(port));
+    SetBaudRate(IntToBaudRate(baudRate));
 }
 
 void TZylSerialPort::SetBaudRate(TBaudRate rate)
@@ -245,11 +265,20 @@ bool TZylSerialPort::SetDCBState(int fd)
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     t.c_cflag |= kSizes[dataBits_ - 5];
     switch (parity_) {
-    case pbOdd: t.c_cflag |= PARENB | PARODD; break;
-    case pbEven: t.c_cflag |= PARENB; break;
-    case pbMark: t.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case pbSpace: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+        case pbOdd:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case pbEven:
+            t.c_cflag |= PARENB;
+            break;
+        case pbMark:
+            t.c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case pbSpace:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
     }
     // With 5 data bits the UART turns "two stop bits" into one and a half.
     if (stopBits_ != sb1Bit)
@@ -432,8 +461,7 @@ void TZylSerialPort::ReapRetired()
     // A stopped watcher ends within one event delivery; bound the wait all the same.
     for (int pass = 0; pass < 500; ++pass) {
         bool running = false;
-        for (TComThread* t : pending)
-            running = running || !t->isFinished();
+        for (TComThread* t : pending) running = running || !t->isFinished();
         if (!running)
             break;
         QCoreApplication::processEvents();
@@ -596,10 +624,22 @@ TLineStatusSet TZylSerialPort::CurrentLines()
     return IsConnected() ? GetLineStatus(fd_) : TLineStatusSet();
 }
 
-bool TZylSerialPort::GetCTS() { return CurrentLines().test(lsCTS); }
-bool TZylSerialPort::GetDSR() { return CurrentLines().test(lsDSR); }
-bool TZylSerialPort::GetRING() { return CurrentLines().test(lsRING); }
-bool TZylSerialPort::GetCD() { return CurrentLines().test(lsCD); }
+bool TZylSerialPort::GetCTS()
+{
+    return CurrentLines().test(lsCTS);
+}
+bool TZylSerialPort::GetDSR()
+{
+    return CurrentLines().test(lsDSR);
+}
+bool TZylSerialPort::GetRING()
+{
+    return CurrentLines().test(lsRING);
+}
+bool TZylSerialPort::GetCD()
+{
+    return CurrentLines().test(lsCD);
+}
 
 void TZylSerialPort::WatcherReceived(TComThread* from, std::vector<uint8_t> bytes)
 {

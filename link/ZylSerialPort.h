@@ -4,7 +4,7 @@
 #pragma once
 
 #include "link/CommPortMap.h"
-#include "link/Exchange.h"
+#include "link/Transport.h"
 
 #include <QObject>
 #include <QThread>
@@ -32,18 +32,76 @@ public:
 // Ordinal n is port COMn.
 enum TCommPort : int {
     spNone,
-    spCOM1, spCOM2, spCOM3, spCOM4, spCOM5, spCOM6, spCOM7, spCOM8, spCOM9, spCOM10,
-    spCOM11, spCOM12, spCOM13, spCOM14, spCOM15, spCOM16, spCOM17, spCOM18, spCOM19, spCOM20,
-    spCOM21, spCOM22, spCOM23, spCOM24, spCOM25, spCOM26, spCOM27, spCOM28, spCOM29, spCOM30,
-    spCOM31, spCOM32, spCOM33, spCOM34, spCOM35, spCOM36, spCOM37, spCOM38, spCOM39, spCOM40,
-    spCOM41, spCOM42, spCOM43, spCOM44, spCOM45, spCOM46, spCOM47, spCOM48, spCOM49, spCOM50,
+    spCOM1,
+    spCOM2,
+    spCOM3,
+    spCOM4,
+    spCOM5,
+    spCOM6,
+    spCOM7,
+    spCOM8,
+    spCOM9,
+    spCOM10,
+    spCOM11,
+    spCOM12,
+    spCOM13,
+    spCOM14,
+    spCOM15,
+    spCOM16,
+    spCOM17,
+    spCOM18,
+    spCOM19,
+    spCOM20,
+    spCOM21,
+    spCOM22,
+    spCOM23,
+    spCOM24,
+    spCOM25,
+    spCOM26,
+    spCOM27,
+    spCOM28,
+    spCOM29,
+    spCOM30,
+    spCOM31,
+    spCOM32,
+    spCOM33,
+    spCOM34,
+    spCOM35,
+    spCOM36,
+    spCOM37,
+    spCOM38,
+    spCOM39,
+    spCOM40,
+    spCOM41,
+    spCOM42,
+    spCOM43,
+    spCOM44,
+    spCOM45,
+    spCOM46,
+    spCOM47,
+    spCOM48,
+    spCOM49,
+    spCOM50,
 };
 // One bit per TCommPort ordinal.
 using TCommPortSet = std::bitset<51>;
 
 enum TBaudRate : int {
-    br000110, br000300, br000600, br001200, br002400, br004800, br009600, br014400,
-    br019200, br038400, br056000, br057600, br115200, br128000, br256000,
+    br000110,
+    br000300,
+    br000600,
+    br001200,
+    br002400,
+    br004800,
+    br009600,
+    br014400,
+    br019200,
+    br038400,
+    br056000,
+    br057600,
+    br115200,
+    br128000,
+    br256000,
 };
 enum TDataWidth : int { dw5Bits, dw6Bits, dw7Bits, dw8Bits };
 enum TStopBits : int { sb1Bit, sb1_5Bits, sb2Bits };
@@ -133,9 +191,11 @@ public:
 
     // Opens the port named by Port; raises "Cannot connect to COMn." when it cannot, after
     // printing the reason to stderr.
-    void Open();
+    void Open() override;
     // Stops the watcher and waits (pumping events) until it has released the port.
-    void Close();
+    void Close() override;
+    // Port number n (COMn) and speed in bits per second, for the next Open.
+    void SelectPort(int port, int baudRate) override;
     bool IsConnected() const { return connectedPort_ != spNone; }
     TCommPort ConnectedPort() const { return connectedPort_; }
 
@@ -151,10 +211,10 @@ public:
     const std::vector<uint8_t>& LastReceived() const { return lastReceived_; }
 
     TCommPortSet GetExistingCommPorts() const;
-    void ClearInputBuffer();
-    void ClearOutputBuffer();
+    void ClearInputBuffer() override;
+    void ClearOutputBuffer() override;
     void SetBreak(bool on);
-    void SetDTR(bool on);
+    void SetDTR(bool on) override;
     void SetRTS(bool on);
     // On resumes output as if XON had been received, off suspends it.
     void SetXonXoff(bool on);

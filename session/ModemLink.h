@@ -10,7 +10,16 @@ struct PollState;
 class Exchange;
 class IStatusDisplay;
 
-class ModemLink {
+// Dialling and hanging up the modem, as the run driver needs it.
+class IModemControl {
+public:
+    virtual ~IModemControl() = default;
+    virtual int ModemConnect() = 0;
+    virtual void ModemReset() = 0;
+    virtual void CloseModemFile() = 0;
+};
+
+class ModemLink : public IModemControl {
 public:
     // setDtr drives the DTR line of the open serial port (false drops it).
     ModemLink(PollState& ps, Exchange& exchange, IStatusDisplay& status, std::function<void(bool)> setDtr);
@@ -18,12 +27,12 @@ public:
     // Sends each line of the file named by InputFileName to the modem and reads its numeric
     // result; returns a ClockError code, 0 when the modem connected (or the file is empty).
     // The file stays open afterwards; CloseModemFile closes it.
-    int ModemConnect();
-    void CloseModemFile();
+    int ModemConnect() override;
+    void CloseModemFile() override;
     bool ModemFileOpen() const { return file_.IsOpen(); }
 
     // Tells the clock to drop its modem, then hangs up the local one by dropping DTR.
-    void ModemReset();
+    void ModemReset() override;
 
     // Longest command line accepted: with its CR it must fit one SendFrame, which takes at
     // most 255 bytes.

@@ -28,7 +28,7 @@ public:
 
     // The run behind "Poll Clock": single-command or command-file mode, as the UI says.
     void RunDriver();
-    // ClientSocket1.Active := false.
+    // Closes the TCP connection if one is open or pending.
     void DeactivateSocket();
     // Sets the socket's host (the window does this at start-up when "Network" is checked).
     void SetSocketHost(const std::string& host);

@@ -1,76 +1,30 @@
 #include "RunDriver.h"
 
-#include "session/RunUi.h"
+#include "commands/CommandTable.h"
+#include "commands/ResultFile.h"
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
-#include "commands/ResultFile.h"
 #include "link/ClockError.h"
 #include "link/Exchange.h"
+#include "session/RunUi.h"
 
 #include <exception>
-#include <map>
 
-namespace {
-
-// Letters of the window's command list, by entry.
-constexpr char kListCodes[] = {'A', 'B', 'Y', 'Z', 'X', 'S', 'T', 'U'};
-const char* const kListNames[] = {"set_time",     "get_times",     "get_status",     "system_reset",
-                                  "reset_errors", "finger_backup", "finger_restore", "Software Upgrade"};
-
-enum class Param { None, FileName, OnOff, JobNumbers, AccessCode };
-
-struct Keyword {
-    Param param;
-    char code;     // letter; for ON/OFF keywords the letter for "OFF"
-    char codeOn;   // letter for "ON"
-};
-
-const std::map<std::string, Keyword>& Keywords()
+RunDriver::RunDriver(PollState& ps, IStatusDisplay& status, IRunUi& ui, ILinkSelection& selection,
+                     IEventPump& pump, Exchange& exchange, ISerialLink& serial, INetConnection& net,
+                     IModemControl& modem, std::function<void(char)> runCommand)
+    : ps_(ps),
+      status_(status),
+      ui_(ui),
+      selection_(selection),
+      pump_(pump),
+      exchange_(exchange),
+      serial_(serial),
+      net_(net),
+      modem_(modem),
+      runCommand_(std::move(runCommand))
 {
-    static const std::map<std::string, Keyword> table = {
-        {"get_times", {Param::FileName, 'B', 0}},
-        {"set_time", {Param::None, 'A', 0}},
-        {"set_jobing", {Param::OnOff, 'G', 'H'}},
-        {"set_jobnumbers", {Param::JobNumbers, 'F', 0}},
-        {"set_belltable", {Param::FileName, 'C', 0}},
-        {"set_belltable2", {Param::FileName, 'E', 0}},
-        {"set_message", {Param::FileName, 'K', 0}},
-        {"get_status", {Param::FileName, 'Y', 0}},
-        {"set_code", {Param::AccessCode, 'D', 0}},
-        {"key_board", {Param::OnOff, 'J', 'I'}},
-        {"set_daylight", {Param::FileName, 'L', 0}},
-        {"set_modem", {Param::FileName, 'M', 0}},
-        {"set_logo", {Param::FileName, 'N', 0}},
-        {"system_reset", {Param::None, 'Z', 0}},
-        {"clear_all_messages", {Param::None, 'O', 0}},
-        {"clear_message", {Param::FileName, 'P', 0}},
-        {"get_message_list", {Param::FileName, 'Q', 0}},
-        {"set_pinnumbers", {Param::FileName, 'R', 0}},
-        {"finger_backup", {Param::FileName, 'S', 0}},
-        {"finger_restore", {Param::FileName, 'T', 0}},
-        {"reset_errors", {Param::None, 'X', 0}},
-    };
-    return table;
-}
-
-}  // namespace
-
-RunDriver::RunDriver(PollState& ps, IStatusDisplay& status, IRunUi& ui, ILinkSelection& selection, IEventPump& pump,
-                     Exchange& exchange, IRunSerial& serial, INetConnector& net, IModemControl& modem,
-                     std::function<void(char)> runCommand)
-    : ps_(ps), status_(status), ui_(ui), selection_(selection), pump_(pump), exchange_(exchange), serial_(serial),
-      net_(net), modem_(modem), runCommand_(std::move(runCommand))
-{
-}
-
-char RunDriver::CommandCodeForIndex(int index)
-{
-    if (index < 0)
-        return 0;
-    if (index >= static_cast<int>(sizeof(kListCodes)))
-        return 'U';
-    return kListCodes[index];
 }
 
 void RunDriver::Run()
@@ -99,7 +53,10 @@ void RunDriver::RunSingleCommand()
     status_.SetPanel(0, "Retry 0");
 
     const std::string baud = status_.Panel(3);
-    ps_.BaudRate = baud == "Baud 1200" ? 1200 : baud == "Baud 2400" ? 2400 : baud == "Baud 4800" ? 4800 : 9600;
+    ps_.BaudRate = baud == "Baud 1200"   ? 1200
+                   : baud == "Baud 2400" ? 2400
+                   : baud == "Baud 4800" ? 4800
+                                         : 9600;
     const bool network = selection_.NetworkSelected();
     if (!network && ui_.CheckedCommPort() != 0)
         ps_.Port = ui_.CheckedCommPort();
@@ -109,19 +66,19 @@ void RunDriver::RunSingleCommand()
         ps_.PollStatus = net_.Connect();
     } else {
         try {
-            serial_.Select(ps_.Port, ps_.BaudRate);
+            serial_.SelectPort(ps_.Port, ps_.BaudRate);
             serial_.Open();
-            serial_.ClearInput();
-            serial_.ClearOutput();
+            serial_.ClearInputBuffer();
+            serial_.ClearOutputBuffer();
         } catch (const std::exception&) {
             ps_.PollStatus = cePortTransmitter;
             ui_.SetRunControlsEnabled(true);
         }
     }
 
-    const int index = ui_.CommandIndex();
-    ps_.CommandCode = CommandCodeForIndex(index);
-    ps_.CommandKeyword = index >= 0 && index < 8 ? kListNames[index] : kListNames[7];
+    const CommandEntry* chosen = ListEntry(ui_.CommandIndex());
+    ps_.CommandCode = chosen ? chosen->letter : 0;
+    ps_.CommandKeyword = chosen ? chosen->texts.memoName : "";
     ps_.SetStation(ui_.StationNumber());
     ps_.InputFileName = ui_.Edit2Text();
 
@@ -131,7 +88,7 @@ void RunDriver::RunSingleCommand()
         exchange_.ClearReceive();
         try {
             static const uint8_t kAtz[] = {'A', 'T', 'Z', '\r'};
-            serial_.SendRaw(kAtz, 4);
+            serial_.SendData(kAtz, 4);
             exchange_.WaitSeconds(1);
             if (ps_.ReceiveCount != 0)
                 ps_.PollStatus = cePortTransmitter;
@@ -188,7 +145,7 @@ void RunDriver::RunCommandFile()
                     status_.AddStatusLine(token.text);
                 if (!selection_.NetworkSelected()) {
                     try {
-                        serial_.ClearInput();
+                        serial_.ClearInputBuffer();
                     } catch (const std::exception&) {
                     }
                 }
@@ -235,45 +192,45 @@ bool RunDriver::ReadFileNameParameter()
 
 char RunDriver::ReadParameters(const CommandFileReader::Token& keyword)
 {
-    const auto it = Keywords().find(keyword.text);
-    if (it == Keywords().end())
+    const CommandEntry* entry = FindKeyword(keyword.text);
+    if (entry == nullptr)
         return 0;
-    const Keyword& k = it->second;
-    switch (k.param) {
-    case Param::None:
-        return k.code;
-    case Param::FileName:
-        return ReadFileNameParameter() ? k.code : 0;
-    case Param::OnOff: {
-        const auto value = reader_.ReadToken(kParameterTokenMax);
-        if (value == "ON")
-            return k.codeOn;
-        if (value == "OFF")
-            return k.code;
-        parameterError_ = true;
-        return 0;
-    }
-    case Param::JobNumbers: {
-        if (!ReadFileNameParameter())
-            return 0;
-        const int selector = reader_.AtEnd() ? CommandFileReader::kEnd : reader_.ReadChar();
-        if (!reader_.AtEnd())
-            reader_.ReadChar();
-        if (selector != '1' && selector != '2') {
-            parameterError_ = true;
-            return 0;
+    switch (entry->parameter) {
+        case Parameter::None:
+            return entry->letter;
+        case Parameter::FileName:
+            return ReadFileNameParameter() ? entry->letter : 0;
+        case Parameter::OnOff: {
+            const auto value = reader_.ReadToken(kParameterTokenMax);
+            const CommandEntry* chosen =
+                value.overLong ? nullptr : FindKeywordValue(keyword.text, value.text);
+            if (chosen == nullptr) {
+                parameterError_ = true;
+                return 0;
+            }
+            return chosen->letter;
         }
-        ps_.JobTableDigit = static_cast<char>(selector);
-        return k.code;
-    }
-    case Param::AccessCode: {
-        const auto code = reader_.ReadToken(kParameterTokenMax);
-        if (code.overLong || !ps_.SetAccessCode(code.text)) {
-            parameterError_ = true;
-            return 0;
+        case Parameter::JobNumbers: {
+            if (!ReadFileNameParameter())
+                return 0;
+            const int selector = reader_.AtEnd() ? CommandFileReader::kEnd : reader_.ReadChar();
+            if (!reader_.AtEnd())
+                reader_.ReadChar();
+            if (selector != '1' && selector != '2') {
+                parameterError_ = true;
+                return 0;
+            }
+            ps_.JobTableDigit = static_cast<char>(selector);
+            return entry->letter;
         }
-        return k.code;
-    }
+        case Parameter::AccessCode: {
+            const auto code = reader_.ReadToken(kParameterTokenMax);
+            if (code.overLong || !ps_.SetAccessCode(code.text)) {
+                parameterError_ = true;
+                return 0;
+            }
+            return entry->letter;
+        }
     }
     return 0;
 }
@@ -351,7 +308,8 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
     int port = 0;
     if (digits.size() == 1 && digits[0] >= '1' && digits[0] <= '9')
         port = digits[0] - '0';
-    else if (digits.size() == 2 && digits[0] >= '1' && digits[0] <= '2' && digits[1] >= '0' && digits[1] <= '9')
+    else if (digits.size() == 2 && digits[0] >= '1' && digits[0] <= '2' && digits[1] >= '0' &&
+             digits[1] <= '9')
         port = (digits[0] - '0') * 10 + (digits[1] - '0');
     if (port >= 1 && port <= 20)
         ps_.Port = port;
@@ -370,17 +328,17 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
         ps_.PollStatus = cePortTransmitter;
 
     status_.AddStatusLine("");
-    status_.AddStatusLine("Station " + std::to_string(ps_.StationByte - 192) + ", Port " + std::to_string(ps_.Port) +
-                          ", Baud " + std::to_string(ps_.BaudRate));
+    status_.AddStatusLine("Station " + std::to_string(ps_.StationByte - 192) + ", Port " +
+                          std::to_string(ps_.Port) + ", Baud " + std::to_string(ps_.BaudRate));
     if (ps_.PollStatus != ceOK) {
         status_.AddStatusLine("Error connecting to Comm Port:" + std::to_string(ps_.Port));
         return;
     }
     try {
-        serial_.Select(ps_.Port, ps_.BaudRate);
+        serial_.SelectPort(ps_.Port, ps_.BaudRate);
         serial_.Open();
-        serial_.ClearInput();
-        serial_.ClearOutput();
+        serial_.ClearInputBuffer();
+        serial_.ClearOutputBuffer();
         status_.SetPanel(2, "Comm " + std::to_string(ps_.Port));
         status_.SetPanel(3, "Baud " + std::to_string(ps_.BaudRate));
         if (ps_.ModemInUse)
@@ -395,7 +353,7 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
                 ps_.PollStatus = modem_.ModemConnect();
                 if (ps_.PollStatus != ceOK)
                     status_.ReplaceLastStatusLine("Modem Not Connected");
-                serial_.ClearInput();
+                serial_.ClearInputBuffer();
                 modem_.CloseModemFile();
             }
         }

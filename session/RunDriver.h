@@ -3,7 +3,9 @@
 // in the window or for a whole command file whose init_clock lines name station and link.
 #pragma once
 
+#include "link/Transport.h"
 #include "session/CommandFileReader.h"
+#include "session/ModemLink.h"
 
 #include <cstdint>
 #include <functional>
@@ -12,42 +14,8 @@
 struct PollState;
 class IStatusDisplay;
 class IRunUi;
-class ILinkSelection;
 class IEventPump;
 class Exchange;
-
-// The serial-port operations a run needs.
-class IRunSerial {
-public:
-    virtual ~IRunSerial() = default;
-    // Selects port n (CommN) and the speed for the next Open.
-    virtual void Select(int port, int baudRate) = 0;
-    // Opens the selected port; throws std::exception when it cannot.
-    virtual void Open() = 0;
-    virtual void Close() = 0;
-    virtual void ClearInput() = 0;
-    virtual void ClearOutput() = 0;
-    // Writes bytes as they are (no frame, no preamble); throws when the port is not open.
-    virtual void SendRaw(const uint8_t* data, int count) = 0;
-};
-
-// Opening and closing the TCP link.
-class INetConnector {
-public:
-    virtual ~INetConnector() = default;
-    // Connects to PollState::IPAddress; returns 0 when connected, 10 on time-out.
-    virtual int Connect() = 0;
-    virtual void Deactivate() = 0;
-};
-
-// The dial-up modem on the serial line.
-class IModemControl {
-public:
-    virtual ~IModemControl() = default;
-    virtual int ModemConnect() = 0;
-    virtual void ModemReset() = 0;
-    virtual void CloseModemFile() = 0;
-};
 
 class RunDriver {
 public:
@@ -58,16 +26,13 @@ public:
     static constexpr size_t kFileNameMax = 4096;
 
     RunDriver(PollState& ps, IStatusDisplay& status, IRunUi& ui, ILinkSelection& selection, IEventPump& pump,
-              Exchange& exchange, IRunSerial& serial, INetConnector& net, IModemControl& modem,
+              Exchange& exchange, ISerialLink& serial, INetConnection& net, IModemControl& modem,
               std::function<void(char)> runCommand);
 
     // Single-command or command-file mode, as the window's radio buttons say.
     void Run();
     void RunSingleCommand();
     void RunCommandFile();
-
-    // The letter for an entry of the window's command list.
-    static char CommandCodeForIndex(int index);
 
 private:
     void InitClock();
@@ -86,8 +51,8 @@ private:
     ILinkSelection& selection_;
     IEventPump& pump_;
     Exchange& exchange_;
-    IRunSerial& serial_;
-    INetConnector& net_;
+    ISerialLink& serial_;
+    INetConnection& net_;
     IModemControl& modem_;
     std::function<void(char)> runCommand_;
     CommandFileReader reader_;

@@ -27,8 +27,7 @@ struct InterpreterTest : ::testing::Test {
 TEST_F(InterpreterTest, lettersOutsideTheTableDoNothingAtAll)
 {
     r.ps.PollStatus = 17;
-    for (char c : {'\0', '@', '[', 'a', 'z', 'V', 'W', '1', static_cast<char>(0xC1)})
-        interp.RunCommand(c);
+    for (char c : {'\0', '@', '[', 'a', 'z', 'V', 'W', '1', static_cast<char>(0xC1)}) interp.RunCommand(c);
     EXPECT_EQ(r.ps.PollStatus, 17);
     EXPECT_TRUE(r.rig.status.log.empty());
     EXPECT_TRUE(r.frames.empty());
@@ -42,13 +41,13 @@ TEST_F(InterpreterTest, commandNotAvailableReportsWrongCommandWithoutSending)
     interp.RunCommand('B');
     EXPECT_EQ(r.ps.PollStatus, 6);
     EXPECT_TRUE(r.frames.empty());
-    EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace:get_times         - Wrong Command Received"}));
+    EXPECT_EQ(r.rig.status.log,
+              (std::vector<std::string>{"replace:get_times         - Wrong Command Received"}));
     EXPECT_EQ(ReadFileBytes(results), "07 get_times" + std::string(12, ' ') + "06" + kEnd);
     EXPECT_TRUE(r.ps.ResultFailed);
 
     // Every letter that selects a command ends with a result, never silently.
-    for (char c = 'A'; c <= 'Z'; ++c)
-        EXPECT_EQ(FindCommand(c) != nullptr, c != 'V' && c != 'W') << c;
+    for (char c = 'A'; c <= 'Z'; ++c) EXPECT_EQ(FindCommand(c) != nullptr, c != 'V' && c != 'W') << c;
 }
 
 TEST_F(InterpreterTest, switchCommandsSendTheirOptionByte)
@@ -60,8 +59,8 @@ TEST_F(InterpreterTest, switchCommandsSendTheirOptionByte)
         const char* result;
     };
     const Row rows[] = {
-        {'G', 0xA7, 0x02, "set_jobing OFF    - OK"}, {'H', 0xA7, 0x03, "set_jobing ON     - OK"},
-        {'I', 0xA3, 0x00, "key_board ON      - OK"}, {'J', 0xA3, 0x01, "key_board OFF     - OK"},
+        {'G', 0xA7, 0x02, "set_jobing OFF    - OK"},  {'H', 0xA7, 0x03, "set_jobing ON     - OK"},
+        {'I', 0xA3, 0x00, "key_board ON      - OK"},  {'J', 0xA3, 0x01, "key_board OFF     - OK"},
         {'O', 0xB0, 0x01, "clear_all_messages - OK"},
     };
     for (const Row& row : rows) {
@@ -175,6 +174,25 @@ TEST_F(InterpreterTest, networkLinkRepliesEndingWithTwoTerminatorsAreAccepted)
     EXPECT_EQ(r.ps.PollStatus, 0);
     ASSERT_EQ(r.frames.size(), 1u);
     EXPECT_EQ(r.frames[0], ReplyFrame(0xC7, 0xB0, {0x01}, 2));
+}
+
+}  // namespace
+
+namespace {
+
+// The window's list and the command-file keywords both come from the one table.
+TEST(CommandTableTest, listEntriesAndKeywordsSelectTheirLetters)
+{
+    std::string letters;
+    for (int i = 0; i < 9; ++i) letters.push_back(ListEntry(i)->letter);
+    EXPECT_EQ(letters, "ABYZXSTUU") << "an index past the end selects Software Upgrade";
+    EXPECT_EQ(FindKeyword("system_reset")->letter, 'Z');
+    EXPECT_EQ(FindKeyword("reset_errors")->letter, 'X');
+    EXPECT_EQ(FindKeywordValue("set_jobing", "ON")->letter, 'H');
+    EXPECT_EQ(FindKeywordValue("key_board", "OFF")->letter, 'J');
+    EXPECT_EQ(FindKeywordValue("key_board", "on"), nullptr);
+    EXPECT_EQ(FindKeyword("init_clock"), nullptr);
+    EXPECT_EQ(FindKeyword("Software Upgrade"), nullptr) << "the upgrade has no keyword";
 }
 
 }  // namespace

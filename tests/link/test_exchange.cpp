@@ -76,7 +76,8 @@ TEST_F(ExchangeTest, tcpTerminatorSplitAcrossReadsGivesCrcError)
     SendStatusRequest();
     auto reply = ReplyFrame(0xC1, 0xA1, {}, 2);
     rig.pump.After(100, [&] { rig.exchange.ClientSocket1Read(std::span(reply.data(), reply.size() - 1)); });
-    rig.pump.After(150, [&] { rig.exchange.ClientSocket1Read(std::span(reply.data() + reply.size() - 1, 1)); });
+    rig.pump.After(150,
+                   [&] { rig.exchange.ClientSocket1Read(std::span(reply.data() + reply.size() - 1, 1)); });
     EXPECT_EQ(rig.exchange.AwaitReply(), ceCrc);
 }
 
@@ -169,11 +170,11 @@ TEST_F(ExchangeTest, waitTicksEndsEarlyOnReplyAndWaitSecondsDoesNot)
 {
     ps.ReplyComplete = true;
     const int64_t start = rig.time.NowMs();
-    EXPECT_EQ(rig.exchange.WaitTicks(4), 0);
+    EXPECT_EQ(rig.exchange.WaitTicks(4), WaitResult::ReplyComplete);
     EXPECT_LT(rig.time.NowMs() - start, 1000);
 
     const int64_t before = rig.time.NowMs();
-    EXPECT_EQ(rig.exchange.WaitSeconds(5), 5);
+    rig.exchange.WaitSeconds(5);
     const int64_t waited = rig.time.NowMs() - before;
     EXPECT_GT(waited, 4000);
     EXPECT_LE(waited, 5000);
@@ -183,7 +184,7 @@ TEST_F(ExchangeTest, acknowledgeSendsA1FrameAndWaitsTwoTicks)
 {
     rig.selection.network = true;
     const int64_t start = rig.time.NowMs();
-    EXPECT_EQ(rig.exchange.Acknowledge(0xC1), 0);
+    EXPECT_EQ(rig.exchange.Acknowledge(0xC1), WaitResult::TimedOut);
     EXPECT_EQ(rig.net.writes.back(), Bytes({0xC1, 0xA1, '8', '0', ':', '>', 0xFF, 0xFF}));
     EXPECT_GT(rig.time.NowMs() - start, 1000);
     EXPECT_LE(rig.time.NowMs() - start, 2000);

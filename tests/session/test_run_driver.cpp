@@ -1,7 +1,7 @@
-#include "session/RunDriver.h"
-#include "session/RunUi.h"
 #include "core/PollState.h"
 #include "link/ClockError.h"
+#include "session/RunDriver.h"
+#include "session/RunUi.h"
 #include "support/Fakes.h"
 
 #include <gtest/gtest.h>
@@ -34,39 +34,7 @@ struct FakeUi : IRunUi {
     void SetPortRefreshEnabled(bool on) override { refresh = on; }
 };
 
-struct FakeRunSerial : IRunSerial {
-    std::vector<std::string> calls;
-    bool failOpen = false;
-    bool open = false;
-    std::function<void()> onAtz;
-    void Select(int port, int baud) override
-    {
-        calls.push_back("select " + std::to_string(port) + " " + std::to_string(baud));
-    }
-    void Open() override
-    {
-        calls.push_back("open");
-        if (failOpen)
-            throw std::runtime_error("Cannot connect to COM1.");
-        open = true;
-    }
-    void Close() override
-    {
-        if (open)
-            calls.push_back("close");
-        open = false;
-    }
-    void ClearInput() override {}
-    void ClearOutput() override {}
-    void SendRaw(const uint8_t* data, int count) override
-    {
-        calls.push_back("raw " + std::string(reinterpret_cast<const char*>(data), count));
-        if (onAtz)
-            onAtz();
-    }
-};
-
-struct FakeConnector : INetConnector {
+struct FakeConnector : INetConnection {
     PollState& ps;
     int result = 0;
     std::vector<std::string> connects;
@@ -104,15 +72,15 @@ protected:
     PollState ps;
     FakeRig rig{ps};
     FakeUi ui;
-    FakeRunSerial serial;
+    FakeSerial serial;
     FakeConnector net{ps};
     FakeModem modem{ps};
     std::vector<std::string> ran;  // "letter station file"
-    RunDriver driver{ps, rig.status, ui, rig.selection, rig.pump, rig.exchange, serial, net, modem,
-                     [this](char c) {
-                         ran.push_back(std::string(1, c) + " " + ps.StationDigitsText() + " " + ps.InputFileName);
-                         ps.PollStatus = 0;
-                     }};
+    RunDriver driver{
+        ps, rig.status, ui, rig.selection, rig.pump, rig.exchange, serial, net, modem, [this](char c) {
+            ran.push_back(std::string(1, c) + " " + ps.StationDigitsText() + " " + ps.InputFileName);
+            ps.PollStatus = 0;
+        }};
     std::string dir = MakeTempDir();
     std::string results = dir + "/results.txt";
 
@@ -136,8 +104,9 @@ protected:
 
 TEST_F(RunDriverTest, commandFileRunsEachGroupOnItsOwnStationAndLink)
 {
-    RunFile("init_clock 03 COM2 9600\nget_times punches.dat\nset_time\n"
-            "init_clock 04 IP127.0.0.9\nget_status status.txt\n");
+    RunFile(
+        "init_clock 03 COM2 9600\nget_times punches.dat\nset_time\n"
+        "init_clock 04 IP127.0.0.9\nget_status status.txt\n");
     EXPECT_EQ(ran, (std::vector<std::string>{"B 03 punches.dat", "A 03 punches.dat", "Y 04 status.txt"}));
     EXPECT_EQ(serial.calls.front(), "select 2 9600");
     EXPECT_EQ(net.connects, std::vector<std::string>{"127.0.0.9"});
@@ -161,10 +130,11 @@ TEST_F(RunDriverTest, linesBeforeTheFirstInitClockAreSkippedSilentlyAfterStartUp
 
 TEST_F(RunDriverTest, badInitClockLinesFailWithCommandFileErrorAndSkipTheirGroup)
 {
-    RunFile("init_clock 5 COM1 9600\nset_time\n"
-            "init_clock 01 COM21 9600\nset_time\n"
-            "init_clock 01 COM7 19200\nset_time\n"
-            "init_clock 01 COM3X 9600\nset_time\n");
+    RunFile(
+        "init_clock 5 COM1 9600\nset_time\n"
+        "init_clock 01 COM21 9600\nset_time\n"
+        "init_clock 01 COM7 19200\nset_time\n"
+        "init_clock 01 COM3X 9600\nset_time\n");
     EXPECT_TRUE(ran.empty());
     // "5 " taken as the station digits gives a station byte below range.
     EXPECT_EQ(Results(), Line("5 ", "init_clock", "12") + Line("01", "init_clock", "12") +
@@ -179,7 +149,9 @@ TEST_F(RunDriverTest, missingPortIsALinkFailureAndConnectTimeoutToo)
 {
     ui.missingPorts = {7};
     net.result = cePortTransmitter;
-    RunFile("init_clock 02 COM7 9600\nset_time\ninit_clock 02 IP127.0.0.9\nset_time\ninit_clock 02 IP\nset_time\n");
+    RunFile(
+        "init_clock 02 COM7 9600\nset_time\ninit_clock 02 IP127.0.0.9\nset_time\ninit_clock 02 "
+        "IP\nset_time\n");
     EXPECT_TRUE(ran.empty());
     EXPECT_EQ(Results(), Line("02", "init_clock", "10") + Line("02", "init_clock", "10") +
                              Line("02", "init_clock", "10"));
@@ -190,8 +162,9 @@ TEST_F(RunDriverTest, missingPortIsALinkFailureAndConnectTimeoutToo)
 
 TEST_F(RunDriverTest, parameterErrorsAreReportedAndRunNothing)
 {
-    RunFile("init_clock 01 COM1 9600\nset_jobing MAYBE\nkey_board ON\nset_code 1234567\nset_code 4242\n"
-            "set_jobnumbers jobs.dat 3\nset_jobnumbers jobs.dat 2\n");
+    RunFile(
+        "init_clock 01 COM1 9600\nset_jobing MAYBE\nkey_board ON\nset_code 1234567\nset_code 4242\n"
+        "set_jobnumbers jobs.dat 3\nset_jobnumbers jobs.dat 2\n");
     EXPECT_EQ(ran, (std::vector<std::string>{"I 01 " + ps.InputFileName.substr(0, 0) + dir + "/run.cmd",
                                              "D 01 " + dir + "/run.cmd", "F 01 jobs.dat"}));
     EXPECT_EQ(ps.AccessCodeText(), "4242");
@@ -230,14 +203,14 @@ TEST_F(RunDriverTest, overLongAndJunkTokensNeverRunAndStayBounded)
     EXPECT_EQ(ran, std::vector<std::string>{"Y 01 get_status"});
     EXPECT_EQ(Results(), Line("01", "init_clock", "00") + Line("01", std::string(20, 'x'), "12") +
                              Line("01", std::string(20, 'f'), "12"));
-    for (const auto& l : rig.status.Lines())
-        EXPECT_LE(l.size(), 30u);
+    for (const auto& l : rig.status.Lines()) EXPECT_LE(l.size(), 30u);
 }
 
 TEST_F(RunDriverTest, modemStringFileDialsAndModemIsHungUpAtNextInitAndAtEnd)
 {
     RunFile("init_clock 01 COM1 9600 modem.txt\nset_time\ninit_clock 02 COM1 9600\nset_time\n");
-    EXPECT_EQ(modem.calls, (std::vector<std::string>{"connect modem.txt", "closefile", "reset", "closefile"}));
+    EXPECT_EQ(modem.calls,
+              (std::vector<std::string>{"connect modem.txt", "closefile", "reset", "closefile"}));
     EXPECT_EQ(ran.size(), 2u);
 
     modem.calls.clear();
@@ -266,7 +239,9 @@ TEST_F(RunDriverTest, singleCommandUsesPanelBaudAndRefusesAModemOnADirectLine)
     EXPECT_EQ(rig.status.Lines().back(), "Finished");
 
     ran.clear();
-    serial.onAtz = [this] { rig.pump.After(100, [this] { rig.exchange.ZylSerialPort1Receive(Bytes({'0', '\r'})); }); };
+    serial.onWrite = [this](const std::vector<uint8_t>&) {
+        rig.pump.After(100, [this] { rig.exchange.ZylSerialPort1Receive(Bytes({'0', '\r'})); });
+    };
     driver.Run();
     EXPECT_TRUE(ran.empty());
     EXPECT_EQ(rig.status.Lines().back(), "Port Initialisation Error, Modem Connected!!");
@@ -288,14 +263,6 @@ TEST_F(RunDriverTest, singleCommandOverNetworkReportsConnectFailure)
     EXPECT_TRUE(ran.empty());
     EXPECT_EQ(rig.status.Lines().back(), "Network Port Initialisation Error!!");
     EXPECT_TRUE(serial.calls.empty());
-}
-
-TEST(RunDriverCodes, listEntriesMapToTheirLetters)
-{
-    EXPECT_EQ(RunDriver::CommandCodeForIndex(3), 'Z');
-    EXPECT_EQ(RunDriver::CommandCodeForIndex(4), 'X');
-    EXPECT_EQ(RunDriver::CommandCodeForIndex(7), 'U');
-    EXPECT_EQ(RunDriver::CommandCodeForIndex(12), 'U');
 }
 
 }  // namespace

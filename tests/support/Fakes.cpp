@@ -137,11 +137,27 @@ bool ScriptedOperator::OpenFile(int, std::string& fileName)
     return true;
 }
 
+void FakeSerial::Open()
+{
+    calls.push_back("open");
+    if (failOpen)
+        throw std::runtime_error("Cannot connect to COM1.");
+    open = true;
+}
+
+void FakeSerial::Close()
+{
+    if (open)
+        calls.push_back("close");
+    open = false;
+}
+
 int FakeSerial::SendData(const uint8_t* data, int count)
 {
     if (failWrites || count == 0)
         throw std::runtime_error("COM1 is not open.");
     writes.emplace_back(data, data + count);
+    calls.push_back("raw " + std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(count)));
     if (onWrite)
         onWrite(writes.back());
     return count;
@@ -160,23 +176,21 @@ int64_t FakeNet::SendBuf(const uint8_t* data, int n)
 std::vector<uint8_t> Bytes(std::initializer_list<int> values)
 {
     std::vector<uint8_t> out;
-    for (int v : values)
-        out.push_back(static_cast<uint8_t>(v));
+    for (int v : values) out.push_back(static_cast<uint8_t>(v));
     return out;
 }
 
-std::vector<uint8_t> ReplyFrame(uint8_t station, uint8_t code, const std::vector<uint8_t>& payload, int terminators)
+std::vector<uint8_t> ReplyFrame(uint8_t station, uint8_t code, const std::vector<uint8_t>& payload,
+                                int terminators)
 {
     std::vector<uint8_t> out;
     out.reserve(payload.size() + 8);
     out.push_back(station);
     out.push_back(code);
-    for (uint8_t b : payload)
-        out.push_back(b);
+    for (uint8_t b : payload) out.push_back(b);
     auto digits = frame::RenderDigits(frame::Crc16(out.data(), static_cast<int>(out.size())));
     out.insert(out.end(), digits.begin(), digits.end());
-    for (int i = 0; i < terminators; ++i)
-        out.push_back(0xFF);
+    for (int i = 0; i < terminators; ++i) out.push_back(0xFF);
     return out;
 }
 

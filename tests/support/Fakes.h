@@ -129,17 +129,30 @@ struct FakeSelection : ILinkSelection {
     void SetNetworkSelected(bool on) override { network = on; }
 };
 
-// Serial link in memory: records writes, can lack CTS or fail writes, and can answer a
-// written frame through a callback.
+// Serial port in memory: records what is done to it ("select 2 9600", "open", "close",
+// "raw <bytes>" for each write), can fail to open, lack CTS or fail writes, and can answer
+// a write through a callback.
 class FakeSerial : public ISerialLink {
 public:
     bool cts = true;
+    bool failOpen = false;
     bool failWrites = false;
+    bool open = false;
+    std::vector<std::string> calls;
     std::vector<std::vector<uint8_t>> writes;
     std::function<void(const std::vector<uint8_t>&)> onWrite;
+    void SelectPort(int port, int baudRate) override
+    {
+        calls.push_back("select " + std::to_string(port) + " " + std::to_string(baudRate));
+    }
+    void Open() override;
+    void Close() override;
+    void ClearInputBuffer() override {}
+    void ClearOutputBuffer() override {}
     bool GetCTS() override { return cts; }
     bool Sending() const override { return false; }
     int SendData(const uint8_t* data, int count) override;
+    void SetDTR(bool on) override { calls.push_back(on ? "dtr on" : "dtr off"); }
 };
 
 class FakeNet : public INetLink {

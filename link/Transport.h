@@ -1,0 +1,52 @@
+// The seams between the protocol code and the two transports: what the exchange, the run
+// driver and the modem need of the serial port and of the TCP link, and which of the two
+// is selected. The real serial port, socket and network link implement them directly;
+// tests use in-memory fakes.
+#pragma once
+
+#include <cstdint>
+
+// The serial port (TZylSerialPort implements it).
+class ISerialLink {
+public:
+    virtual ~ISerialLink() = default;
+    // Chooses port n (CommN) and the speed for the next Open.
+    virtual void SelectPort(int port, int baudRate) = 0;
+    // Opens the chosen port; throws std::exception (ESerialPortError) when it cannot.
+    virtual void Open() = 0;
+    virtual void Close() = 0;
+    virtual void ClearInputBuffer() = 0;
+    virtual void ClearOutputBuffer() = 0;
+    virtual bool GetCTS() = 0;
+    // True while a write is in progress.
+    virtual bool Sending() const = 0;
+    // Writes count bytes as they are; throws when the port is not open or the write fails.
+    virtual int SendData(const uint8_t* data, int count) = 0;
+    virtual void SetDTR(bool on) = 0;
+};
+
+// Sending on the TCP connection (TClientSocket implements it).
+class INetLink {
+public:
+    virtual ~INetLink() = default;
+    // Sends n bytes in one call; returns the number accepted or -1 on failure.
+    virtual int64_t SendBuf(const uint8_t* data, int n) = 0;
+};
+
+// Opening and closing the TCP connection to the clock (NetworkLink implements it).
+class INetConnection {
+public:
+    virtual ~INetConnection() = default;
+    // Connects to PollState::IPAddress; returns 0 when connected, 10 on time-out.
+    virtual int Connect() = 0;
+    // Closes the connection if one is open or pending.
+    virtual void Deactivate() = 0;
+};
+
+// Which link is selected: the "Network" menu item, checked or not.
+class ILinkSelection {
+public:
+    virtual ~ILinkSelection() = default;
+    virtual bool NetworkSelected() const = 0;
+    virtual void SetNetworkSelected(bool on) = 0;
+};
