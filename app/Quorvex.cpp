@@ -656,6 +656,16 @@ void TQuorvex::SetEdit2Text(const std::string& text)
     Edit2->setText(Q(text));
 }
 
+int TQuorvex::SelectedBaudRate() const
+{
+    // Panel 3 is kept in step with the baud menu and with the link a command file opened.
+    const std::string& shown = panels_[3];
+    for (int rate : {1200, 2400, 4800})
+        if (shown == "Baud " + std::to_string(rate))
+            return rate;
+    return 9600;
+}
+
 int TQuorvex::CheckedCommPort() const
 {
     for (int n = 1; n <= kCommPorts; ++n)

@@ -78,6 +78,7 @@ public:
     std::string Edit2Text() const override;
     void SetEdit1Text(const std::string& text) override;
     void SetEdit2Text(const std::string& text) override;
+    int SelectedBaudRate() const override;
     int CheckedCommPort() const override;
     bool PortItemEnabled(int n) const override;
     void SetRunControlsEnabled(bool on) override;

@@ -25,6 +25,7 @@ struct Ui : IRunUi {
     std::string Edit2Text() const override { return e2; }
     void SetEdit1Text(const std::string& t) override { e1 = t; }
     void SetEdit2Text(const std::string& t) override { e2 = t; }
+    int SelectedBaudRate() const override { return 9600; }
     int CheckedCommPort() const override { return 1; }
     bool PortItemEnabled(int n) const override { return n != 7; }
     void SetRunControlsEnabled(bool) override {}

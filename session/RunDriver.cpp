@@ -52,11 +52,7 @@ void RunDriver::RunSingleCommand()
     ui_.SetPortRefreshEnabled(false);
     status_.SetPanel(0, "Retry 0");
 
-    const std::string baud = status_.Panel(3);
-    ps_.BaudRate = baud == "Baud 1200"   ? 1200
-                   : baud == "Baud 2400" ? 2400
-                   : baud == "Baud 4800" ? 4800
-                                         : 9600;
+    ps_.BaudRate = ui_.SelectedBaudRate();
     const bool network = selection_.NetworkSelected();
     if (!network && ui_.CheckedCommPort() != 0)
         ps_.Port = ui_.CheckedCommPort();

@@ -18,6 +18,7 @@ struct FakeUi : IRunUi {
     int station = 1;
     std::string edit1, edit2;
     int checkedPort = 1;
+    int baud = 9600;
     std::set<int> missingPorts;
     bool refresh = true;
     bool CommandModeChecked() const override { return commandMode; }
@@ -28,6 +29,7 @@ struct FakeUi : IRunUi {
     std::string Edit2Text() const override { return edit2; }
     void SetEdit1Text(const std::string& t) override { edit1 = t; }
     void SetEdit2Text(const std::string& t) override { edit2 = t; }
+    int SelectedBaudRate() const override { return baud; }
     int CheckedCommPort() const override { return checkedPort; }
     bool PortItemEnabled(int n) const override { return missingPorts.count(n) == 0; }
     void SetRunControlsEnabled(bool) override {}
@@ -231,7 +233,7 @@ TEST_F(RunDriverTest, singleCommandUsesPanelBaudAndRefusesAModemOnADirectLine)
     ui.station = 5;
     ui.checkedPort = 3;
     ui.edit2 = "status.txt";
-    rig.status.SetPanel(3, "Baud 2400");
+    ui.baud = 2400;
     driver.Run();
     EXPECT_EQ(ran, std::vector<std::string>{"Y 05 status.txt"});
     EXPECT_EQ(serial.calls[0], "select 3 2400");

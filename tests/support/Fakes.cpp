@@ -3,8 +3,13 @@
 #include "core/PollState.h"
 #include "link/Framing.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -202,11 +207,47 @@ std::string ReadFileBytes(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+namespace {
+
+// Folders made by MakeTempDir and not yet removed.
+// Never destroyed: the exit handler that empties it may run after static destructors.
+std::vector<std::string>& TempDirs()
+{
+    static auto* dirs = new std::vector<std::string>;
+    return *dirs;
+}
+
+void RemoveTempDirs()
+{
+    std::error_code ignored;
+    for (const std::string& dir : TempDirs())
+        std::filesystem::remove_all(dir, ignored);
+    TempDirs().clear();
+}
+
+// Removes every folder a test made when the test ends, pass or fail (the fixture, and the
+// processes it started, are gone by then); folders made outside a test go at exit.
+class TempDirCleaner : public ::testing::EmptyTestEventListener {
+public:
+    void OnTestEnd(const ::testing::TestInfo&) override { RemoveTempDirs(); }
+};
+
+const bool kCleanerInstalled = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new TempDirCleaner);
+    std::atexit(RemoveTempDirs);
+    return true;
+}();
+
+}  // namespace
+
 std::string MakeTempDir()
 {
-    std::string tmpl = "/tmp/qvtest-XXXXXX";
-    char* dir = mkdtemp(tmpl.data());
-    return dir ? std::string(dir) : std::string("/tmp");
+    (void)kCleanerInstalled;
+    std::string tmpl = (std::filesystem::temp_directory_path() / "qvtest-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder: " + std::string(std::strerror(errno)));
+    TempDirs().push_back(tmpl);
+    return tmpl;
 }
 
 FakeRig::FakeRig(PollState& state) : ps(state), exchange(state, pump, time, timer1, selection)
