@@ -115,6 +115,56 @@ TEST_F(TimeCommandsTest, failedTimeFrameSendsNoDate)
     EXPECT_EQ(ReadFileBytes(results), "07 set_time" + std::string(13, ' ') + "01" + kEnd);
 }
 
+// The memo and panel operations of every retry shape, in order: where the sending line
+// goes, whether the busy line replaces or adds, and whether a retry is counted before or
+// after the busy wait.
+TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoAndPanelSequence)
+{
+    using Replies = std::vector<std::optional<std::vector<uint8_t>>>;
+    const auto busy = r.Busy();
+    const auto ok = r.Accepted();
+    auto badCrc = StatusReply(StatusBlock());
+    badCrc[5] ^= 0x40;
+    const std::string timeSend = "replace:set_time - Waiting for reply...";
+    const std::string timeBusy = "replace:set_time - Clock Busy Please Wait...";
+    const std::string statusSend = "replace: get_status - Waiting for reply...";
+    const std::string statusBusy = "add:Clock Busy - Please Wait...";
+    struct Row {
+        const char* name;
+        char letter;
+        Replies replies;
+        std::vector<std::string> log;
+        int result;
+    };
+    const Row rows[] = {
+        {"set_time, busy time frame: waits, then counts", 'A', {busy, ok, ok},
+         {timeSend, timeBusy, "panel0:Retry 1", timeSend, timeSend, "replace:set_time          - OK"}, 0},
+        {"set_time, busy date frame: counts, then waits", 'A', {ok, busy, ok},
+         {timeSend, timeSend, "panel0:Retry 1", timeBusy, timeSend, "replace:set_time          - OK"}, 0},
+        {"get_status, busy: the busy line is added", 'Y', {busy, StatusReply(StatusBlock()), ok},
+         {statusSend, "panel0:Retry 1", statusBusy, "replace:get_status        - OK"}, 0},
+        {"get_status, bad CRC three times", 'Y', {badCrc, badCrc, badCrc},
+         {statusSend, "panel0:Retry 1", "panel0:Retry 2", "panel0:Retry 3",
+          "replace:get_status        - CRC Data Error"}, 2},
+        {"get_status, wrong station", 'Y', Replies(3, ReplyFrame(0xC8, 0xAD, StatusBlock())),
+         {statusSend, "panel0:Retry 1", "panel0:Retry 2", "panel0:Retry 3",
+          "replace:get_status        - Wrong Station Replied"}, 3},
+        {"get_status, busy from another station is busy", 'Y', {ReplyFrame(0xC8, 0xB0), StatusReply(StatusBlock()), ok},
+         {statusSend, "panel0:Retry 1", statusBusy, "replace:get_status        - OK"}, 0},
+        {"reset_errors, silent clock", 'X', {std::nullopt}, {"replace:reset_errors      - OK"}, 0},
+        {"reset_errors, busy then rejected", 'X', {busy, ReplyFrame(r.Station(), 0xA0), ReplyFrame(r.Station(), 0xA0)},
+         {"panel0:Retry 1", "replace: reset_errors - Clock Busy Please Wait...", "panel0:Retry 2", "panel0:Retry 3",
+          "replace:reset_errors      - Clock Received Data Error"}, 4},
+    };
+    for (const Row& row : rows) {
+        r.replies.assign(row.replies.begin(), row.replies.end());
+        r.rig.status.log.clear();
+        interp.RunCommand(row.letter);
+        EXPECT_EQ(r.ps.PollStatus, row.result) << row.name;
+        EXPECT_EQ(r.rig.status.log, row.log) << row.name;
+    }
+}
+
 TEST_F(TimeCommandsTest, getStatusAppendsTheReportAndAcknowledges)
 {
     r.ps.CommandKeyword = "get_status";
