@@ -3,8 +3,48 @@
 #include <QHostAddress>
 #include <QMetaObject>
 
+#include <algorithm>
+#include <array>
+
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+namespace {
+
+// The address of a dotted IPv4 literal, or 0 with ok false. Groups with a leading zero are
+// refused: resolvers disagree on whether they are octal.
+uint32_t ParseDottedIPv4(const std::string& host, bool& ok)
+{
+    ok = false;
+    uint32_t address = 0;
+    int groups = 0;
+    size_t i = 0;
+    while (groups < 4) {
+        const size_t start = i;
+        uint32_t value = 0;
+        while (i < host.size() && i - start < 3 && host[i] >= '0' && host[i] <= '9')
+            value = value * 10 + static_cast<uint32_t>(host[i++] - '0');
+        const size_t digits = i - start;
+        if (digits == 0 || value > 255 || (digits > 1 && host[start] == '0'))
+            return 0;
+        address = (address << 8) | value;
+        if (++groups < 4) {
+            if (i >= host.size() || host[i] != '.')
+                return 0;
+            ++i;
+        }
+    }
+    ok = i == host.size();
+    return ok ? address : 0;
+}
+
+}  // namespace
+
 TClientSocket::TClientSocket(QObject* parent) : QObject(parent)
 {
+    // Qt stops reading from the kernel once this much waits unread; the kernel's flow
+    // control then stops the peer.
+    socket_.setReadBufferSize(kReadChunk);
     connect(&socket_, &QTcpSocket::connected, this, [this] {
         if (OnConnect)
             OnConnect();
@@ -30,12 +70,34 @@ TClientSocket::~TClientSocket()
     socket_.abort();
 }
 
+bool TClientSocket::IsDottedIPv4(const std::string& host)
+{
+    bool ok = false;
+    ParseDottedIPv4(host, ok);
+    return ok;
+}
+
 void TClientSocket::SetActive(bool on)
 {
     if (on) {
         if (socket_.state() != QAbstractSocket::UnconnectedState)
             socket_.abort();
-        socket_.connectToHost(QString::fromStdString(host_), port_);
+        delivered_ = 0;
+        bool ok = false;
+        const uint32_t address = ParseDottedIPv4(host_, ok);
+        if (!ok) {
+            // Never handed to the resolver: the connect fails as an unknown host would.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    int code = static_cast<int>(QAbstractSocket::HostNotFoundError);
+                    if (OnError)
+                        OnError(code);
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+        socket_.connectToHost(QHostAddress(address), port_);
     } else if (socket_.state() != QAbstractSocket::UnconnectedState) {
         // abort() drops the connection at once; the disconnected event still fires for a
         // connection that was established.
@@ -52,10 +114,15 @@ int64_t TClientSocket::SendBuf(const uint8_t* data, int n)
 {
     if (socket_.state() != QAbstractSocket::ConnectedState)
         return -1;
+    if (delivered_ >= kReadChunk)
+        DropHeldBytes();
+    delivered_ = 0;
     const qint64 written = socket_.write(reinterpret_cast<const char*>(data), n);
     if (written < 0)
         return -1;
     socket_.flush();
+    if (socket_.bytesAvailable() > 0)
+        ScheduleRead();
     return written;
 }
 
@@ -66,10 +133,35 @@ int64_t TClientSocket::ReceiveLength() const
 
 int TClientSocket::ReceiveBuf(uint8_t* data, int n)
 {
+    n = std::min(n, kReadChunk - delivered_);
     if (n <= 0)
         return 0;
     const qint64 got = socket_.read(reinterpret_cast<char*>(data), n);
-    return got < 0 ? 0 : static_cast<int>(got);
+    if (got <= 0)
+        return 0;
+    delivered_ += static_cast<int>(got);
+    return static_cast<int>(got);
+}
+
+void TClientSocket::DropHeldBytes()
+{
+    // What came after a full reply's worth belongs to no request: the bytes held in the
+    // socket and those the kernel has queued by now. A peer that keeps sending is
+    // stopped again by flow control once the next reply's worth has been read.
+    std::array<char, 4096> scratch{};
+    while (socket_.bytesAvailable() > 0 && socket_.read(scratch.data(), scratch.size()) > 0) {
+    }
+    const int fd = static_cast<int>(socket_.socketDescriptor());
+    int queued = 0;
+    if (fd < 0 || ::ioctl(fd, FIONREAD, &queued) != 0)
+        return;
+    while (queued > 0) {
+        const ssize_t got = ::recv(
+            fd, scratch.data(), std::min<size_t>(scratch.size(), static_cast<size_t>(queued)), MSG_DONTWAIT);
+        if (got <= 0)
+            break;
+        queued -= static_cast<int>(got);
+    }
 }
 
 void TClientSocket::HandleReadyRead()
@@ -77,15 +169,16 @@ void TClientSocket::HandleReadyRead()
     readScheduled_ = false;
     if (inRead_)
         return;
+    // Past a reply's worth (or with nobody listening) the bytes stay unread until the next
+    // request; the event loop is not woken for them again, so a flood costs no CPU.
+    if (!OnRead || delivered_ >= kReadChunk)
+        return;
     inRead_ = true;
-    if (OnRead)
-        OnRead();
-    else
-        socket_.readAll();  // nobody listens: drop the bytes rather than re-posting forever
+    OnRead();
     inRead_ = false;
     // The handler takes at most one chunk; what is left is delivered by a further
     // event, as readyRead is not raised again for bytes already buffered.
-    if (socket_.bytesAvailable() > 0)
+    if (socket_.bytesAvailable() > 0 && delivered_ < kReadChunk)
         ScheduleRead();
 }
 
@@ -94,5 +187,6 @@ void TClientSocket::ScheduleRead()
     if (readScheduled_)
         return;
     readScheduled_ = true;
-    QMetaObject::invokeMethod(this, [this] { HandleReadyRead(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { HandleReadyRead(); }, Qt::QueuedConnection);
 }

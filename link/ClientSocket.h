@@ -1,7 +1,7 @@
 // The non-blocking TCP client that reaches a clock's network adaptor (port 14001). Its
-// events arrive on the main thread through the event loop; a read event hands over at
-// most 256 bytes and leaves the rest for the next one, which is posted at once so no
-// reply stalls with bytes left pending.
+// events arrive on the main thread through the event loop. It connects only to dotted IPv4
+// addresses, and holds and hands over at most one reply's worth of bytes per request, so a
+// peer that never stops sending is held back by TCP flow control instead of filling memory.
 #pragma once
 
 #include "Transport.h"
@@ -9,47 +9,46 @@
 #include <QObject>
 #include <QTcpSocket>
 #include <cstdint>
-#include <functional>
-#include <span>
 #include <string>
 
-class TClientSocket : public QObject, public INetLink {
+class TClientSocket : public QObject, public IClientSocket {
     Q_OBJECT
 public:
     static constexpr uint16_t kClockPort = 14001;
+    // The receive buffer's size: no reply is longer, so bytes past it for one request
+    // are held back and dropped when the next request is sent.
     static constexpr int kReadChunk = 256;
 
     explicit TClientSocket(QObject* parent = nullptr);
     ~TClientSocket() override;
 
-    void SetHost(const std::string& host) { host_ = host; }
-    const std::string& Host() const { return host_; }
+    void SetHost(const std::string& host) override { host_ = host; }
+    const std::string& Host() const override { return host_; }
     void SetPort(uint16_t port) { port_ = port; }
     uint16_t Port() const { return port_; }
 
-    // true starts an asynchronous connect to Host:Port; false closes the connection.
-    void SetActive(bool on);
-    bool Active() const;
+    // true starts an asynchronous connect to Host:Port (a host that is not a dotted IPv4
+    // address fails with an error event, unresolved); false closes the connection.
+    void SetActive(bool on) override;
+    bool Active() const override;
 
     int64_t SendBuf(const uint8_t* data, int n) override;
-    // Bytes waiting to be read.
-    int64_t ReceiveLength() const;
-    // Reads up to n waiting bytes; returns the number read.
-    int ReceiveBuf(uint8_t* data, int n);
+    int64_t ReceiveLength() const override;
+    int ReceiveBuf(uint8_t* data, int n) override;
 
-    std::function<void()> OnConnect;
-    std::function<void()> OnDisconnect;
-    // Receives the error code by reference; setting it to 0 marks it handled.
-    std::function<void(int& errorCode)> OnError;
-    std::function<void()> OnRead;
+    // "a.b.c.d" with four decimal numbers 0..255 and nothing else.
+    static bool IsDottedIPv4(const std::string& host);
 
 private:
     void HandleReadyRead();
     void ScheduleRead();
+    void DropHeldBytes();
 
     QTcpSocket socket_;
     std::string host_;
     uint16_t port_ = kClockPort;
     bool readScheduled_ = false;
     bool inRead_ = false;
+    // Bytes handed over since the last request was sent.
+    int delivered_ = 0;
 };

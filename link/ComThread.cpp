@@ -23,7 +23,9 @@ bool LineGone(int err)
 
 TComThread::TComThread(TZylSerialPort& owner, int fd, uint32_t delayMs)
     // A zero pause would turn the poll loop into a busy loop.
-    : owner_(&owner), fd_(fd), delayMs_(std::max<uint32_t>(delayMs, 1)),
+    : owner_(&owner),
+      fd_(fd),
+      delayMs_(std::max<uint32_t>(delayMs, 1)),
       wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
 }
@@ -70,7 +72,9 @@ bool TComThread::ReadQueued()
         return !LineGone(errno);
     if (queued <= 0)
         return true;
-    std::vector<uint8_t> bytes(static_cast<size_t>(queued));
+    // The line discipline holds at most 4 KB anyway; the cap keeps a driver that reports
+    // more from making the watcher hold it all at once. The rest comes with the next poll.
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::min(queued, kMaxDelivery)));
     receiving_ = true;
     const ssize_t got = ::read(fd_, bytes.data(), bytes.size());
     const int err = errno;

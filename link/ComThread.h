@@ -14,6 +14,9 @@ class TComThread : public QThread {
     Q_OBJECT
 
 public:
+    // The most bytes one receive event carries.
+    static constexpr int kMaxDelivery = 4096;
+
     // fd stays owned by the component; the watcher stops using it once told to stop.
     TComThread(TZylSerialPort& owner, int fd, uint32_t delayMs);
     ~TComThread() override;

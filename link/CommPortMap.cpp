@@ -7,6 +7,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <system_error>
 #include <vector>
@@ -39,14 +40,14 @@ std::vector<std::string> NumberedNames(const std::vector<std::string>& folders, 
             if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
                 continue;
             const std::string digits = name.substr(prefix.size());
-            if (digits.size() > 6 || !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
+            if (digits.size() > 6 ||
+                !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
                 continue;
             byNumber.emplace(std::stol(digits), name);
         }
     }
     std::vector<std::string> names;
-    for (auto& [number, name] : byNumber)
-        names.push_back(name);
+    for (auto& [number, name] : byNumber) names.push_back(name);
     return names;
 }
 
@@ -56,14 +57,36 @@ CommPortMap::CommPortMap()
     : CommPortMap(
           [] {
               QSettings settings("Korvane", "KX2");
-              return ReadSettingsGroup(settings);
+              return ReadSettingsGroup(settings, kConfiguredGroup);
+          },
+          [] {
+              QSettings settings("Korvane", "KX2");
+              return ReadSettingsGroup(settings, kAutomaticGroup);
+          },
+          [](int port, const std::string& path) {
+              QSettings settings("Korvane", "KX2");
+              settings.setValue(QString("%1/COM%2").arg(kAutomaticGroup).arg(port),
+                                QString::fromStdString(path));
           },
           "/sys/class/tty", "/dev")
 {
 }
 
-CommPortMap::CommPortMap(SettingsReader settings, std::string sysTtyRoot, std::string devRoot)
-    : settings_(std::move(settings)), sysTtyRoot_(std::move(sysTtyRoot)), devRoot_(std::move(devRoot))
+CommPortMap::CommPortMap(SettingsReader configured, std::string sysTtyRoot, std::string devRoot)
+    : configured_(std::move(configured)), sysTtyRoot_(std::move(sysTtyRoot)), devRoot_(std::move(devRoot))
+{
+    auto memory = std::make_shared<Entries>();
+    remembered_ = [memory] { return *memory; };
+    remember_ = [memory](int port, const std::string& path) { (*memory)[port] = path; };
+}
+
+CommPortMap::CommPortMap(SettingsReader configured, SettingsReader remembered, SettingsWriter remember,
+                         std::string sysTtyRoot, std::string devRoot)
+    : configured_(std::move(configured)),
+      remembered_(std::move(remembered)),
+      remember_(std::move(remember)),
+      sysTtyRoot_(std::move(sysTtyRoot)),
+      devRoot_(std::move(devRoot))
 {
 }
 
@@ -75,10 +98,10 @@ int CommPortMap::PortNumber(const std::string& portName)
     return 0;
 }
 
-CommPortMap::Entries CommPortMap::ReadSettingsGroup(QSettings& settings)
+CommPortMap::Entries CommPortMap::ReadSettingsGroup(QSettings& settings, const char* group)
 {
     Entries entries;
-    settings.beginGroup("SerialPorts");
+    settings.beginGroup(group);
     const QStringList keys = settings.childKeys();
     for (const QString& key : keys) {
         const int n = PortNumber(key.toStdString());
@@ -91,9 +114,9 @@ CommPortMap::Entries CommPortMap::ReadSettingsGroup(QSettings& settings)
 
 CommPortMap::Entries CommPortMap::Ports() const
 {
-    const Entries configured = settings_ ? settings_() : Entries{};
+    const Entries configured = configured_ ? configured_() : Entries{};
     if (configured.empty())
-        return Enumerate();
+        return AutomaticNumbers().present;
     Entries existing;
     for (const auto& [n, path] : configured)
         if (Exists(path))
@@ -105,8 +128,8 @@ std::string CommPortMap::DevicePath(int portNumber) const
 {
     if (portNumber < 1 || portNumber > kMaxPort)
         return {};
-    const Entries configured = settings_ ? settings_() : Entries{};
-    const Entries& source = configured.empty() ? Enumerate() : configured;
+    const Entries configured = configured_ ? configured_() : Entries{};
+    const Entries source = configured.empty() ? AutomaticNumbers().all : configured;
     const auto it = source.find(portNumber);
     return it == source.end() ? std::string() : it->second;
 }
@@ -114,6 +137,44 @@ std::string CommPortMap::DevicePath(int portNumber) const
 std::string CommPortMap::DevicePath(const std::string& portName) const
 {
     return DevicePath(PortNumber(portName));
+}
+
+CommPortMap::Numbering CommPortMap::AutomaticNumbers() const
+{
+    Numbering numbers;
+    numbers.all = remembered_ ? remembered_() : Entries{};
+    std::map<std::string, int> byPath;
+    for (const auto& [n, path] : numbers.all)
+        byPath.emplace(path, n);  // a path listed twice keeps its lowest number
+
+    const auto give = [&](int n, const std::string& path) {
+        numbers.all[n] = path;
+        byPath[path] = n;
+        if (remember_)
+            remember_(n, path);
+    };
+    for (const Device& device : Enumerate()) {
+        int number = 0;
+        if (const auto known = byPath.find(device.path); known != byPath.end()) {
+            number = known->second;
+        } else if (const auto early = byPath.find(devRoot_ + "/" + device.kernelName);
+                   early != byPath.end() && early->first != device.path) {
+            // udev adds the by-id link a moment after the device node: a device numbered
+            // in between under its kernel name keeps that number under its stable name.
+            number = early->second;
+            byPath.erase(early);
+            give(number, device.path);
+        } else {
+            for (int n = 1; n <= kMaxPort && number == 0; ++n)
+                if (numbers.all.count(n) == 0)
+                    number = n;
+            if (number == 0)
+                continue;  // every number is taken, by devices present or reserved
+            give(number, device.path);
+        }
+        numbers.present[number] = device.path;
+    }
+    return numbers;
 }
 
 bool CommPortMap::UartPresent(const std::string& name) const
@@ -133,15 +194,15 @@ bool CommPortMap::UartPresent(const std::string& name) const
     return present;
 }
 
-CommPortMap::Entries CommPortMap::Enumerate() const
+std::vector<CommPortMap::Device> CommPortMap::Enumerate() const
 {
-    std::vector<std::string> paths;
-    std::set<std::string> listed;  // kernel names already given a number
+    std::vector<Device> devices;
+    std::set<std::string> listed;  // kernel names already listed
 
     for (const auto& name : NumberedNames({sysTtyRoot_}, "ttyS")) {
         const std::string path = devRoot_ + "/" + name;
         if (Exists(path) && UartPresent(name)) {
-            paths.push_back(path);
+            devices.push_back({path, name});
             listed.insert(name);
         }
     }
@@ -162,7 +223,7 @@ CommPortMap::Entries CommPortMap::Enumerate() const
         const std::string path = byIdDir + "/" + linkName;
         if (listed.count(kernelName) != 0 || !Exists(path))
             continue;
-        paths.push_back(path);
+        devices.push_back({path, kernelName});
         listed.insert(kernelName);
     }
 
@@ -171,13 +232,9 @@ CommPortMap::Entries CommPortMap::Enumerate() const
             const std::string path = devRoot_ + "/" + name;
             if (listed.count(name) != 0 || !Exists(path))
                 continue;
-            paths.push_back(path);
+            devices.push_back({path, name});
             listed.insert(name);
         }
     }
-
-    Entries entries;
-    for (size_t i = 0; i < paths.size() && i < static_cast<size_t>(kMaxPort); ++i)
-        entries[static_cast<int>(i) + 1] = paths[i];
-    return entries;
+    return devices;
 }

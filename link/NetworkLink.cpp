@@ -1,6 +1,5 @@
 #include "NetworkLink.h"
 
-#include "ClientSocket.h"
 #include "ClockError.h"
 #include "Exchange.h"
 #include "core/Platform.h"
@@ -10,8 +9,13 @@
 #include <array>
 
 NetworkLink::NetworkLink(PollState& ps, IStatusDisplay& status, IEventPump& pump, ITimer& timer3,
-                         ILinkSelection& selection, TClientSocket& socket, Exchange& exchange)
-    : ps_(ps), status_(status), pump_(pump), timer3_(timer3), selection_(selection), socket_(socket),
+                         ILinkSelection& selection, IClientSocket& socket, Exchange& exchange)
+    : ps_(ps),
+      status_(status),
+      pump_(pump),
+      timer3_(timer3),
+      selection_(selection),
+      socket_(socket),
       exchange_(exchange)
 {
     timer3_.OnTimer = [this] { Timer3Timer(); };
@@ -33,8 +37,7 @@ int NetworkLink::Connect()
     ps_.ConnectTicks = 0;
     ps_.PollStatus = ceBusy;
     timer3_.SetEnabled(true);
-    while (ps_.PollStatus == ceBusy)
-        pump_.PumpUntilEventOrTick();
+    while (ps_.PollStatus == ceBusy) pump_.PumpUntilEventOrTick();
     timer3_.SetEnabled(false);
     return ps_.PollStatus;
 }
@@ -84,9 +87,9 @@ void NetworkLink::ClientSocket1Error(int& errorCode)
 
 void NetworkLink::ClientSocket1Read()
 {
-    std::array<uint8_t, TClientSocket::kReadChunk> buffer{};
+    std::array<uint8_t, kReadChunk> buffer{};
     const int64_t pending = socket_.ReceiveLength();
-    const int want = pending > TClientSocket::kReadChunk ? TClientSocket::kReadChunk : static_cast<int>(pending);
+    const int want = pending > kReadChunk ? kReadChunk : static_cast<int>(pending);
     const int got = socket_.ReceiveBuf(buffer.data(), want);
     exchange_.ClientSocket1Read(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(got)));
 }

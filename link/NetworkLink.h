@@ -11,15 +11,16 @@ class IStatusDisplay;
 class IEventPump;
 class ITimer;
 class Exchange;
-class TClientSocket;
 
 class NetworkLink : public INetConnection {
 public:
     static constexpr uint32_t kConnectTimeoutTicks = 20;
+    // The staging area of one read event.
+    static constexpr int kReadChunk = 256;
 
     // Installs the socket's event handlers and the Timer3 handler.
     NetworkLink(PollState& ps, IStatusDisplay& status, IEventPump& pump, ITimer& timer3,
-                ILinkSelection& selection, TClientSocket& socket, Exchange& exchange);
+                ILinkSelection& selection, IClientSocket& socket, Exchange& exchange);
 
     // Connects to PollState::IPAddress; returns PollStatus: 0 connected, 10 timed out.
     int Connect() override;
@@ -38,6 +39,6 @@ private:
     IEventPump& pump_;
     ITimer& timer3_;
     ILinkSelection& selection_;
-    TClientSocket& socket_;
+    IClientSocket& socket_;
     Exchange& exchange_;
 };

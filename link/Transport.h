@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 // The serial port (TZylSerialPort implements it).
 class ISerialLink {
@@ -23,6 +25,9 @@ public:
     // Writes count bytes as they are; throws when the port is not open or the write fails.
     virtual int SendData(const uint8_t* data, int count) = 0;
     virtual void SetDTR(bool on) = 0;
+    // Why port n cannot be opened now, for a caller that refuses a port without trying
+    // to open it; empty when nothing is known against the port.
+    virtual std::string UnavailableReason(int /*port*/) const { return {}; }
 };
 
 // Sending on the TCP connection (TClientSocket implements it).
@@ -31,6 +36,27 @@ public:
     virtual ~INetLink() = default;
     // Sends n bytes in one call; returns the number accepted or -1 on failure.
     virtual int64_t SendBuf(const uint8_t* data, int n) = 0;
+};
+
+// The non-blocking TCP client the network link drives (TClientSocket implements it). Its
+// events arrive on the main thread through the event loop.
+class IClientSocket : public INetLink {
+public:
+    virtual void SetHost(const std::string& host) = 0;
+    virtual const std::string& Host() const = 0;
+    // true starts an asynchronous connect to Host; false closes the connection.
+    virtual void SetActive(bool on) = 0;
+    virtual bool Active() const = 0;
+    // Bytes waiting to be read.
+    virtual int64_t ReceiveLength() const = 0;
+    // Reads up to n waiting bytes; returns the number read.
+    virtual int ReceiveBuf(uint8_t* data, int n) = 0;
+
+    std::function<void()> OnConnect;
+    std::function<void()> OnDisconnect;
+    // Receives the error code by reference; setting it to 0 marks it handled.
+    std::function<void(int& errorCode)> OnError;
+    std::function<void()> OnRead;
 };
 
 // Opening and closing the TCP connection to the clock (NetworkLink implements it).

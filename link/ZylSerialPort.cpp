@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include <fcntl.h>
@@ -559,6 +560,18 @@ TCommPortSet TZylSerialPort::GetExistingCommPorts() const
         if (number >= spCOM1 && number <= spCOM50)
             ports.set(static_cast<size_t>(number));
     return ports;
+}
+
+std::string TZylSerialPort::UnavailableReason(int port) const
+{
+    const std::string name = CommPortToString(static_cast<TCommPort>(port));
+    if (name.empty())
+        return {};
+    const std::string path = portMap_->DevicePath(port);
+    std::error_code ec;
+    if (!path.empty() && std::filesystem::exists(path, ec))
+        return {};
+    return SerialOpenAdvice::Describe(name, path, ENOENT);
 }
 
 void TZylSerialPort::ClearInputBuffer()

@@ -211,6 +211,8 @@ public:
     const std::vector<uint8_t>& LastReceived() const { return lastReceived_; }
 
     TCommPortSet GetExistingCommPorts() const;
+    // For a port whose device is missing or unknown, the advice an open would print.
+    std::string UnavailableReason(int port) const override;
     void ClearInputBuffer() override;
     void ClearOutputBuffer() override;
     void SetBreak(bool on);

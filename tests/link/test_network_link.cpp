@@ -1,5 +1,5 @@
-// The TCP link against an in-process server on loopback, with the real event pump, wall
-// clock and window timers.
+// The TCP link: the connect time-out and a peer closing mid-reply on fake time against a
+// fake socket; the real socket against an in-process peer on loopback.
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "link/ClientSocket.h"
@@ -9,14 +9,19 @@
 #include "link/NetworkLink.h"
 #include "support/Fakes.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <gtest/gtest.h>
+#include <QTimer>
 
+#include <algorithm>
+#include <deque>
 #include <functional>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -29,7 +34,124 @@ QCoreApplication& App()
     return app;
 }
 
-// Answers each request with whatever the test says.
+int StatusExchange(PollState& ps, Exchange& exchange)
+{
+    const int len = BuildRequest(ps, 0xC1, frame::cmdGetStatus);
+    if (exchange.SendFrame(ps.RequestBuffer.data(), len) != ceOK)
+        return ps.PollStatus;
+    return exchange.AwaitReply();
+}
+
+// A socket on the fake pump: connects 30 ms after it is activated when a peer listens,
+// and hands over what the test scripts, in the chunks given.
+class FakeSocket : public IClientSocket {
+public:
+    explicit FakeSocket(FakePump& pump) : pump_(pump) {}
+    bool listening = true;
+    std::function<void()> onSend;
+
+    void SetHost(const std::string& host) override { host_ = host; }
+    const std::string& Host() const override { return host_; }
+    void SetActive(bool on) override
+    {
+        if (on && listening)
+            pump_.After(30, [this] {
+                connected_ = true;
+                if (OnConnect)
+                    OnConnect();
+            });
+        else if (!on && connected_)
+            PeerCloses();
+    }
+    bool Active() const override { return connected_; }
+    int64_t SendBuf(const uint8_t*, int n) override
+    {
+        if (!connected_)
+            return -1;
+        if (onSend)
+            onSend();
+        return n;
+    }
+    int64_t ReceiveLength() const override { return static_cast<int64_t>(incoming_.size()); }
+    int ReceiveBuf(uint8_t* data, int n) override
+    {
+        int got = 0;
+        for (; got < n && !incoming_.empty(); ++got) {
+            data[got] = incoming_.front();
+            incoming_.pop_front();
+        }
+        return got;
+    }
+    void Deliver(int64_t delayMs, std::vector<uint8_t> bytes)
+    {
+        pump_.After(delayMs, [this, bytes] {
+            incoming_.insert(incoming_.end(), bytes.begin(), bytes.end());
+            if (OnRead)
+                OnRead();
+        });
+    }
+    void PeerCloses()
+    {
+        connected_ = false;
+        if (OnDisconnect)
+            OnDisconnect();
+    }
+
+private:
+    FakePump& pump_;
+    std::string host_;
+    bool connected_ = false;
+    std::deque<uint8_t> incoming_;
+};
+
+class NetworkLinkFakeTime : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        rig.exchange.AttachNet(&socket);
+        ps.SetStation(1);
+    }
+    PollState ps;
+    FakeRig rig{ps};
+    FakeSocket socket{rig.pump};
+    NetworkLink link{ps, rig.status, rig.pump, rig.timer3, rig.selection, socket, rig.exchange};
+};
+
+TEST_F(NetworkLinkFakeTime, connectToNothingTimesOutOnTheTwentyFirstTimerTick)
+{
+    socket.listening = false;
+    ps.IPAddress = "127.0.0.32";
+    for (const bool searching : {false, true}) {
+        rig.status.ClearStatus();
+        ps.SearchActive = searching;
+        const int64_t start = rig.time.NowMs();
+        EXPECT_EQ(link.Connect(), cePortTransmitter);
+        EXPECT_EQ(rig.time.NowMs() - start, 2100);
+        EXPECT_FALSE(rig.timer3.Enabled());
+        EXPECT_TRUE(rig.selection.network);
+        if (searching)
+            EXPECT_EQ(rig.status.Lines(), std::vector<std::string>{"Waiting for Connection!!"}) << "silent";
+        else
+            EXPECT_EQ(rig.status.Lines(), (std::vector<std::string>{"Waiting for Connection!!",
+                                                                    "Error connecting to:127.0.0.32"}));
+    }
+}
+
+TEST_F(NetworkLinkFakeTime, peerClosingMidReplyGivesNoDataAndClearsThePanel)
+{
+    ps.IPAddress = "127.0.0.34";
+    ASSERT_EQ(link.Connect(), ceOK);
+    EXPECT_EQ(rig.status.Panel(5), "Connected: 127.0.0.34");
+    socket.onSend = [this] {
+        socket.Deliver(20, {0xC1, 0xA1, '8', '0'});
+        rig.pump.After(40, [this] { socket.PeerCloses(); });
+    };
+    EXPECT_EQ(StatusExchange(ps, rig.exchange), ceNoData);
+    EXPECT_EQ(rig.status.Panel(5), "");
+    EXPECT_EQ(StatusExchange(ps, rig.exchange), cePortTransmitter);
+}
+
+// The real socket against a peer in this process; each peer has its own 127.0.0.x.
 class Peer {
 public:
     explicit Peer(const QString& address)
@@ -49,9 +171,27 @@ public:
     std::function<void(QTcpSocket&, const QByteArray&)> onRequest;
 };
 
-class NetworkLinkTest : public ::testing::Test {
+QByteArray Frame(const std::vector<uint8_t>& bytes)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+class NetworkLinkLoopback : public ::testing::Test {
 protected:
-    NetworkLinkTest() { App(); }
+    NetworkLinkLoopback() { App(); }
+    void SetUp() override
+    {
+        exchange.AttachNet(&socket);
+        ps.SetStation(1);
+    }
     PollState ps;
     SystemTimeSource time;
     QtEventPump pump{time};
@@ -62,105 +202,115 @@ protected:
     TClientSocket socket;
     Exchange exchange{ps, pump, time, timer1, selection};
     NetworkLink link{ps, status, pump, timer3, selection, socket, exchange};
-
-    void SetUp() override
-    {
-        exchange.AttachNet(&socket);
-        ps.SetStation(1);
-    }
-    int StatusExchange()
-    {
-        const int len = BuildRequest(ps, 0xC1, frame::cmdGetStatus);
-        if (exchange.SendFrame(ps.RequestBuffer.data(), len) != ceOK)
-            return ps.PollStatus;
-        return exchange.AwaitReply();
-    }
 };
 
-TEST_F(NetworkLinkTest, connectShowsTheHostAndAReplyIsChecked)
+TEST_F(NetworkLinkLoopback, connectsChecksRepliesAndCutsAnOverlongReplyAtTheReceiveBuffer)
 {
     Peer peer("127.0.0.31");
     ASSERT_TRUE(peer.server.isListening());
     QByteArray received;
     peer.onRequest = [&](QTcpSocket& s, const QByteArray& request) {
         received += request;
-        const auto reply = ReplyFrame(0xC1, 0xA1, {}, 2);
-        s.write(reinterpret_cast<const char*>(reply.data()), static_cast<qint64>(reply.size()));
+        const QByteArray reply = Frame(ReplyFrame(0xC1, 0xA1, {}, 2));
+        // The first reply is 600 bytes of junk before a good frame: longer than any reply.
+        s.write(received.size() <= 8 ? QByteArray(600, 'x') + reply : reply);
     };
     ps.IPAddress = "127.0.0.31";
     ASSERT_EQ(link.Connect(), ceOK);
-    EXPECT_TRUE(selection.network);
     EXPECT_EQ(status.Panel(5), "Connected: 127.0.0.31");
     EXPECT_EQ(status.Lines(), (std::vector<std::string>{"Connected: 127.0.0.31", ""}));
 
-    EXPECT_EQ(StatusExchange(), ceOK);
-    EXPECT_EQ(received, QByteArray("\xC1\xAD" "4122\xFF\xFF", 8));
+    // Only the receive buffer's worth is handed over; the rest never completes the reply.
+    const int len = BuildRequest(ps, 0xC1, frame::cmdGetStatus);
+    ASSERT_EQ(exchange.SendFrame(ps.RequestBuffer.data(), len), ceOK);
+    EXPECT_EQ(exchange.WaitTicks(2), WaitResult::TimedOut);
+    EXPECT_FALSE(ps.ReplyComplete);
+    EXPECT_TRUE(
+        std::all_of(ps.ReceiveBuffer.begin(), ps.ReceiveBuffer.end(), [](uint8_t b) { return b == 'x'; }));
+
+    // What was held back is dropped with the next request, which gets its own reply.
+    EXPECT_EQ(StatusExchange(ps, exchange), ceOK);
+    EXPECT_EQ(received, QByteArray("\xC1\xAD"
+                                   "4122\xFF\xFF"
+                                   "\xC1\xAD"
+                                   "4122\xFF\xFF",
+                                   16));
 
     link.Deactivate();
     pump.PumpPending();
     EXPECT_EQ(status.Panel(5), "");
 }
 
-TEST_F(NetworkLinkTest, connectToNothingTimesOutAfterTwentyOneTimerTicks)
+TEST_F(NetworkLinkLoopback, aPeerStreamingWithoutEndIsHeldBackWithoutSpinning)
 {
-    ps.IPAddress = "127.0.0.32";  // nobody listens here
-    QElapsedTimer elapsed;
-    elapsed.start();
-    EXPECT_EQ(link.Connect(), cePortTransmitter);
-    EXPECT_GE(elapsed.elapsed(), 2000);
-    EXPECT_LT(elapsed.elapsed(), 4000);
-    EXPECT_EQ(status.Lines().back(), "Error connecting to:127.0.0.32");
-    EXPECT_FALSE(timer3.Enabled());
-
-    status.ClearStatus();
-    ps.SearchActive = true;
-    EXPECT_EQ(link.Connect(), cePortTransmitter);
-    EXPECT_EQ(status.Lines(), std::vector<std::string>{"Waiting for Connection!!"}) << "silent while searching";
-}
-
-TEST_F(NetworkLinkTest, longReplyIsDeliveredInChunksOfAtMost256WithoutStalling)
-{
-    Peer peer("127.0.0.33");
-    peer.onRequest = [](QTcpSocket& s, const QByteArray&) {
-        // 600 bytes of payload-free junk, then a complete acknowledge: only the end counts.
-        QByteArray junk(600, 'x');
-        const auto reply = ReplyFrame(0xC1, 0xA1, {}, 2);
-        s.write(junk + QByteArray(reinterpret_cast<const char*>(reply.data()), static_cast<qsizetype>(reply.size())));
+    struct Row {
+        const char* address;
+        char fill;
     };
-    ps.IPAddress = "127.0.0.33";
-    ASSERT_EQ(link.Connect(), ceOK);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    const int result = StatusExchange();
-    EXPECT_LT(elapsed.elapsed(), 1500) << "the rest of a read must not wait for the next packet";
-    EXPECT_EQ(ps.ReceiveCount, static_cast<uint8_t>(608));
-    // The reply wrapped the 256-byte buffer, so its check cannot pass; it must not crash.
-    EXPECT_NE(result, ceOK);
-    EXPECT_TRUE(ps.ReplyComplete);
+    for (const Row row : {Row{"127.0.0.35", 'x'}, Row{"127.0.0.36", '\xFF'}}) {
+        SCOPED_TRACE(row.address);
+        Peer peer(row.address);
+        ASSERT_TRUE(peer.server.isListening());
+        qint64 streamed = 0;
+        const QByteArray block(64 * 1024, row.fill);
+        const auto topUp = [&] {
+            while (peer.socket->bytesToWrite() < 2 * block.size()) streamed += peer.socket->write(block);
+        };
+        peer.onRequest = [&](QTcpSocket& s, const QByteArray&) {
+            QObject::connect(&s, &QTcpSocket::bytesWritten, topUp);
+            topUp();
+        };
+        ps.IPAddress = row.address;
+        ASSERT_EQ(link.Connect(), ceOK);
+
+        int64_t mostHeld = 0;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout,
+                         [&] { mostHeld = std::max(mostHeld, socket.ReceiveLength()); });
+        sampler.start(20);
+        QElapsedTimer wall;
+        wall.start();
+        const double cpuBefore = CpuSeconds();
+        if (row.fill == 'x') {
+            // Nothing ends the reply: the wait runs out as for a silent clock.
+            const int len = BuildRequest(ps, 0xC1, frame::cmdGetStatus);
+            ASSERT_EQ(exchange.SendFrame(ps.RequestBuffer.data(), len), ceOK);
+            EXPECT_EQ(exchange.WaitTicks(2), WaitResult::TimedOut);
+            EXPECT_FALSE(ps.ReplyComplete);
+            EXPECT_LT(CpuSeconds() - cpuBefore, 0.2 * static_cast<double>(wall.elapsed()) / 1000.0);
+        } else {
+            // The first chunk ends in 0xFF: complete, and its check fails.
+            EXPECT_EQ(StatusExchange(ps, exchange), ceCrc);
+        }
+        EXPECT_LE(mostHeld, TClientSocket::kReadChunk);
+        EXPECT_LE(socket.ReceiveLength(), TClientSocket::kReadChunk);
+        EXPECT_GT(streamed, 0);
+        link.Deactivate();
+        pump.PumpPending();
+    }
 }
 
-TEST_F(NetworkLinkTest, peerClosingMidReplyGivesNoDataAndLaterSendsFail)
+TEST(ClientSocket, connectsOnlyToDottedIPv4AddressesAndNeverResolvesNames)
 {
-    Peer peer("127.0.0.34");
-    peer.onRequest = [](QTcpSocket& s, const QByteArray&) {
-        s.write("\xC1\xA1" "80", 4);
-        s.flush();
-        s.disconnectFromHost();
-    };
-    ps.IPAddress = "127.0.0.34";
-    ASSERT_EQ(link.Connect(), ceOK);
-    EXPECT_EQ(StatusExchange(), ceNoData);
-    EXPECT_EQ(status.Panel(5), "");
-    EXPECT_EQ(StatusExchange(), cePortTransmitter);
-}
+    App();
+    for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.0.0.10"})
+        EXPECT_TRUE(TClientSocket::IsDottedIPv4(good)) << good;
+    for (const char* bad :
+         {"1.2.3.4.5", "999.1.1.1", "...", "1.2.3", "127.1", "010.0.0.1", "0x7f.0.0.1", " 1.2.3.4",
+          "1.2.3.4 ", "1..2.3", "", "::1", "localhost", "1.2.3.4:80", "256.0.0.1"})
+        EXPECT_FALSE(TClientSocket::IsDottedIPv4(bad)) << bad;
 
-TEST_F(NetworkLinkTest, endlessTerminatorsCompleteOnceAndStayInTheBuffer)
-{
-    Peer peer("127.0.0.35");
-    peer.onRequest = [](QTcpSocket& s, const QByteArray&) { s.write(QByteArray(5000, '\xFF')); };
-    ps.IPAddress = "127.0.0.35";
-    ASSERT_EQ(link.Connect(), ceOK);
-    EXPECT_EQ(StatusExchange(), ceCrc);
+    TClientSocket socket;
+    int error = -1;
+    bool connected = false;
+    socket.OnError = [&](int& code) { error = code; };
+    socket.OnConnect = [&] { connected = true; };
+    socket.SetHost("localhost");
+    socket.SetActive(true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(error, static_cast<int>(QAbstractSocket::HostNotFoundError));
+    EXPECT_FALSE(socket.Active());
+    EXPECT_FALSE(connected);
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ bool PumpUntil(const std::function<bool()>& done, int ms = 2000)
 
 long ElapsedMs(Clock::time_point since)
 {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
 
 // A pseudo-terminal pair: the test plays the clock on the master, the component opens
@@ -93,8 +94,11 @@ struct Pty {
 
 std::shared_ptr<const CommPortMap> MapCom2To(const std::string& path)
 {
-    return std::make_shared<const CommPortMap>([path] { return CommPortMap::Entries{{2, path}}; },
-                                               "/nonexistent-sys", "/nonexistent-dev");
+    return std::make_shared<const CommPortMap>(
+        [path] {
+            return CommPortMap::Entries{{2, path}};
+        },
+        "/nonexistent-sys", "/nonexistent-dev");
 }
 
 std::string ErrorText(const std::function<void()>& action)
@@ -180,11 +184,13 @@ TEST(SerialClosed, defaultsAndEveryOperationOfAClosedPort)
 TEST(SerialClosed, refusedDataWidthAndStopBitsKeepTheOldValue)
 {
     TZylSerialPort port(MapCom2To("/nonexistent/ttyQV"));
-    EXPECT_EQ(ErrorText([&] { port.SetStopBits(sb1_5Bits); }), "Invalid data-width and stop-bits combination.");
+    EXPECT_EQ(ErrorText([&] { port.SetStopBits(sb1_5Bits); }),
+              "Invalid data-width and stop-bits combination.");
     EXPECT_EQ(port.StopBits(), sb1Bit);
     port.SetDataWidth(dw5Bits);
     port.SetStopBits(sb1_5Bits);
-    EXPECT_EQ(ErrorText([&] { port.SetDataWidth(dw7Bits); }), "Invalid data-width and stop-bits combination.");
+    EXPECT_EQ(ErrorText([&] { port.SetDataWidth(dw7Bits); }),
+              "Invalid data-width and stop-bits combination.");
     EXPECT_EQ(port.DataWidth(), dw5Bits);
     port.SetStopBits(sb1Bit);
     EXPECT_EQ(ErrorText([&] { port.SetStopBits(sb2Bits); }), "Invalid data-width and stop-bits combination.");
@@ -344,7 +350,8 @@ TEST_F(SerialPort, aStalledLineFailsTheWriteWhenTheTimeOutRunsOut)
     // Nobody reads the master end, so the pty's queue fills up.
     const std::vector<uint8_t> big(1 << 20, 0x41);
     const auto start = Clock::now();
-    EXPECT_EQ(ErrorText([&] { port.SendData(big.data(), static_cast<int>(big.size())); }), "COM2 is not open.");
+    EXPECT_EQ(ErrorText([&] { port.SendData(big.data(), static_cast<int>(big.size())); }),
+              "COM2 is not open.");
     EXPECT_LT(ElapsedMs(start), 1000);
     EXPECT_FALSE(port.Sending());
 }
@@ -372,7 +379,8 @@ TEST_F(SerialPort, aPortHeldElsewhereNamesItsHolder)
     const std::string advice = testing::internal::GetCapturedStderr();
     EXPECT_EQ(error, "Cannot connect to COM2.");
     EXPECT_FALSE(second.IsConnected());
-    EXPECT_NE(advice.find("in use, held by process " + std::to_string(getpid())), std::string::npos) << advice;
+    EXPECT_NE(advice.find("in use, held by process " + std::to_string(getpid())), std::string::npos)
+        << advice;
     // The first owner is not disturbed.
     const uint8_t byte = 0x42;
     port.SendData(&byte, 1);
@@ -394,7 +402,12 @@ TEST(SerialOpenFailure, missingDeviceSaysSoAndNamesTheSettingsGroup)
     port.SetCommPort(spCOM7);  // not mapped at all
     testing::internal::CaptureStderr();
     EXPECT_EQ(ErrorText([&] { port.Open(); }), "Cannot connect to COM7.");
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("COM7: no serial device is known"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("COM7: no serial device is known"),
+              std::string::npos);
+
+    // The same advice for a caller that refuses the port without opening it.
+    EXPECT_EQ(port.UnavailableReason(2), advice.substr(0, advice.find('\n')));
+    EXPECT_NE(port.UnavailableReason(7).find("COM7: no serial device is known"), std::string::npos);
 }
 
 TEST(SerialOpenFailure, adviceNamesTheGroupToJoinAndTheLockFileHolder)
@@ -405,7 +418,8 @@ TEST(SerialOpenFailure, adviceNamesTheGroupToJoinAndTheLockFileHolder)
     const group* dialout = getgrnam("dialout");
     if (dialout && ::chown(device.c_str(), 0, dialout->gr_gid) == 0 && getegid() != dialout->gr_gid) {
         const std::string advice = SerialOpenAdvice::Describe("COM3", device, EACCES);
-        EXPECT_NE(advice.find("is not in the group dialout that owns the device"), std::string::npos) << advice;
+        EXPECT_NE(advice.find("is not in the group dialout that owns the device"), std::string::npos)
+            << advice;
         EXPECT_NE(advice.find("usermod -aG dialout"), std::string::npos) << advice;
     }
 
@@ -414,8 +428,10 @@ TEST(SerialOpenFailure, adviceNamesTheGroupToJoinAndTheLockFileHolder)
     Touch(dir + "/lock/LCK..ttyQV0", "      " + std::to_string(getpid()) + "\n");
     std::string comm;
     std::getline(std::ifstream("/proc/self/comm"), comm);
-    EXPECT_EQ(SerialOpenAdvice::FindHolder(device, roots), "process " + std::to_string(getpid()) + " (" + comm + ")");
-    EXPECT_NE(SerialOpenAdvice::Describe("COM3", device, EBUSY, roots).find("held by process"), std::string::npos);
+    EXPECT_EQ(SerialOpenAdvice::FindHolder(device, roots),
+              "process " + std::to_string(getpid()) + " (" + comm + ")");
+    EXPECT_NE(SerialOpenAdvice::Describe("COM3", device, EBUSY, roots).find("held by process"),
+              std::string::npos);
     fs::remove_all(dir);
 }
 
@@ -428,7 +444,8 @@ TEST(CommPortMapTest, configuredPortsAreExactlyThoseWhosePathExists)
     // A ttyS port in the fake tree must not show up while the settings list ports.
     Touch(dir + "/sys/ttyS0/type", "4\n");
     Touch(dir + "/dev/ttyS0");
-    auto map = std::make_shared<const CommPortMap>([configured] { return configured; }, dir + "/sys", dir + "/dev");
+    auto map =
+        std::make_shared<const CommPortMap>([configured] { return configured; }, dir + "/sys", dir + "/dev");
     EXPECT_EQ(map->Ports(), (CommPortMap::Entries{{1, dir + "/a"}, {5, dir + "/b"}}));
     EXPECT_EQ(map->DevicePath("COM3"), dir + "/missing");
     EXPECT_EQ(map->DevicePath("COM4"), "");
@@ -454,6 +471,71 @@ TEST(CommPortMapTest, configuredPortsAreExactlyThoseWhosePathExists)
     fs::remove_all(dir);
 }
 
+TEST(CommPortMapTest, automaticNumbersStayWithTheirDevices)
+{
+    const std::string dir = MakeTempDir();
+    const std::string sys = dir + "/sys", dev = dir + "/dev", byId = dev + "/serial/by-id";
+    fs::create_directories(byId);
+    const auto plug = [&](const std::string& kernelName, const std::string& id) {
+        Touch(sys + "/" + kernelName + "/dev");
+        Touch(dev + "/" + kernelName);
+        if (!id.empty())
+            fs::create_symlink("../../" + kernelName, byId + "/" + id);
+    };
+    const auto unplug = [&](const std::string& kernelName, const std::string& id) {
+        fs::remove_all(sys + "/" + kernelName);
+        fs::remove(dev + "/" + kernelName);
+        fs::remove(byId + "/" + id);
+    };
+    Touch(sys + "/ttyS0/type", "4\n");
+    Touch(dev + "/ttyS0");
+    plug("ttyUSB0", "usb-A");
+    plug("ttyUSB1", "usb-B");
+
+    // COM2 is remembered for an adaptor that is not plugged in.
+    CommPortMap::Entries stored = {{2, byId + "/usb-old"}};
+    CommPortMap::Entries configured;
+    int writes = 0;
+    const CommPortMap map([&] { return configured; }, [&] { return stored; },
+                          [&](int n, const std::string& path) {
+                              ++writes;
+                              stored[n] = path;
+                          },
+                          sys, dev);
+
+    EXPECT_EQ(map.Ports(),
+              (CommPortMap::Entries{{1, dev + "/ttyS0"}, {3, byId + "/usb-A"}, {4, byId + "/usb-B"}}));
+    EXPECT_EQ(writes, 3);
+    EXPECT_EQ(map.Ports().size(), 3u);
+    EXPECT_EQ(writes, 3) << "known devices are not written again";
+
+    // A unplugged: B keeps its number, A's stays reserved and still names its device.
+    unplug("ttyUSB0", "usb-A");
+    EXPECT_EQ(map.Ports(), (CommPortMap::Entries{{1, dev + "/ttyS0"}, {4, byId + "/usb-B"}}));
+    EXPECT_EQ(map.DevicePath(3), byId + "/usb-A");
+    // A new adaptor (given A's kernel name) takes the lowest free number.
+    plug("ttyUSB0", "usb-C");
+    EXPECT_EQ(map.Ports().at(5), byId + "/usb-C");
+    // A comes back under another kernel name and gets its number back.
+    plug("ttyUSB2", "usb-A");
+    EXPECT_EQ(map.Ports().at(3), byId + "/usb-A");
+    EXPECT_EQ(writes, 4);
+
+    // Seen before udev made its by-id link, a device keeps its number under the link.
+    plug("ttyACM0", "");
+    EXPECT_EQ(map.Ports().at(6), dev + "/ttyACM0");
+    fs::create_symlink("../../ttyACM0", byId + "/usb-D");
+    EXPECT_EQ(map.Ports().at(6), byId + "/usb-D");
+    EXPECT_EQ(stored.at(6), byId + "/usb-D");
+
+    // An explicit map takes over and leaves the remembered numbers alone.
+    configured = {{9, dev + "/ttyS0"}};
+    const int before = writes;
+    EXPECT_EQ(map.Ports(), configured);
+    EXPECT_EQ(map.DevicePath(3), "");
+    EXPECT_EQ(writes, before);
+}
+
 TEST(CommPortMapTest, enumerationNumbersUartsThenStableUsbNamesThenTheRest)
 {
     const std::string dir = MakeTempDir();
@@ -463,8 +545,7 @@ TEST(CommPortMapTest, enumerationNumbersUartsThenStableUsbNamesThenTheRest)
     Touch(sys + "/ttyS2/type", "4\n");
     Touch(sys + "/ttyS10/type", "4\n");
     Touch(sys + "/ttyS3/type", "4\n");  // no device node
-    for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyACM0"})
-        Touch(sys + "/" + name + "/dev");
+    for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyACM0"}) Touch(sys + "/" + name + "/dev");
     for (const char* name : {"ttyS0", "ttyS1", "ttyS2", "ttyS10", "ttyUSB0", "ttyUSB1", "ttyACM0"})
         Touch(dev + "/" + name);
     fs::create_directories(dev + "/serial/by-id");
@@ -472,12 +553,9 @@ TEST(CommPortMapTest, enumerationNumbersUartsThenStableUsbNamesThenTheRest)
 
     const CommPortMap map([] { return CommPortMap::Entries{}; }, sys, dev);
     const CommPortMap::Entries expected = {
-        {1, dev + "/ttyS0"},
-        {2, dev + "/ttyS2"},
-        {3, dev + "/ttyS10"},
-        {4, dev + "/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"},
-        {5, dev + "/ttyUSB0"},
-        {6, dev + "/ttyACM0"},
+        {1, dev + "/ttyS0"},   {2, dev + "/ttyS2"},
+        {3, dev + "/ttyS10"},  {4, dev + "/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"},
+        {5, dev + "/ttyUSB0"}, {6, dev + "/ttyACM0"},
     };
     EXPECT_EQ(map.Ports(), expected);
     EXPECT_EQ(map.DevicePath("COM4"), dev + "/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0");
