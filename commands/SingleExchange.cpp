@@ -5,9 +5,17 @@
 #include "ResultFile.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
-#include "link/ClockError.h"
-#include "link/Exchange.h"
 #include "link/Framing.h"
+
+#include <string>
+
+RetryPolicy RetryPolicy::For(const CommandTexts& texts)
+{
+    RetryPolicy policy;
+    policy.sendingLine = texts.sendingLine;
+    policy.busyLine = texts.busyLine;
+    return policy;
+}
 
 void CountRetry(CommandContext& ctx)
 {
@@ -15,32 +23,49 @@ void CountRetry(CommandContext& ctx)
     ctx.status.SetPanel(0, "Retry " + std::to_string(ctx.ps.RetryCount));
 }
 
-int ExchangeWithRetries(CommandContext& ctx, int length, const CommandTexts& texts, bool noReplyIsSuccess)
+ClockError ExchangeWithRetries(CommandContext& ctx, const RetryPolicy& policy, const FrameBuilder& frame)
 {
     PollState& ps = ctx.ps;
     ps.PollStatus = ceBusy;
     ps.RetryCount = 0;
-    while (ps.PollStatus != ceOK && ps.RetryCount < kMaxAttempts) {
-        if (texts.sendingLine != nullptr)
-            ctx.status.ReplaceLastStatusLine(texts.sendingLine);
-        if (ctx.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
+    ClockError previous = ceBusy;
+    if (policy.sendingLineOnce && policy.sendingLine != nullptr)
+        ctx.status.ReplaceLastStatusLine(policy.sendingLine);
+    while (ps.PollStatus != ceOK && ps.RetryCount < policy.attempts) {
+        if (!policy.sendingLineOnce && policy.sendingLine != nullptr)
+            ctx.status.ReplaceLastStatusLine(policy.sendingLine);
+        const std::optional<int> length = frame(previous);
+        if (!length || ctx.exchange.SendFrame(ps.RequestBuffer.data(), *length) != ceOK)
             break;
-        int result = ctx.exchange.AwaitReply();
-        if (noReplyIsSuccess && result == ceNoData)
+        ClockError result = ctx.exchange.AwaitReply(policy.check);
+        if (policy.silenceIsSuccess && result == ceNoData)
             result = ceOK;
         ps.PollStatus = result;
-        if (result != ceOK)
+        previous = result;
+        if (result != ceOK && !policy.countAfterBusyWait)
             CountRetry(ctx);
         if (result == ceBusy) {
-            if (texts.busyLine != nullptr)
-                ctx.status.ReplaceLastStatusLine(texts.busyLine);
-            ctx.exchange.WaitSeconds(kBusyWaitSeconds);
+            if (policy.busyLine != nullptr) {
+                if (policy.addBusyLine)
+                    ctx.status.AddStatusLine(policy.busyLine);
+                else
+                    ctx.status.ReplaceLastStatusLine(policy.busyLine);
+            }
+            if (policy.busyWaitSeconds > 0)
+                ctx.exchange.WaitSeconds(policy.busyWaitSeconds);
+        }
+        if (result != ceOK && policy.countAfterBusyWait)
+            CountRetry(ctx);
+        if (result == ceOK && policy.anotherFrame) {
+            if (!policy.anotherFrame())
+                break;
+            ps.PollStatus = ceBusy;
         }
     }
-    return ps.PollStatus;
+    return static_cast<ClockError>(ps.PollStatus);
 }
 
-void ReportResult(CommandContext& ctx, const CommandTexts& texts, int result)
+void ReportResult(CommandContext& ctx, const CommandTexts& texts, ClockError result)
 {
     ctx.ps.PollStatus = result;
     WriteResultLine(ctx.ps, result, 0);
@@ -57,13 +82,15 @@ void ReportInputError(CommandContext& ctx, const CommandTexts& texts, int line)
                                      std::to_string(line));
 }
 
-int RunSingleExchange(CommandContext& ctx, uint8_t command, std::span<const uint8_t> payload,
-                      const CommandTexts& texts, bool noReplyIsSuccess)
+ClockError RunSingleExchange(CommandContext& ctx, uint8_t command, std::span<const uint8_t> payload,
+                             const CommandTexts& texts, bool silenceIsSuccess)
 {
     PollState& ps = ctx.ps;
-    const int length = BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), command, payload);
-    ExchangeWithRetries(ctx, length, texts, noReplyIsSuccess);
-    const int result = ps.PollStatus;
+    RetryPolicy policy = RetryPolicy::For(texts);
+    policy.silenceIsSuccess = silenceIsSuccess;
+    const ClockError result = ExchangeWithRetries(ctx, policy, [&](ClockError) {
+        return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), command, payload);
+    });
     ReportResult(ctx, texts, result);
     return result;
 }

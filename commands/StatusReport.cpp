@@ -1,7 +1,5 @@
 #include "StatusReport.h"
 
-#include <array>
-
 namespace {
 
 struct Choice {
@@ -64,9 +62,8 @@ std::string Version(uint8_t high, uint8_t low)
 std::string FormatStatusReport(std::string_view stationDigits, std::span<const uint8_t> data)
 {
     const std::size_t held = data.size() < kStatusDataBytes ? data.size() : kStatusDataBytes;
-    std::array<uint8_t, kStatusDataBytes> d{};
-    for (std::size_t i = 0; i < held; ++i)
-        d[i] = data[i];
+    // Bytes arrive in order: byte i came when every byte up to it came.
+    auto came = [&](int i) { return static_cast<std::size_t>(i) < held; };
 
     std::string out;
     auto line = [&](const std::string& text) {
@@ -78,32 +75,37 @@ std::string FormatStatusReport(std::string_view stationDigits, std::span<const u
     auto chars = [&](int first, int count, bool skipZero) {
         std::string s;
         for (int i = first; i < first + count; ++i)
-            if (static_cast<std::size_t>(i) < held && !(skipZero && d[i] == 0))
-                s.push_back(static_cast<char>(d[i]));
+            if (!(skipZero && data[i] == 0))
+                s.push_back(static_cast<char>(data[i]));
         return s;
     };
 
     for (const Choice& c : kSwitches)
-        line((d[c.byte] & c.mask) ? c.set : c.clear);
-    line(std::string("Access Code        ") + " " + chars(4, 6, true));
+        if (came(c.byte))
+            line((data[c.byte] & c.mask) ? c.set : c.clear);
+    if (came(9))
+        line(std::string("Access Code        ") + " " + chars(4, 6, true));
     for (const Pair& p : kPairs)
-        line(std::string(p.label) + " " + chars(p.first, 2, false));
-    line(std::string("CPU Version        ") + " " + Version(d[24], d[25]));
-    line(std::string("Display Version    ") + " " + Version(d[26], d[27]));
+        if (came(p.first + 1))
+            line(std::string(p.label) + " " + chars(p.first, 2, false));
+    if (came(25))
+        line(std::string("CPU Version        ") + " " + Version(data[24], data[25]));
+    if (came(27))
+        line(std::string("Display Version    ") + " " + Version(data[26], data[27]));
 
-    switch (d[28] & 0x0F) {
-    case 1: line("Input Module       Card Reader"); break;
-    case 5: line("Input Module       Fingerprint"); break;
-    default: line("Input Module       Not Fitted"); break;
+    if (came(28)) {
+        const int kind = data[28] & 0x0F;
+        line(std::string("Input Module       ") + (kind == 1   ? "Card Reader"
+                                                   : kind == 5 ? "Fingerprint"
+                                                               : "Not Fitted"));
     }
-    switch (d[29] & 0x0F) {
-    case 2: line("Comms Module       RS232"); break;
-    case 3: line("Comms Module       RS485"); break;
-    case 4: line("Comms Module       TCP/IP"); break;
-    default: line("Comms Module       Not Fitted"); break;
+    if (came(29)) {
+        static const char* const kComms[] = {"RS232", "RS485", "TCP/IP"};
+        const int kind = data[29] & 0x0F;
+        line(std::string("Comms Module       ") + (kind >= 2 && kind <= 4 ? kComms[kind - 2] : "Not Fitted"));
     }
     for (const Choice& e : kErrors)
-        if (d[e.byte] & e.mask)
+        if (came(e.byte) && (data[e.byte] & e.mask))
             line(e.set);
     return out;
 }

@@ -10,8 +10,7 @@
 constexpr int kStatusDataBytes = 34;
 
 // The report as handed to the text stream: every line is the station digits, a blank,
-// the text and LF CR. `data` is what the reply holds from D0 on. A shorter reply than 34
-// bytes is read as if its missing bytes were 0, except that a missing value character is
-// left out rather than written as a 0 byte: the report never shows bytes the clock did
-// not send.
+// the text and LF CR. `data` is what the reply holds from D0 on. From a reply shorter than
+// 34 bytes only the lines whose bytes all arrived are written, in their usual order: the
+// report never shows values the clock did not send.
 std::string FormatStatusReport(std::string_view stationDigits, std::span<const uint8_t> data);

@@ -36,8 +36,9 @@ void SwitchCommands::SetCode()
     std::array<uint8_t, 6> code{};
     const std::string text = ps.AccessCodeText();
     std::memcpy(code.data(), text.data(), std::min<std::size_t>(text.size(), code.size()));
-    const int length = BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetCode, code);
-    const int result = ExchangeWithRetries(ctx_, length, texts);
+    const ClockError result = ExchangeWithRetries(ctx_, RetryPolicy::For(texts), [&](ClockError) {
+        return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetCode, code);
+    });
     if (result != cePortTransmitter) {
         // The clock writes the code to its memory before it is usable.
         ctx_.status.ReplaceLastStatusLine("set_code - Setting Code Please Wait..");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CommandContext.h"
+#include "link/ClockError.h"
 
 #include <cstdint>
 
@@ -16,8 +17,8 @@ public:
     void GetStatus();
     // Sends the status request until a status reply from the polled station arrives or
     // `attempts` attempts have failed, waiting up to `replyWait` ticks for each reply.
-    // Leaves the ClockError in PollStatus and the reply in ReceiveBuffer.
-    void RequestStatus(int replyWait, int attempts);
+    // Leaves the ClockError in PollStatus (and returns it) and the reply in ReceiveBuffer.
+    ClockError RequestStatus(int replyWait, int attempts);
     // Clears the clock's error state; a clock that stays silent has accepted it.
     void ResetErrors();
     // Restarts the clock: one frame, no reply awaited.

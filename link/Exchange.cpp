@@ -114,10 +114,10 @@ void Exchange::WaitSeconds(int count)
     }
 }
 
-ClockError Exchange::AwaitReply()
+ClockError Exchange::AwaitReply(const ReplyCheck& check)
 {
     ps_.ReplyLength = 0;
-    const int t = ps_.ModemInUse ? 10 : 4;
+    const int t = check.ticks > 0 ? check.ticks : (ps_.ModemInUse ? 10 : 4);
     if (WaitTicks(t) == WaitResult::TimedOut)
         return ps_.ReplyLength == 0 ? ceNoData : ceTerminator;
 
@@ -132,13 +132,20 @@ ClockError Exchange::AwaitReply()
     for (int i = 0; i < 4; ++i)
         if (ps_.CrcDigits[i] != static_cast<char>(rx[d + i]))
             return ceCrc;
-    if (static_cast<int32_t>(rx[0]) != ps_.StationByte)
+    const bool stationOk = static_cast<int32_t>(rx[0]) == ps_.StationByte;
+    if (check.stationFirst && !stationOk)
         return ceWrongStation;
-    switch (rx[1]) {
+    const uint8_t code = rx[1];
+    if (code == frame::rpBusy)
+        return ceBusy;
+    if (check.dataReply != 0) {
+        if (code != check.dataReply)
+            return ceWrongCommand;
+        return stationOk ? ceOK : ceWrongStation;
+    }
+    switch (code) {
         case frame::rpRejected:
             return ceClockReceivedDataError;
-        case frame::rpBusy:
-            return ceBusy;
         case frame::rpAccepted:
         case frame::rpAcknowledge:
             return ceOK;

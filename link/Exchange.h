@@ -18,6 +18,18 @@ class ITimer;
 // How a wait ended.
 enum class WaitResult { ReplyComplete, TimedOut };
 
+// What a reply must be to be accepted, and how long to wait for it. After the CRC digits:
+// - an acknowledgement (dataReply 0): station (else 3), then the code: 0xA0 gives 4, 0xB0
+//   gives 5, 0xE6 and 0xA1 give 0, any other gives 6;
+// - a data reply: 0xB0 gives 5, the dataReply byte gives 0, any other gives 6; the
+//   station is checked first (3) when stationFirst is set, else only on the data reply.
+struct ReplyCheck {
+    uint8_t dataReply = 0;
+    bool stationFirst = true;
+    // Reply wait in ticks; 0 waits 4, or 10 while a modem carries the line.
+    int ticks = 0;
+};
+
 class Exchange {
 public:
     // timer1 is the 2 ms one-shot pause before each frame; the exchange installs its handler.
@@ -34,8 +46,9 @@ public:
     WaitResult WaitTicks(int count);
     // Waits for `count` ticks, whatever arrives meanwhile.
     void WaitSeconds(int count);
-    // Waits for the reply to the frame just sent and checks it: ClockError 0..7.
-    ClockError AwaitReply();
+    // Waits for the reply to the frame just sent and checks it: ClockError 0..7 (no reply
+    // in time gives 1, or 7 when bytes ending in 0xFF had arrived).
+    ClockError AwaitReply(const ReplyCheck& check = {});
     // Sends the acknowledge frame for a station, waits up to 2 ticks for anything.
     // Tells whether a complete reply arrived meanwhile.
     WaitResult Acknowledge(uint8_t station);

@@ -1,6 +1,7 @@
 #include "CommandRig.h"
 #include "commands/CommandTable.h"
 #include "commands/Interpreter.h"
+#include "commands/SingleExchange.h"
 #include "link/Framing.h"
 
 #include <gtest/gtest.h>
@@ -174,6 +175,40 @@ TEST_F(InterpreterTest, networkLinkRepliesEndingWithTwoTerminatorsAreAccepted)
     EXPECT_EQ(r.ps.PollStatus, 0);
     ASSERT_EQ(r.frames.size(), 1u);
     EXPECT_EQ(r.frames[0], ReplyFrame(0xC7, 0xB0, {0x01}, 2));
+}
+
+// A table sent in several frames: the builder sees each attempt's predecessor, failures
+// count across frames, and a builder that finds bad input ends the loop unsent.
+TEST_F(InterpreterTest, retryLoopCarriesItsCountAcrossFramesAndStopsOnTheBuildersWord)
+{
+    std::vector<ClockError> previous;
+    int framesDue = 2;
+    RetryPolicy policy;
+    policy.attempts = 4;
+    policy.busyWaitSeconds = 0;
+    policy.anotherFrame = [&] { return framesDue-- > 0; };
+    const FrameBuilder build = [&](ClockError last) -> std::optional<int> {
+        previous.push_back(last);
+        if (previous.size() == 6) {
+            r.ps.PollStatus = ceInputFileLine;
+            return std::nullopt;
+        }
+        return BuildRequest(r.ps, r.Station(), 0xA8,
+                            std::vector<uint8_t>{static_cast<uint8_t>(previous.size())});
+    };
+    r.Reply(r.Accepted());
+    r.Reply(r.Busy());
+    r.Reply(r.Accepted(), 2);
+    const int64_t start = r.rig.time.NowMs();
+    EXPECT_EQ(ExchangeWithRetries(r.ctx, policy, build), ceOK);
+    EXPECT_LT(Elapsed(start), 5000) << "no busy wait";
+    EXPECT_EQ(previous, (std::vector<ClockError>{ceBusy, ceOK, ceBusy, ceOK}));
+    EXPECT_EQ(r.ps.RetryCount, 1);
+
+    framesDue = 9;
+    r.Reply(r.Accepted());
+    EXPECT_EQ(ExchangeWithRetries(r.ctx, policy, build), ceInputFileLine);
+    EXPECT_EQ(r.frames.size(), 5u) << "the sixth frame is never sent";
 }
 
 }  // namespace

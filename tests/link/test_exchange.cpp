@@ -96,12 +96,15 @@ struct ReplyCase {
     const char* name;
     std::vector<uint8_t> reply;
     int expected;
+    ReplyCheck check{};
 };
 
 TEST_F(ExchangeTest, replyChecksRunInOrderCrcStationCode)
 {
     auto badCrc = ReplyFrame(0xC2, 0xA1);
     badCrc[2] ^= 1;
+    const ReplyCheck kStatus{.dataReply = 0xAD, .stationFirst = false, .ticks = 3};
+    const ReplyCheck kRecords{.dataReply = 0xA2, .stationFirst = true, .ticks = 8};
     const std::vector<ReplyCase> cases = {
         {"ack", ReplyFrame(0xC1, 0xA1), ceOK},
         {"accepted", ReplyFrame(0xC1, 0xE6), ceOK},
@@ -113,11 +116,19 @@ TEST_F(ExchangeTest, replyChecksRunInOrderCrcStationCode)
         {"shorter than five bytes", Bytes({0xC1, 0xFF}), ceCrc},
         {"digits only", Bytes({0x30, 0x30, 0x30, 0x30, 0xFF}), ceCrc},
         {"terminator alone", Bytes({0xFF}), ceCrc},
+        // A data reply: busy before station, the station only on the reply awaited.
+        {"status", ReplyFrame(0xC1, 0xAD, {1}), ceOK, kStatus},
+        {"status from another station", ReplyFrame(0xC2, 0xAD, {1}), ceWrongStation, kStatus},
+        {"busy from another station", ReplyFrame(0xC2, 0xB0), ceBusy, kStatus},
+        {"acknowledgement instead of status", ReplyFrame(0xC1, 0xE6), ceWrongCommand, kStatus},
+        {"rejected instead of status", ReplyFrame(0xC1, 0xA0), ceWrongCommand, kStatus},
+        {"status with bad crc", badCrc, ceCrc, kStatus},
+        {"records from another station", ReplyFrame(0xC2, 0xB0), ceWrongStation, kRecords},
     };
     for (const auto& c : cases) {
         rig.ReplyAfter(200, c.reply);
         SendStatusRequest();
-        EXPECT_EQ(rig.exchange.AwaitReply(), c.expected) << c.name;
+        EXPECT_EQ(rig.exchange.AwaitReply(c.check), c.expected) << c.name;
     }
 }
 
@@ -136,6 +147,13 @@ TEST_F(ExchangeTest, silenceGivesNoDataAfterFourTicksOrTenWithModem)
     waited = rig.time.NowMs() - start;
     EXPECT_GT(waited, 9000);
     EXPECT_LE(waited, 10000);
+
+    // A check with its own wait keeps it, modem or not.
+    start = rig.time.NowMs();
+    EXPECT_EQ(rig.exchange.AwaitReply({.ticks = 3}), ceNoData);
+    waited = rig.time.NowMs() - start;
+    EXPECT_GT(waited, 2000);
+    EXPECT_LE(waited, 3000);
 }
 
 TEST_F(ExchangeTest, bytesWithoutTerminatorGiveTerminatorErrorOnlyOnceALengthWasRecorded)
