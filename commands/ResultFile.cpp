@@ -3,6 +3,10 @@
 #include "TextFile.h"
 #include "core/PollState.h"
 
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
 namespace {
 constexpr std::size_t kKeywordField = 21;
 }
@@ -35,12 +39,23 @@ void WriteResultLine(PollState& ps, int code, int number)
         ps.ResultFailed = true;
     if (ps.LogFileName.empty())
         return;
+    // errno is taken at the first failure, before anything else can overwrite it.
     TextFile file;
-    if (!file.Open(ps.LogFileName, "a")) {
-        ps.ResultFailed = true;
-        return;
+    errno = 0;
+    bool written = file.Open(ps.LogFileName, "a");
+    int error = written ? 0 : errno;
+    if (written) {
+        written = file.Write(FormatResultLine(ps, code, number));
+        if (!written)
+            error = errno;
+        if (!file.Close() && written) {
+            written = false;
+            error = errno;
+        }
     }
-    file.Write(FormatResultLine(ps, code, number));
-    if (!file.Close())
+    if (!written) {
         ps.ResultFailed = true;
+        std::cerr << "quorvex: can't write the results file " << ps.LogFileName << ": "
+                  << (error != 0 ? std::strerror(error) : "write failed") << std::endl;
+    }
 }

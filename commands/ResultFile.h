@@ -12,5 +12,6 @@ std::string FormatResultLine(const PollState& ps, int code, int number);
 // Appends one line to the file named by LogFileName. Writes nothing when no results file
 // is named. Marks the run as failed (ResultFailed) when code is not 0, or when a results
 // file is named but the line could not be written: a scheduler reading the exit status
-// must never take a lost failure for success.
+// must never take a lost failure for success. A line that could not be written is also
+// reported on stderr with the file name and the system's reason.
 void WriteResultLine(PollState& ps, int code, int number);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -80,13 +82,32 @@ TEST_F(ResultFileTest, noResultsFileWritesNothingButStillRecordsAFailure)
     EXPECT_EQ(ReadFileBytes(path), "<missing>");
 }
 
-TEST_F(ResultFileTest, resultsFileInAMissingFolderWritesNothingAndMarksTheRunFailed)
+TEST_F(ResultFileTest, unwritableResultsFileMarksTheRunFailedAndSaysWhyOnStderr)
 {
-    ps.LogFileName = dir + "/no/such/folder/results.txt";
     ps.CommandKeyword = "set_time";
-    WriteResultLine(ps, 0, 0);
-    EXPECT_TRUE(ps.ResultFailed);
-    EXPECT_EQ(ReadFileBytes(ps.LogFileName), "<missing>");
+    const struct {
+        std::string name;
+        bool fails;
+        std::string reason;
+    } rows[] = {
+        {dir + "/no/such/folder/results.txt", true, std::strerror(ENOENT)},
+        {dir, true, ""},
+        {"/dev/full", true, std::strerror(ENOSPC)},
+        {path, false, ""},
+    };
+    for (const auto& row : rows) {
+        ps.LogFileName = row.name;
+        ps.ResultFailed = false;
+        testing::internal::CaptureStderr();
+        WriteResultLine(ps, 0, 0);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ps.ResultFailed, row.fails) << row.name;
+        if (!row.fails)
+            EXPECT_EQ(err, "") << row.name;
+        else
+            EXPECT_NE(err.find(row.name + ": " + row.reason), std::string::npos) << err;
+    }
+    EXPECT_EQ(ReadFileBytes(dir + "/no/such/folder/results.txt"), "<missing>");
 }
 
 TEST(TextFileStream, writtenLineFeedsBecomeCrLfAndAppendKeepsEarlierContent)
