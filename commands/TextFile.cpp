@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <sys/stat.h>
+
 TextFile::~TextFile()
 {
     Close();
@@ -12,6 +14,7 @@ bool TextFile::Open(const std::string& name, const char* mode)
     Close();
     failed_ = false;
     eof_ = false;
+    readError_ = false;
     pushed_ = -1;
     // The line-end translation is done here, so the stream itself is always binary.
     const char* raw = nullptr;
@@ -26,6 +29,11 @@ bool TextFile::Open(const std::string& name, const char* mode)
     if (raw == nullptr || name.empty())
         return false;
     file_ = std::fopen(name.c_str(), raw);
+    struct stat info {};
+    if (file_ != nullptr && fstat(fileno(file_), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
     return file_ != nullptr;
 }
 
@@ -70,6 +78,7 @@ int TextFile::ReadChar()
         const int c = std::fgetc(file_);
         if (c == EOF || c == 0x1A) {
             eof_ = true;
+            readError_ = c == EOF && std::ferror(file_) != 0;
             return -1;
         }
         if (c != '\r')
@@ -108,7 +117,9 @@ bool TextFile::Seek(long position)
 {
     if (file_ == nullptr || std::fseek(file_, position, SEEK_SET) != 0)
         return false;
+    std::clearerr(file_);
     eof_ = false;
+    readError_ = false;
     pushed_ = -1;
     return true;
 }

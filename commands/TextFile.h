@@ -15,7 +15,8 @@ public:
     TextFile& operator=(const TextFile&) = delete;
 
     // Modes "r" (read), "w" (create or truncate), "a" (append), "a+" (append and read).
-    // Returns false when the mode is unknown or the file cannot be opened.
+    // Returns false when the mode is unknown or the file cannot be opened; a folder is
+    // never a file, even where the system would open it for reading.
     bool Open(const std::string& name, const char* mode);
     bool IsOpen() const { return file_ != nullptr; }
     // Flushes and closes; false when buffered data could not be written. Safe to repeat.
@@ -25,8 +26,10 @@ public:
     bool Write(std::string_view text);
     bool Failed() const { return failed_; }
 
-    // Next character with CR bytes dropped, or -1 at the end of the file (or at 0x1A).
+    // Next character with CR bytes dropped, or -1 at the end of the file (or at 0x1A) and
+    // after a read error; ReadError() tells the two apart.
     int ReadChar();
+    bool ReadError() const { return readError_; }
     // Gives one character back; the next ReadChar returns it.
     void UnreadChar(int c);
     // Reads up to the next LF (dropped) or the end; false when nothing was left to read.
@@ -41,5 +44,6 @@ private:
     std::FILE* file_ = nullptr;
     bool failed_ = false;
     bool eof_ = false;
+    bool readError_ = false;
     int pushed_ = -1;
 };

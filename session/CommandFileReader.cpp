@@ -2,39 +2,15 @@
 
 bool CommandFileReader::Open(const std::string& path)
 {
-    Close();
-    file_ = std::fopen(path.c_str(), "rb");
     last_ = 0;
-    ended_ = false;
-    return file_ != nullptr;
-}
-
-void CommandFileReader::Close()
-{
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
+    return file_.Open(path, "r");
 }
 
 int CommandFileReader::ReadChar()
 {
-    if (ended_ || file_ == nullptr) {
-        last_ = kEnd;
-        return last_;
-    }
-    for (;;) {
-        const int c = std::getc(file_);
-        if (c == '\r')
-            continue;
-        if (c == EOF || c == 0x1A) {
-            ended_ = true;
-            last_ = kEnd;
-            return last_;
-        }
-        last_ = c;
-        return last_;
-    }
+    const int c = file_.ReadChar();
+    last_ = c < 0 ? kEnd : c;
+    return last_;
 }
 
 CommandFileReader::Token CommandFileReader::ReadToken(size_t maxLen)

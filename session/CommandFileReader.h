@@ -3,7 +3,8 @@
 // feed or the end of the file. The character that ended a token stays the last one read.
 #pragma once
 
-#include <cstdio>
+#include "commands/TextFile.h"
+
 #include <string>
 
 class CommandFileReader {
@@ -11,32 +12,29 @@ public:
     static constexpr int kEnd = -1;
 
     struct Token {
-        std::string text;      // at most the stored limit of characters
-        bool overLong = false; // the token had more characters than the limit
+        std::string text;       // at most the stored limit of characters
+        bool overLong = false;  // the token had more characters than the limit
         bool operator==(const char* s) const { return !overLong && text == s; }
     };
 
-    CommandFileReader() = default;
-    ~CommandFileReader() { Close(); }
-    CommandFileReader(const CommandFileReader&) = delete;
-    CommandFileReader& operator=(const CommandFileReader&) = delete;
-
+    // False when the file cannot be opened or is a folder.
     bool Open(const std::string& path);
-    void Close();
-    bool IsOpen() const { return file_ != nullptr; }
+    void Close() { file_.Close(); }
+    bool IsOpen() const { return file_.IsOpen(); }
 
-    // Next character, or kEnd at the end of the file.
+    // Next character, or kEnd at the end of the file or after a read error.
     int ReadChar();
     // Reads up to the next separator, keeping at most maxLen characters: the rest of an
     // over-long token is consumed but not stored, so memory stays bounded.
     Token ReadToken(size_t maxLen);
     int LastChar() const { return last_; }
     bool AtEnd() const { return last_ == kEnd; }
+    // The reading stopped because the file could not be read further, not at its end.
+    bool ReadFailed() const { return file_.ReadError(); }
 
     static bool IsSeparator(int c) { return c == ' ' || c == '\n' || c == '\r' || c == kEnd; }
 
 private:
-    std::FILE* file_ = nullptr;
+    TextFile file_;
     int last_ = 0;
-    bool ended_ = false;
 };

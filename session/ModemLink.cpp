@@ -18,22 +18,24 @@ const char kConnected[] = " Modem Connected ";
 // Silence that ends a modem reply, in ticks: before the first byte and after the last one.
 constexpr int kFirstByteTicks = 80;
 constexpr int kQuietTicks = 2;
+// Longest a reply may take in all: a line that never falls quiet must not hold the run.
+constexpr int kReplyLimitTicks = 80;
 
 // What a numeric modem result means for the connect; kGoOnOrFail is 0 (OK, or the file
 // ended with every line answered OK) and 9, kConnect is a CONNECT of some speed.
 constexpr int kConnect = -1;
 constexpr int kGoOnOrFail = -2;
 constexpr int kResultMap[10] = {
-    kGoOnOrFail,       // 0 OK
-    kConnect,          // 1 CONNECT
-    ceModemRing,       // 2 RING
-    ceModemNoCarrier,  // 3 NO CARRIER
-    ceModemError,      // 4 ERROR
-    kConnect,          // 5 CONNECT 1200
-    ceModemNoDialTone, // 6 NO DIALTONE
-    ceModemBusy,       // 7 BUSY
-    ceModemNoAnswer,   // 8 NO ANSWER
-    kGoOnOrFail,       // 9
+    kGoOnOrFail,        // 0 OK
+    kConnect,           // 1 CONNECT
+    ceModemRing,        // 2 RING
+    ceModemNoCarrier,   // 3 NO CARRIER
+    ceModemError,       // 4 ERROR
+    kConnect,           // 5 CONNECT 1200
+    ceModemNoDialTone,  // 6 NO DIALTONE
+    ceModemBusy,        // 7 BUSY
+    ceModemNoAnswer,    // 8 NO ANSWER
+    kGoOnOrFail,        // 9
 };
 
 // Taken as the result when no code can be found at the end of a long reply.
@@ -49,17 +51,16 @@ bool IsBlank(uint8_t c)
 int ReadNumber(const uint8_t* bytes, int n)
 {
     int i = 0;
-    while (i < n && IsBlank(bytes[i]))
-        ++i;
+    while (i < n && IsBlank(bytes[i])) ++i;
     int value = 0;
-    for (; i < n && bytes[i] >= '0' && bytes[i] <= '9'; ++i)
-        value = value * 10 + (bytes[i] - '0');
+    for (; i < n && bytes[i] >= '0' && bytes[i] <= '9'; ++i) value = value * 10 + (bytes[i] - '0');
     return value;
 }
 
 }  // namespace
 
-ModemLink::ModemLink(PollState& ps, Exchange& exchange, IStatusDisplay& status, std::function<void(bool)> setDtr)
+ModemLink::ModemLink(PollState& ps, Exchange& exchange, IStatusDisplay& status,
+                     std::function<void(bool)> setDtr)
     : ps_(ps), exchange_(exchange), status_(status), setDtr_(std::move(setDtr))
 {
 }
@@ -74,6 +75,9 @@ int ModemLink::ReadLine(bool& endedAtEof, int& charsRead)
     int length = 0;
     for (;;) {
         const int c = file_.ReadChar();
+        // A file that stops being readable is broken, not ended.
+        if (c < 0 && file_.ReadError())
+            return -1;
         if (c < 0) {
             endedAtEof = true;
             return length;
@@ -96,6 +100,7 @@ void ModemLink::AwaitModemReply()
     const ITimeSource& time = exchange_.Time();
     int lastSecond = time.CurrentSecond();
     int ticks = 0;
+    int totalTicks = 0;
     bool received = false;
     uint8_t seenCount = ps_.ReceiveCount;
     for (;;) {
@@ -104,6 +109,7 @@ void ModemLink::AwaitModemReply()
         if (s != lastSecond) {
             lastSecond = s;
             ++ticks;
+            ++totalTicks;
         }
         // The count is re-read after every pump: the receive event runs inside it.
         if (ps_.ReceiveCount != seenCount) {
@@ -111,7 +117,7 @@ void ModemLink::AwaitModemReply()
             received = true;
             ticks = 0;
         }
-        if (ticks >= (received ? kQuietTicks : kFirstByteTicks))
+        if (ticks >= (received ? kQuietTicks : kFirstByteTicks) || totalTicks >= kReplyLimitTicks)
             return;
     }
 }

@@ -39,10 +39,11 @@ public:
     static constexpr int kMaxLineLength = 254;
 
 private:
-    // Reads one line into RequestBuffer. Returns its length, or -1 when it does not fit.
+    // Reads one line into RequestBuffer. Returns its length, or -1 when it does not fit or
+    // the file could not be read.
     int ReadLine(bool& endedAtEof, int& charsRead);
     // Waits until the modem has gone quiet: 80 ticks when nothing arrives, else 2 ticks
-    // after the last byte.
+    // after the last byte; never more than 80 ticks in all.
     void AwaitModemReply();
     // The numeric result code at the end of the received bytes; -1 when nothing usable came.
     int ParseResult();

@@ -10,6 +10,54 @@
 #include "session/RunUi.h"
 
 #include <exception>
+#include <iostream>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Whether both names reach the same file, whatever the path: links and "./" included.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {};
+    struct stat sb {};
+    return !a.empty() && !b.empty() && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Four dot-separated numbers 0..255 of one to three digits: the only addresses connected
+// to, so that nothing else is ever handed to a name lookup.
+bool IsDottedIpv4(const std::string& address)
+{
+    int parts = 0;
+    size_t i = 0;
+    for (;;) {
+        size_t digits = 0;
+        int value = 0;
+        while (i < address.size() && address[i] >= '0' && address[i] <= '9' && digits < 4) {
+            value = value * 10 + (address[i] - '0');
+            ++digits;
+            ++i;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return false;
+        ++parts;
+        if (i == address.size())
+            return parts == 4;
+        if (address[i] != '.' || parts == 4)
+            return false;
+        ++i;
+    }
+}
+
+// A station digit that is missing or a control character: written as '0', never as the
+// byte itself, which would break the results line.
+bool UsableDigitChar(int c)
+{
+    return c >= 0x20 && c != 0x7F;
+}
+
+}  // namespace
 
 RunDriver::RunDriver(PollState& ps, IStatusDisplay& status, IRunUi& ui, ILinkSelection& selection,
                      IEventPump& pump, Exchange& exchange, ISerialLink& serial, INetConnection& net,
@@ -54,7 +102,16 @@ void RunDriver::RunSingleCommand()
 
     ps_.BaudRate = ui_.SelectedBaudRate();
     const bool network = selection_.NetworkSelected();
-    if (!network && ui_.CheckedCommPort() != 0)
+    if (!network && ui_.CheckedCommPort() == 0) {
+        // No link chosen (a remembered port this computer does not offer): opening the
+        // remembered number would reach a port the operator cannot see.
+        ps_.PollStatus = cePortTransmitter;
+        status_.AddStatusLine("No Comm Port Selected!!");
+        ui_.SetRunControlsEnabled(true);
+        ui_.SetPortRefreshEnabled(true);
+        return;
+    }
+    if (!network)
         ps_.Port = ui_.CheckedCommPort();
 
     ps_.PollStatus = ceOK;
@@ -122,7 +179,12 @@ void RunDriver::RunCommandFile()
         ps_.InputFileName = commandFile;
     }
 
-    if (!reader_.Open(commandFile)) {
+    if (SameFile(commandFile, ps_.LogFileName)) {
+        // Result lines appended to the command file would be read back as commands.
+        std::cerr << "quorvex: the results file " << ps_.LogFileName << " is the command file " << commandFile
+                  << "; nothing was run" << std::endl;
+        ps_.ResultFailed = true;
+    } else if (!reader_.Open(commandFile)) {
         ps_.CommandKeyword.clear();
         WriteResultLine(ps_, ceCantOpenFile, 0);
         status_.AddStatusLine("Can't Open Command File!!");
@@ -130,6 +192,9 @@ void RunDriver::RunCommandFile()
         do {
             ps_.CommandCode = 0;
             const CommandFileReader::Token token = reader_.ReadToken(kCommandTokenMax);
+            // A line cut short by a read error is not run as if it were whole.
+            if (reader_.ReadFailed())
+                break;
             status_.SetPanel(0, "Retry 0");
             ps_.CommandKeyword = token.text;
             const bool init = token == "init_clock";
@@ -151,6 +216,8 @@ void RunDriver::RunCommandFile()
                 } else if (!init) {
                     parameterError_ = false;
                     const char code = ReadParameters(token);
+                    if (reader_.ReadFailed())
+                        break;
                     if (parameterError_)
                         ReportParameterError();
                     else if (code != 0)
@@ -158,6 +225,12 @@ void RunDriver::RunCommandFile()
                 }
             }
         } while (!reader_.AtEnd());
+
+        if (reader_.ReadFailed()) {
+            ps_.CommandKeyword.clear();
+            WriteResultLine(ps_, ceCantOpenFile, 0);
+            status_.AddStatusLine("Can't Read Command File!!");
+        }
 
         if (ps_.ModemInUse)
             modem_.ModemReset();
@@ -178,7 +251,8 @@ void RunDriver::ReportParameterError()
 bool RunDriver::ReadFileNameParameter()
 {
     const auto name = reader_.ReadToken(kFileNameMax);
-    if (name.overLong) {
+    // A NUL would end the name early at the system and name another file.
+    if (name.overLong || name.text.find('\0') != std::string::npos || reader_.ReadFailed()) {
         parameterError_ = true;
         return false;
     }
@@ -238,9 +312,12 @@ void RunDriver::InitClock()
 
     const int d1 = reader_.ReadChar();
     const int d2 = reader_.ReadChar();
-    ps_.StationDigits = {static_cast<char>(d1 == CommandFileReader::kEnd ? 0 : d1),
-                         static_cast<char>(d2 == CommandFileReader::kEnd ? 0 : d2)};
+    const bool usable = UsableDigitChar(d1) && UsableDigitChar(d2);
+    ps_.StationDigits = usable ? std::array<char, 2>{static_cast<char>(d1), static_cast<char>(d2)}
+                               : std::array<char, 2>{'0', '0'};
     ps_.StationByte = (d1 - '0') * 10 + (d2 - '0') + 192;
+    if (!usable)
+        ps_.StationByte = 0;
     if (ps_.StationByte < 192 || ps_.StationByte > 225)
         ps_.PollStatus = ceCommandFile;
     else
@@ -250,14 +327,20 @@ void RunDriver::InitClock()
         reader_.ReadChar();  // the separator before the link token
     const auto link = reader_.AtEnd() ? CommandFileReader::Token{} : reader_.ReadToken(kParameterTokenMax);
 
-    if (!link.overLong && link.text.rfind("IP", 0) == 0)
+    // A line cut by a read error opens nothing; the run reports the error when it stops.
+    if (reader_.ReadFailed())
+        ps_.PollStatus = ceCantOpenFile;
+    else if (!link.overLong && link.text.rfind("IP", 0) == 0)
         InitClockNetwork(link.text);
     else
         InitClockSerial(link.overLong ? std::string(kParameterTokenMax + 1, '?') : link.text);
+    if (reader_.ReadFailed())
+        ps_.PollStatus = ceCantOpenFile;
 
     if (ps_.PollStatus != ceOK) {
         ps_.SkipToNextInit = true;
-        WriteResultLine(ps_, ps_.PollStatus, ps_.InputLineNumber);
+        if (!reader_.ReadFailed())
+            WriteResultLine(ps_, ps_.PollStatus, ps_.InputLineNumber);
         CloseLinks();
         if (ps_.NetworkWasSelected) {
             selection_.SetNetworkSelected(true);
@@ -288,6 +371,11 @@ void RunDriver::InitClockNetwork(const std::string& linkToken)
         ps_.PollStatus = cePortTransmitter;
         return;
     }
+    if (!IsDottedIpv4(address)) {
+        status_.AddStatusLine("Error connecting to:" + address);
+        ps_.PollStatus = ceCommandFile;
+        return;
+    }
     ps_.PollStatus = net_.Connect();
 }
 
@@ -314,6 +402,8 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
 
     const auto baud = reader_.AtEnd() ? CommandFileReader::Token{} : reader_.ReadToken(kParameterTokenMax);
     const int baudEnd = reader_.LastChar();
+    if (reader_.ReadFailed())
+        return;
     if (baud == "9600" || baud == "4800" || baud == "2400" || baud == "1200")
         ps_.BaudRate = std::stoi(baud.text);
     else
@@ -341,7 +431,7 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
             modem_.ModemReset();
         if (baudEnd == ' ') {
             if (!ReadFileNameParameter()) {
-                ps_.PollStatus = ceModemStringFile;
+                ps_.PollStatus = ceCommandFile;
                 return;
             }
             if (ps_.InputFileName.size() > 3) {

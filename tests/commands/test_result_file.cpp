@@ -159,10 +159,26 @@ TEST(TextFileStream, openFailuresAreReported)
 {
     TextFile f;
     EXPECT_FALSE(f.Open(MakeTempDir() + "/missing.txt", "r"));
+    EXPECT_FALSE(f.Open(MakeTempDir(), "r"));
     EXPECT_FALSE(f.Open("/nonexistent-dir/x.txt", "a"));
     EXPECT_FALSE(f.Open("", "w"));
     EXPECT_FALSE(f.Open(MakeTempDir() + "/x.txt", "rb+"));
     EXPECT_FALSE(f.Write("x"));
+}
+
+TEST(TextFileStream, readErrorIsNotTakenForTheEnd)
+{
+    TextFile f;
+    ASSERT_TRUE(f.Open("/proc/self/mem", "r"));  // opens, but reading at offset 0 fails
+    EXPECT_EQ(f.ReadChar(), -1);
+    EXPECT_TRUE(f.ReadError());
+
+    const std::string path = MakeTempDir() + "/e.txt";
+    std::ofstream(path) << "ab";
+    ASSERT_TRUE(f.Open(path, "r"));
+    while (f.ReadChar() >= 0) {
+    }
+    EXPECT_FALSE(f.ReadError());
 }
 
 TEST(TextFileStream, writeToAFullDeviceIsReported)

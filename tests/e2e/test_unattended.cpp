@@ -53,14 +53,15 @@ protected:
     {
         std::filesystem::create_directories(dir + "/config/Korvane");
         std::ofstream(dir + "/config/Korvane/KX2.conf")
-            << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n\n[SerialPorts]\n" << serialPorts;
+            << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n\n[SerialPorts]\n"
+            << serialPorts;
     }
     RunResult Run(const std::string& cmdFile, const std::string& results = "results.txt")
     {
-        return RunProgram({std::string(QV_BIN_DIR) + "/quorvex", cmdFile, results},
-                          {"XDG_CONFIG_HOME=" + dir + "/config", "DISPLAY=", "WAYLAND_DISPLAY=",
-                           "QT_QPA_PLATFORM="},
-                          dir, 90);
+        return RunProgram(
+            {std::string(QV_BIN_DIR) + "/quorvex", cmdFile, results},
+            {"XDG_CONFIG_HOME=" + dir + "/config", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir,
+            90);
     }
     std::string File(const std::string& name) { return ReadFileBytes(dir + "/" + name); }
 };
@@ -158,25 +159,12 @@ TEST_F(Unattended, modemDialsConnectsRunsAndHangsUp)
     EXPECT_NE(clock.Journal().find("hangup"), std::string::npos) << clock.Journal();
 }
 
-TEST_F(Unattended, busyModemIsReportedWithItsLine)
-{
-    SimulatedClock clock(dir, {"--listen", "127.0.0.27", "--modem", "--modem-result", "busy"});
-    ASSERT_TRUE(clock.Ready());
-    Settings("COM2=" + clock.PtyPath() + "\n");
-    Write("modem.txt", "ATZ\nATD5551234\n");
-    Write("run.cmd", "init_clock 01 COM2 9600 modem.txt\nreset_errors\n");
-    const RunResult r = Run("run.cmd");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "19 2"));
-    EXPECT_NE(r.out.find("Modem Not Connected\n"), std::string::npos) << r.out;
-}
-
 TEST(Interactive, noDisplaySaysSoAndFails)
 {
     const std::string dir = MakeTempDir();
-    const RunResult r = RunProgram({std::string(QV_BIN_DIR) + "/quorvex"},
-                                   {"XDG_CONFIG_HOME=" + dir, "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="},
-                                   dir, 30);
+    const RunResult r =
+        RunProgram({std::string(QV_BIN_DIR) + "/quorvex"},
+                   {"XDG_CONFIG_HOME=" + dir, "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 30);
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.err.find("display"), std::string::npos) << r.err;
 }

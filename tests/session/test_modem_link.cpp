@@ -1,7 +1,7 @@
-#include "session/ModemLink.h"
 #include "core/PollState.h"
 #include "link/ClockError.h"
 #include "link/Framing.h"
+#include "session/ModemLink.h"
 #include "support/Fakes.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +34,8 @@ struct ModemBench {
     FakeRig rig{ps};
     std::vector<std::pair<bool, int64_t>> dtr;  // level, simulated time of the call
     std::vector<int64_t> writeTimes;
-    ModemLink modem{ps, rig.exchange, rig.status, [this](bool on) { dtr.emplace_back(on, rig.time.NowMs()); }};
+    ModemLink modem{ps, rig.exchange, rig.status,
+                    [this](bool on) { dtr.emplace_back(on, rig.time.NowMs()); }};
     std::deque<std::vector<Chunk>> script;
     std::string dir = MakeTempDir();
 
@@ -46,7 +47,8 @@ struct ModemBench {
             if (w == kPreamble || script.empty())
                 return;
             for (const Chunk& c : script.front())
-                rig.pump.After(c.delayMs, [this, bytes = B(c.bytes)] { rig.exchange.ZylSerialPort1Receive(bytes); });
+                rig.pump.After(c.delayMs,
+                               [this, bytes = B(c.bytes)] { rig.exchange.ZylSerialPort1Receive(bytes); });
             script.pop_front();
         };
     }
@@ -80,8 +82,8 @@ TEST(ModemConnect, threeLinesAnsweredOkOkConnectSendEachLineAfterItsPreamble)
     EXPECT_EQ(b.modem.ModemConnect(), ceOK);
     EXPECT_EQ(b.ps.InputLineNumber, 3);
     EXPECT_TRUE(b.ps.ModemInUse);
-    const std::vector<std::vector<uint8_t>> expected{kPreamble, B("ATZ\r"), kPreamble, B("ATE0V0\r"),
-                                                     kPreamble, B("ATD123\r")};
+    const std::vector<std::vector<uint8_t>> expected{kPreamble,     B("ATZ\r"), kPreamble,
+                                                     B("ATE0V0\r"), kPreamble,  B("ATD123\r")};
     EXPECT_EQ(b.rig.serial.writes, expected);
     EXPECT_EQ(b.rig.status.log, std::vector<std::string>{"add: Modem Connected "});
     EXPECT_TRUE(b.modem.ModemFileOpen());
@@ -130,8 +132,8 @@ TEST(ModemConnect, resultCodeIsReadFromTheEndOfTheReply)
         b.Answer(row.reply);
         EXPECT_EQ(b.modem.ModemConnect(), row.expected);
         EXPECT_TRUE(b.ps.ModemInUse);
-        EXPECT_EQ(b.rig.status.Lines(),
-                  row.statusLine.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.statusLine});
+        EXPECT_EQ(b.rig.status.Lines(), row.statusLine.empty() ? std::vector<std::string>{}
+                                                               : std::vector<std::string>{row.statusLine});
     }
 }
 
@@ -146,6 +148,28 @@ TEST(ModemConnect, noReplyGivesUpAfterEightySeconds)
     EXPECT_LE(spent, 80'100);
     EXPECT_EQ(b.Lines(), std::vector<std::string>{"ATZ\r"});
     EXPECT_EQ(b.ps.InputLineNumber, 1);
+}
+
+TEST(ModemConnect, aLineThatNeverFallsQuietIsCutAfterEightySeconds)
+{
+    ModemBench b;
+    b.File("ATD123\n");
+    std::vector<Chunk> chatter;
+    for (int i = 0; i < 400; ++i) chatter.push_back({300 + 500 * i, "x"});
+    b.script.push_back(chatter);
+    const int64_t start = b.rig.time.NowMs();
+    EXPECT_EQ(b.modem.ModemConnect(), ceModemError);
+    EXPECT_LE(b.rig.time.NowMs() - start, 81'000);
+}
+
+TEST(ModemConnect, busyOnTheDialLineCountsTheLinesSent)
+{
+    ModemBench b;
+    b.File("ATZ\nATD5551234\n");
+    b.Answer("0\r");
+    b.Answer("7\r");
+    EXPECT_EQ(b.modem.ModemConnect(), ceModemBusy);
+    EXPECT_EQ(b.ps.InputLineNumber, 2);
 }
 
 TEST(ModemConnect, eachArrivingByteRestartsTheTwoSecondSilence)
@@ -181,7 +205,9 @@ TEST(ModemConnect, lastLineWithoutLineFeedIsNotSentAndTheLineBeforeDecides)
     EXPECT_EQ(b.rig.status.Lines(), std::vector<std::string>{"Error - Modem not Initialised"});
 
     ModemBench c;
-    c.File("ATZ\nATD123\x1A" "ATH\n");
+    c.File(
+        "ATZ\nATD123\x1A"
+        "ATH\n");
     c.Answer("4\r");
     EXPECT_EQ(c.modem.ModemConnect(), ceModemError);
     EXPECT_EQ(c.Lines(), std::vector<std::string>{"ATZ\r"});
@@ -201,7 +227,9 @@ TEST(ModemConnect, everyLineAnsweredOkWithoutConnectIsNotInitialised)
 
 TEST(ModemConnect, emptyFileOrEmptyFirstLineConnectsAtOnceWithoutAModem)
 {
-    for (const std::string content : {"", "\r\n", "\nATZ\n", "\x1A" "ATZ\n"}) {
+    for (const std::string content : {"", "\r\n", "\nATZ\n",
+                                      "\x1A"
+                                      "ATZ\n"}) {
         SCOPED_TRACE(testing::PrintToString(content));
         ModemBench b;
         b.File(content);
@@ -214,15 +242,20 @@ TEST(ModemConnect, emptyFileOrEmptyFirstLineConnectsAtOnceWithoutAModem)
     }
 }
 
-TEST(ModemConnect, missingFileIsAModemStringFileError)
+TEST(ModemConnect, missingFolderOrUnreadableFileIsAModemStringFileError)
 {
     ModemBench b;
-    b.ps.InputFileName = b.dir + "/none.txt";
-    EXPECT_EQ(b.modem.ModemConnect(), ceModemStringFile);
-    EXPECT_FALSE(b.ps.ModemInUse);
-    EXPECT_TRUE(b.rig.serial.writes.empty());
-    EXPECT_EQ(b.rig.status.Lines(), std::vector<std::string>{"Error - Modem not Initialised"});
-    EXPECT_FALSE(b.modem.ModemFileOpen());
+    // A folder opens for reading on this system, and /proc/self/mem opens but fails every read.
+    for (const std::string& name : {b.dir + "/none.txt", b.dir, std::string("/proc/self/mem")}) {
+        SCOPED_TRACE(name);
+        b.rig.status.ClearStatus();
+        b.ps.InputFileName = name;
+        EXPECT_EQ(b.modem.ModemConnect(), ceModemStringFile);
+        EXPECT_FALSE(b.ps.ModemInUse);
+        EXPECT_TRUE(b.rig.serial.writes.empty());
+        EXPECT_EQ(b.rig.status.Lines(), std::vector<std::string>{"Error - Modem not Initialised"});
+        b.modem.CloseModemFile();
+    }
 }
 
 TEST(ModemConnect, lineTooLongForOneFrameIsRejectedWithoutSending)
@@ -278,7 +311,8 @@ TEST(ModemReset, sendsResetFrameAndLineFeedThenTogglesDtr)
     EXPECT_GE(b.rig.time.NowMs() - b.dtr[1].second, 500);
 
     EXPECT_FALSE(b.ps.ModemInUse);
-    EXPECT_EQ(b.rig.status.log, (std::vector<std::string>{"add: Resetting Modem Please Wait.. ", "add:Modem Reset"}));
+    EXPECT_EQ(b.rig.status.log,
+              (std::vector<std::string>{"add: Resetting Modem Please Wait.. ", "add:Modem Reset"}));
 }
 
 TEST(ModemReset, sendFailuresAreIgnoredAndLeaveTheRunStatusAlone)

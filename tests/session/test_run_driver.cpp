@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -162,6 +163,41 @@ TEST_F(RunDriverTest, missingPortIsALinkFailureAndConnectTimeoutToo)
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Error connecting to Comm Port:7"), lines.end());
 }
 
+TEST_F(RunDriverTest, malformedTokensFailWithCommandFileErrorAndOpenDialOrRunNothing)
+{
+    const std::string nul(1, '\0');
+    struct Row {
+        std::string content;
+        std::string results;
+    };
+    const Row rows[] = {
+        {"init_clock 01 COM1 9600 " + std::string(5000, 'm') + "\nset_time\n",
+         Line("01", "init_clock", "12")},
+        {"init_clock 01 COM1 9600 mo" + nul + "dem.txt\nset_time\n", Line("01", "init_clock", "12")},
+        {"init_clock 01 COM1 9600\nget_status st" + nul + "x.txt\n",
+         Line("01", "init_clock", "00") + Line("01", "get_status", "12")},
+        // Only a dotted address is connected to; nothing else reaches a name lookup.
+        {"init_clock 01 IP1.2.3.4.5\nset_time\n", Line("01", "init_clock", "12")},
+        {"init_clock 01 IP999.1.1.1\nset_time\n", Line("01", "init_clock", "12")},
+        {"init_clock 01 IP...\nset_time\n", Line("01", "init_clock", "12")},
+        {"init_clock 01 IP1..2.3\nset_time\n", Line("01", "init_clock", "12")},
+        // Station digits that are missing or a line end never reach the results line.
+        {"init_clock", Line("00", "init_clock", "12")},
+        {"init_clock 5\nCOM1 9600\nset_time\n", Line("00", "init_clock", "12")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.content.substr(0, 40)));
+        std::filesystem::remove(results);
+        ran.clear();
+        modem.calls.clear();
+        RunFile(row.content);
+        EXPECT_EQ(Results(), row.results);
+        EXPECT_TRUE(ran.empty());
+        EXPECT_TRUE(net.connects.empty());
+        for (const auto& call : modem.calls) EXPECT_EQ(call.rfind("connect", 0), std::string::npos) << call;
+    }
+}
+
 TEST_F(RunDriverTest, parameterErrorsAreReportedAndRunNothing)
 {
     RunFile(
@@ -175,15 +211,53 @@ TEST_F(RunDriverTest, parameterErrorsAreReportedAndRunNothing)
                              Line("01", "set_code", "12") + Line("01", "set_jobnumbers", "12"));
 }
 
-TEST_F(RunDriverTest, missingCommandFileReportsCantOpenFile)
+TEST_F(RunDriverTest, commandFileMissingAFolderOrUnreadableReportsCode09)
 {
-    ps.Unattended = true;
-    ps.InputFileName = dir + "/absent.cmd";
-    ps.LogFileName = results;
-    driver.Run();
-    EXPECT_EQ(Results(), "00                      09\r\n\r");
-    EXPECT_EQ(rig.status.Lines(), (std::vector<std::string>{"Can't Open Command File!!", "Finished"}));
-    EXPECT_TRUE(ps.ResultFailed);
+    const std::pair<std::string, std::string> rows[] = {
+        {dir + "/absent.cmd", "Can't Open Command File!!"},
+        {dir, "Can't Open Command File!!"},
+        // Opens, but every read fails: an error, not an empty file.
+        {"/proc/self/mem", "Can't Read Command File!!"},
+    };
+    for (const auto& [path, line] : rows) {
+        SCOPED_TRACE(path);
+        std::filesystem::remove(results);
+        rig.status.ClearStatus();
+        ps.ResultFailed = false;
+        ps.Unattended = true;
+        ps.InputFileName = path;
+        ps.LogFileName = results;
+        driver.Run();
+        EXPECT_EQ(Results(), "00                      09\r\n\r");
+        EXPECT_EQ(rig.status.Lines(), (std::vector<std::string>{line, "Finished"}));
+        EXPECT_TRUE(ps.ResultFailed);
+    }
+}
+
+TEST_F(RunDriverTest, resultsFileThatIsTheCommandFileByAnyPathRefusesTheRun)
+{
+    const std::string cmd = dir + "/run.cmd";
+    const std::string content = "init_clock 01 COM1 9600\nset_time\n";
+    std::ofstream(cmd, std::ios::binary) << content;
+    std::filesystem::create_symlink(cmd, dir + "/link.txt");
+    std::filesystem::create_hard_link(cmd, dir + "/hard.txt");
+    for (const std::string& log : {cmd, dir + "/./run.cmd", dir + "/link.txt", dir + "/hard.txt"}) {
+        SCOPED_TRACE(log);
+        rig.status.ClearStatus();
+        ps.ResultFailed = false;
+        ps.Unattended = true;
+        ps.InputFileName = cmd;
+        ps.LogFileName = log;
+        testing::internal::CaptureStderr();
+        driver.Run();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("is the command file"), std::string::npos) << err;
+        EXPECT_TRUE(ps.ResultFailed);
+        EXPECT_EQ(rig.status.Lines(), std::vector<std::string>{"Finished"});
+    }
+    EXPECT_TRUE(ran.empty());
+    EXPECT_TRUE(serial.calls.empty());
+    EXPECT_EQ(ReadFileBytes(cmd), content);
 }
 
 TEST_F(RunDriverTest, lastCommandWithoutFinalNewlineAndCrLfLinesRun)
@@ -253,6 +327,25 @@ TEST_F(RunDriverTest, singleCommandUsesPanelBaudAndRefusesAModemOnADirectLine)
     driver.Run();
     EXPECT_TRUE(ran.empty());
     EXPECT_EQ(ps.PollStatus, cePortTransmitter);
+}
+
+TEST_F(RunDriverTest, singleCommandWithNoPortCheckedOpensNothingAndSaysWhy)
+{
+    ui.fileMode = false;
+    ui.commandMode = true;
+    ui.checkedPort = 0;
+    ps.LogFileName = results;
+    for (int stored : {21, -3}) {
+        ps.Port = stored;
+        rig.status.ClearStatus();
+        ui.refresh = false;
+        driver.Run();
+        EXPECT_EQ(rig.status.Lines(), std::vector<std::string>{"No Comm Port Selected!!"});
+        EXPECT_TRUE(ui.refresh);
+    }
+    EXPECT_TRUE(serial.calls.empty());
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(Results(), "<missing>");
 }
 
 TEST_F(RunDriverTest, singleCommandOverNetworkReportsConnectFailure)
