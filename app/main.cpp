@@ -1,8 +1,9 @@
 // Program start-up: an interactive window, or with a command file and a results file an
 // unattended run that prints its status lines and exits 0 when every command succeeded.
-#include "core/NetworkInfo.h"
 #include "app/Quorvex.h"
+#include "core/NetworkInfo.h"
 #include "core/PollState.h"
+#include "core/StatusDisplay.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -37,7 +38,8 @@ int main(int argc, char** argv)
 
     if (!HaveDisplay()) {
         if (!unattended) {
-            std::cerr << "quorvex: no display; set DISPLAY, or run unattended with a command file and a results file"
+            std::cerr << "quorvex: no display; set DISPLAY, or run unattended with a command file and a "
+                         "results file"
                       << std::endl;
             return 2;
         }
@@ -46,7 +48,8 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     SystemNetworkInfo network;
-    TQuorvex window(network, arguments);
+    QtWindowTiming timing;
+    TQuorvex window(network, timing.Seams(), arguments);
     window.show();
     // For start-up measurements: report when the first event-loop pass (with the first
     // paint) is done, then leave.
@@ -59,8 +62,7 @@ int main(int argc, char** argv)
 
     if (!unattended)
         return rc;
-    for (const std::string& line : window.Lines())
-        std::cout << line << '\n';
+    for (const std::string& line : window.Status().Lines()) std::cout << line << '\n';
     std::cout.flush();
     return ThePollState().ResultFailed ? 1 : 0;
 }

@@ -12,10 +12,13 @@
 #include "session/ModemLink.h"
 #include "session/RunDriver.h"
 
+#include <array>
+
 struct PollSession::Impl {
     Impl(PollState& ps, IStatusDisplay& status, IOperator& op, IRunUi& ui, ILinkSelection& selection,
          const ITimeSource& time, IEventPump& pump, ITimer& timer1, ITimer& timer3, ITimer& timer4)
-        : exchange(ps, pump, time, timer1, selection),
+        : timers{&timer1, &timer3, &timer4},
+          exchange(ps, pump, time, timer1, selection),
           network(ps, status, pump, timer3, selection, socket, exchange),
           interpreter(CommandContext{ps, exchange, status, time, op, timer4}),
           modem(ps, exchange, status, [this](bool on) { serial.SetDTR(on); }),
@@ -29,8 +32,22 @@ struct PollSession::Impl {
         };
         exchange.AttachSerial(&serial);
         exchange.AttachNet(&socket);
+        // A command may install its own handler; this one keeps the short-delay flag working.
+        timer4.OnTimer = [&ps, &timer4] {
+            ps.ShortDelayElapsed = true;
+            timer4.SetEnabled(false);
+        };
+    }
+    ~Impl()
+    {
+        // The timers belong to the caller and may outlive the handlers installed on them.
+        for (ITimer* t : timers) {
+            t->SetEnabled(false);
+            t->OnTimer = nullptr;
+        }
     }
 
+    std::array<ITimer*, 3> timers;
     std::shared_ptr<const CommPortMap> portMap = std::make_shared<CommPortMap>();
     TZylSerialPort serial;
     TClientSocket socket;

@@ -12,8 +12,7 @@ protected:
     int CheckedPortItems()
     {
         int n = Item("Network")->isChecked() ? 1 : 0;
-        for (int i = 1; i <= 20; ++i)
-            n += Item(("Comm" + std::to_string(i)).c_str())->isChecked() ? 1 : 0;
+        for (int i = 1; i <= 20; ++i) n += Item(("Comm" + std::to_string(i)).c_str())->isChecked() ? 1 : 0;
         return n;
     }
     void ExpectDefaultsStored()
@@ -25,20 +24,20 @@ protected:
         EXPECT_EQ(Stored("IPAddress").toString(), "0.0.0.0");
         EXPECT_EQ(Stored("FingerLogFile").toString(), "");
     }
-    void ExpectFormSelections()
+    void ExpectInitialSelections()
     {
         EXPECT_TRUE(Item("N96001")->isChecked());
         EXPECT_TRUE(Item("Comm1")->isChecked());
-        EXPECT_EQ(window->Panel(2), "Comm 2");
-        EXPECT_EQ(window->Panel(3), "Baud 9600");
+        EXPECT_EQ(Status().Panel(2), "Comm 2");
+        EXPECT_EQ(Status().Panel(3), "Baud 9600");
     }
 };
 
-TEST_F(SettingsStartTest, firstStart_writesDefaultsToTheUserConfigFile_andKeepsTheFormSelections)
+TEST_F(SettingsStartTest, firstStart_writesDefaultsToTheUserConfigFile_andKeepsTheInitialSelections)
 {
     Start();
     ExpectDefaultsStored();
-    ExpectFormSelections();
+    ExpectInitialSelections();
     std::string conf = ReadFileBytes(confPath);
     EXPECT_NE(conf.find("BaudRate=9600"), std::string::npos) << conf;
     EXPECT_NE(conf.find("Port=2"), std::string::npos) << conf;
@@ -70,9 +69,9 @@ TEST_F(SettingsStartTest, storedValues_reachEditsPollStateMenusAndPanels)
     EXPECT_TRUE(Item("N48001")->isChecked());
     EXPECT_TRUE(Item("Comm7")->isChecked());
     EXPECT_EQ(CheckedPortItems(), 1);
-    EXPECT_EQ(window->Panel(2), "Comm 7");
-    EXPECT_EQ(window->Panel(3), "Baud 4800");
-    EXPECT_EQ(window->CheckedCommPort(), 7);
+    EXPECT_EQ(Status().Panel(2), "Comm 7");
+    EXPECT_EQ(Status().Panel(3), "Baud 4800");
+    EXPECT_EQ(Ui().CheckedCommPort(), 7);
     // Nothing is rewritten when the values were good.
     EXPECT_EQ(Stored("CommandFile").toString(), "/data/nightly.cmd");
 }
@@ -84,21 +83,21 @@ TEST_F(SettingsStartTest, unknownBaudRate_checks1200_butPollStateKeepsTheStoredN
     Start();
     EXPECT_TRUE(Item("N12001")->isChecked());
     EXPECT_FALSE(Item("N96001")->isChecked());
-    EXPECT_EQ(window->Panel(3), "Baud 1200");
+    EXPECT_EQ(Status().Panel(3), "Baud 1200");
     EXPECT_EQ(ThePollState().BaudRate, 19200);
     EXPECT_EQ(Stored("BaudRate").toInt(), 19200);
 }
 
-TEST_F(SettingsStartTest, portOutsideTheMenu_checksNoPortItem_andLeavesPanel2AsInTheForm)
+TEST_F(SettingsStartTest, portOutsideTheMenu_checksNoPortItem_andLeavesPanel2AsAtStart)
 {
     Store("BaudRate", 2400);
     Store("Port", 21);
     Start();
     EXPECT_EQ(CheckedPortItems(), 0);
-    EXPECT_EQ(window->CheckedCommPort(), 0);
-    EXPECT_FALSE(window->NetworkSelected());
-    EXPECT_EQ(window->Panel(2), "Comm 2");
-    EXPECT_EQ(window->Panel(3), "Baud 2400");
+    EXPECT_EQ(Ui().CheckedCommPort(), 0);
+    EXPECT_FALSE(Links().NetworkSelected());
+    EXPECT_EQ(Status().Panel(2), "Comm 2");
+    EXPECT_EQ(Status().Panel(3), "Baud 2400");
     EXPECT_EQ(ThePollState().Port, 21);
 }
 
@@ -108,11 +107,11 @@ TEST_F(SettingsStartTest, portZero_selectsNetwork_andAnAddressEmptiesTheBaudAndC
     Store("Port", 0);
     Store("IPAddress", "127.0.0.5");
     Start();
-    EXPECT_TRUE(window->NetworkSelected());
+    EXPECT_TRUE(Links().NetworkSelected());
     EXPECT_EQ(CheckedPortItems(), 1);
-    EXPECT_EQ(window->Panel(2), "Network");
-    EXPECT_EQ(window->Panel(3), "");
-    EXPECT_EQ(window->Panel(5), "");
+    EXPECT_EQ(Status().Panel(2), "Network");
+    EXPECT_EQ(Status().Panel(3), "");
+    EXPECT_EQ(Status().Panel(5), "");
 }
 
 TEST_F(SettingsStartTest, portZeroWithoutAddress_keepsTheBaudPanel)
@@ -121,9 +120,9 @@ TEST_F(SettingsStartTest, portZeroWithoutAddress_keepsTheBaudPanel)
     Store("Port", 0);
     Store("IPAddress", "");
     Start();
-    EXPECT_TRUE(window->NetworkSelected());
-    EXPECT_EQ(window->Panel(2), "Network");
-    EXPECT_EQ(window->Panel(3), "Baud 1200");
+    EXPECT_TRUE(Links().NetworkSelected());
+    EXPECT_EQ(Status().Panel(2), "Network");
+    EXPECT_EQ(Status().Panel(3), "Baud 1200");
 }
 
 TEST_F(SettingsStartTest, junkBaudRate_rewritesDefaults_keepsWhatWasReadBefore_andTheSerialPortMap)
@@ -135,7 +134,7 @@ TEST_F(SettingsStartTest, junkBaudRate_rewritesDefaults_keepsWhatWasReadBefore_a
     Store("SerialPorts/COM3", "/dev/ttyS7");
     Start();
     ExpectDefaultsStored();
-    ExpectFormSelections();
+    ExpectInitialSelections();
     // Values read before the failing one stay in effect for this session.
     EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "keep.cmd");
     EXPECT_EQ(ThePollState().InputFile, "keep.dat");
@@ -150,7 +149,7 @@ TEST_F(SettingsStartTest, junkPort_keepsTheBaudRateReadBefore_butNotItsMenuItem)
     Store("IPAddress", "127.0.0.4");
     Start();
     ExpectDefaultsStored();
-    ExpectFormSelections();
+    ExpectInitialSelections();
     EXPECT_EQ(ThePollState().BaudRate, 4800);
     EXPECT_EQ(ThePollState().IPAddress, "");
 }
@@ -161,7 +160,7 @@ TEST_F(SettingsStartTest, missingBaudRateAmongOtherValues_isAReadFailure)
     Store("Port", 4);
     Start();
     ExpectDefaultsStored();
-    ExpectFormSelections();
+    ExpectInitialSelections();
 }
 
 TEST_F(SettingsStartTest, junkInTheConfigFile_neverCrashes_andEndsWithAUsableSelection)
@@ -173,7 +172,9 @@ TEST_F(SettingsStartTest, junkInTheConfigFile_neverCrashes_andEndsWithAUsableSel
         "BaudRate=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x3QRect)\nPort=@ByteArray()\n",
         "BaudRate=\"9600\nPort=\\\\\\\n",
         "CommandFile=\"unterminated\nBaudRate=9600\nPort=-3\nIPAddress=a,b,c\n",
-        std::string("BaudRate=96\0" "00\nPort=\xff\xfe\n", 23),
+        std::string("BaudRate=96\0"
+                    "00\nPort=\xff\xfe\n",
+                    23),
     };
     for (const std::string& text : junk) {
         SCOPED_TRACE(text);
@@ -188,7 +189,7 @@ TEST_F(SettingsStartTest, junkInTheConfigFile_neverCrashes_andEndsWithAUsableSel
         fclose(f);
         Start();
         EXPECT_LE(CheckedPortItems(), 1);
-        EXPECT_NE(window->Panel(3).find("Baud"), std::string::npos);
+        EXPECT_NE(Status().Panel(3).find("Baud"), std::string::npos);
     }
 }
 

@@ -2,7 +2,10 @@
 // that change and remember selections, the status memo and the run UI it offers the engine.
 #include "test_window_support.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,22 +17,22 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTextBlock>
+#include <QTimer>
+#include <set>
 
 namespace {
 
 QStringList ItemTexts(QComboBox* box)
 {
     QStringList out;
-    for (int i = 0; i < box->count(); ++i)
-        out << box->itemText(i);
+    for (int i = 0; i < box->count(); ++i) out << box->itemText(i);
     return out;
 }
 
 QStringList ActionTexts(QMenu* menu)
 {
     QStringList out;
-    for (QAction* a : menu->actions())
-        out << (a->isSeparator() ? QString("-") : a->text());
+    for (QAction* a : menu->actions()) out << (a->isSeparator() ? QString("-") : a->text());
     return out;
 }
 
@@ -86,9 +89,9 @@ TEST_F(WindowLookTest, controlsCarryTheirCaptionsItemsAndHints)
     EXPECT_EQ(Find<QGroupBox>("GroupBox")->title(), " Status ");
 
     auto* commands = Find<QComboBox>("CommandComboBox");
-    EXPECT_EQ(ItemTexts(commands), QStringList({"set_time", "get_times", "get_status", "system_reset",
-                                                "reset_errors", "finger_backup", "finger_restore",
-                                                "Software Upgrade"}));
+    EXPECT_EQ(ItemTexts(commands),
+              QStringList({"set_time", "get_times", "get_status", "system_reset", "reset_errors",
+                           "finger_backup", "finger_restore", "Software Upgrade"}));
     EXPECT_EQ(commands->toolTip(), "Select Command to send");
     EXPECT_FALSE(commands->isEditable());
     auto* stations = Find<QComboBox>("StationComboBox");
@@ -113,11 +116,20 @@ TEST_F(WindowLookTest, controlsCarryTheirCaptionsItemsAndHints)
     EXPECT_EQ(metrics.horizontalAdvance("iiii"), metrics.horizontalAdvance("WWWW"));
 }
 
-TEST_F(WindowLookTest, tabOrderFollowsTheForm)
+TEST_F(WindowLookTest, tabOrder_visitsTheControlsInTheirWorkingOrder)
 {
     Start();
-    const char* order[] = {"CommandRadioButton", "CommandComboBox", "StationComboBox", "CommandFileRadioButton",
-                           "Edit1", "Edit2", "PollButton", "FindButton", "AbortButton", "Memo", "SkipPortButton"};
+    const char* order[] = {"CommandRadioButton",
+                           "CommandComboBox",
+                           "StationComboBox",
+                           "CommandFileRadioButton",
+                           "Edit1",
+                           "Edit2",
+                           "PollButton",
+                           "FindButton",
+                           "AbortButton",
+                           "Memo",
+                           "SkipPortButton"};
     QWidget* w = Find<QWidget>(order[0]);
     for (size_t i = 1; i < std::size(order); ++i) {
         QWidget* next = w->nextInFocusChain();
@@ -130,7 +142,7 @@ TEST_F(WindowLookTest, tabOrderFollowsTheForm)
     }
 }
 
-TEST_F(WindowLookTest, statusBarHasSixPanels_withTheFormTexts)
+TEST_F(WindowLookTest, statusBarHasSixPanels_withTheirInitialTexts)
 {
     Start();
     const int widths[] = {60, 75, 60, 75, 60};
@@ -141,15 +153,15 @@ TEST_F(WindowLookTest, statusBarHasSixPanels_withTheFormTexts)
     }
     EXPECT_FALSE(Find<QLabel>("Panel5")->alignment() & Qt::AlignHCenter);
     EXPECT_GE(Find<QLabel>("Panel5")->minimumWidth(), 50);
-    EXPECT_EQ(window->Panel(0), "Retry  0");
-    EXPECT_EQ(window->Panel(1), "Station 1");
-    EXPECT_EQ(window->Panel(4), "");
-    window->SetPanel(4, "Fingerprint");
+    EXPECT_EQ(Status().Panel(0), "Retry  0");
+    EXPECT_EQ(Status().Panel(1), "Station 1");
+    EXPECT_EQ(Status().Panel(4), "");
+    Status().SetPanel(4, "Fingerprint");
     EXPECT_EQ(Find<QLabel>("Panel4")->text(), "Fingerprint");
-    EXPECT_EQ(window->Panel(4), "Fingerprint");
-    window->SetPanel(6, "nowhere");
-    window->SetPanel(-1, "nowhere");
-    EXPECT_EQ(window->Panel(6), "");
+    EXPECT_EQ(Status().Panel(4), "Fingerprint");
+    Status().SetPanel(6, "nowhere");
+    Status().SetPanel(-1, "nowhere");
+    EXPECT_EQ(Status().Panel(6), "");
 }
 
 TEST_F(WindowLookTest, menusHoldTheirItemsInOrder)
@@ -166,8 +178,7 @@ TEST_F(WindowLookTest, menusHoldTheirItemsInOrder)
     QMenu* baud = top[1]->menu()->actions()[0]->menu();
     EXPECT_EQ(ActionTexts(baud), QStringList({"9600", "4800", "2400", "1200"}));
     QStringList ports{"Network"};
-    for (int n = 1; n <= 20; ++n)
-        ports << QString("Comm%1").arg(n);
+    for (int n = 1; n <= 20; ++n) ports << QString("Comm%1").arg(n);
     EXPECT_EQ(ActionTexts(top[1]->menu()->actions()[1]->menu()), ports);
 }
 
@@ -182,7 +193,7 @@ TEST_F(WindowSelectionTest, baudItems_areExclusive_setPanel3_andAreRememberedAtO
     };
     for (Case c : {Case{"N24001", 2400}, Case{"N12001", 1200}, Case{"N48001", 4800}, Case{"N96001", 9600}}) {
         Item(c.item)->trigger();
-        EXPECT_EQ(window->Panel(3), "Baud " + std::to_string(c.rate));
+        EXPECT_EQ(Status().Panel(3), "Baud " + std::to_string(c.rate));
         EXPECT_EQ(Stored("BaudRate").toInt(), c.rate);
         int checked = 0;
         for (const char* n : {"N96001", "N48001", "N24001", "N12001"})
@@ -197,22 +208,22 @@ TEST_F(WindowSelectionTest, portItems_areExclusive_setPanels_andAreRememberedAtO
     Start();
     Item("Comm5")->setEnabled(true);
     Item("Comm5")->trigger();
-    EXPECT_EQ(window->Panel(2), "Comm 5");
+    EXPECT_EQ(Status().Panel(2), "Comm 5");
     EXPECT_EQ(Stored("Port").toInt(), 5);
-    EXPECT_EQ(window->CheckedCommPort(), 5);
+    EXPECT_EQ(Ui().CheckedCommPort(), 5);
     EXPECT_FALSE(Item("Comm1")->isChecked());
 
     Item("Network")->trigger();
-    EXPECT_EQ(window->Panel(2), "Network");
-    EXPECT_EQ(window->Panel(3), "");
+    EXPECT_EQ(Status().Panel(2), "Network");
+    EXPECT_EQ(Status().Panel(3), "");
     EXPECT_EQ(Stored("Port").toInt(), 0);
-    EXPECT_TRUE(window->NetworkSelected());
-    EXPECT_EQ(window->CheckedCommPort(), 0);
+    EXPECT_TRUE(Links().NetworkSelected());
+    EXPECT_EQ(Ui().CheckedCommPort(), 0);
 
-    window->CommClick(20);
-    EXPECT_EQ(window->Panel(2), "Comm 20");
+    Links().CommClick(20);
+    EXPECT_EQ(Status().Panel(2), "Comm 20");
     EXPECT_EQ(Stored("Port").toInt(), 20);
-    EXPECT_FALSE(window->NetworkSelected());
+    EXPECT_FALSE(Links().NetworkSelected());
     // The handlers leave the poll state to the run driver.
     EXPECT_EQ(ThePollState().Port, 0);
 }
@@ -220,10 +231,10 @@ TEST_F(WindowSelectionTest, portItems_areExclusive_setPanels_andAreRememberedAtO
 TEST_F(WindowSelectionTest, linkSelection_checksAndUnchecksNetwork)
 {
     Start();
-    window->SetNetworkSelected(true);
+    Links().SetNetworkSelected(true);
     EXPECT_TRUE(Item("Network")->isChecked());
-    EXPECT_EQ(window->CheckedCommPort(), 0);
-    window->SetNetworkSelected(false);
+    EXPECT_EQ(Ui().CheckedCommPort(), 0);
+    Links().SetNetworkSelected(false);
     EXPECT_FALSE(Item("Network")->isChecked());
 }
 
@@ -252,23 +263,23 @@ TEST_F(WindowSelectionTest, commandFileChoice_switchesToFileMode_andRemembersThe
     Store("Port", 2);
     Store("InputFile", "remembered.dat");
     Start();
-    window->SetEdit2Text("typed.dat");
+    Ui().SetEdit2Text("typed.dat");
     Find<QComboBox>("CommandComboBox")->setCurrentIndex(7);
     Find<QPushButton>("PollButton")->setText("Upgrade");
     op.inputs = {"/tmp/run.cmd"};
     DoubleClick(Find<QLineEdit>("Edit1"));
-    EXPECT_EQ(window->Edit1Text(), "/tmp/run.cmd");
-    EXPECT_TRUE(window->CommandFileModeChecked());
-    EXPECT_FALSE(window->CommandModeChecked());
-    EXPECT_EQ(window->CommandIndex(), 0);
+    EXPECT_EQ(Ui().Edit1Text(), "/tmp/run.cmd");
+    EXPECT_TRUE(Ui().CommandFileModeChecked());
+    EXPECT_FALSE(Ui().CommandModeChecked());
+    EXPECT_EQ(Ui().CommandIndex(), 0);
     EXPECT_EQ(Find<QPushButton>("PollButton")->text(), "Poll Clock");
     EXPECT_EQ(Find<QLabel>("InputFileLabel")->text(), "Input File");
-    EXPECT_EQ(window->Edit2Text(), "remembered.dat");
+    EXPECT_EQ(Ui().Edit2Text(), "remembered.dat");
     EXPECT_EQ(Stored("CommandFile").toString(), "/tmp/run.cmd");
 
     // Cancelled: nothing changes.
     window->CommandFileClick();
-    EXPECT_EQ(window->Edit1Text(), "/tmp/run.cmd");
+    EXPECT_EQ(Ui().Edit1Text(), "/tmp/run.cmd");
 }
 
 TEST_F(WindowSelectionTest, inputFileChoice_isShownAndStored_butTheRememberedNameStays)
@@ -279,14 +290,14 @@ TEST_F(WindowSelectionTest, inputFileChoice_isShownAndStored_butTheRememberedNam
     Start();
     op.inputs = {"/tmp/new.dat", "/tmp/other.dat"};
     DoubleClick(Find<QLineEdit>("Edit2"));
-    EXPECT_EQ(window->Edit2Text(), "/tmp/new.dat");
+    EXPECT_EQ(Ui().Edit2Text(), "/tmp/new.dat");
     EXPECT_EQ(Stored("InputFile").toString(), "/tmp/new.dat");
     EXPECT_EQ(ThePollState().InputFile, "remembered.dat");
     DoubleClick(Find<QLabel>("InputFileLabel"));
-    EXPECT_EQ(window->Edit2Text(), "/tmp/other.dat");
+    EXPECT_EQ(Ui().Edit2Text(), "/tmp/other.dat");
 
     window->CommandFileRadioButtonClick();
-    EXPECT_EQ(window->Edit2Text(), "remembered.dat");
+    EXPECT_EQ(Ui().Edit2Text(), "remembered.dat");
 }
 
 TEST_F(WindowSelectionTest, stationAndModeChanges_refreshPanelsFromTheCheckedItems)
@@ -296,39 +307,119 @@ TEST_F(WindowSelectionTest, stationAndModeChanges_refreshPanelsFromTheCheckedIte
     Item("N24001")->trigger();
     Item("Comm3")->setEnabled(true);
     Item("Comm3")->trigger();
-    window->SetPanel(2, "Comm 9");
-    window->SetPanel(3, "Baud 4800");
+    Status().SetPanel(2, "Comm 9");
+    Status().SetPanel(3, "Baud 4800");
     stations->setCurrentIndex(11);
     emit stations->activated(11);
-    EXPECT_EQ(window->Panel(1), "Station 12");
-    EXPECT_EQ(window->Panel(2), "Comm 3");
-    EXPECT_EQ(window->Panel(3), "Baud 2400");
-    EXPECT_EQ(window->StationNumber(), 12);
+    EXPECT_EQ(Status().Panel(1), "Station 12");
+    EXPECT_EQ(Status().Panel(2), "Comm 3");
+    EXPECT_EQ(Status().Panel(3), "Baud 2400");
+    EXPECT_EQ(Ui().StationNumber(), 12);
 
     // With the network selected only the station panel follows.
     Item("Network")->trigger();
     stations->setCurrentIndex(29);
     window->StationComboBoxChange();
-    EXPECT_EQ(window->Panel(1), "Station 30");
-    EXPECT_EQ(window->Panel(2), "Network");
-    EXPECT_EQ(window->Panel(3), "");
+    EXPECT_EQ(Status().Panel(1), "Station 30");
+    EXPECT_EQ(Status().Panel(2), "Network");
+    EXPECT_EQ(Status().Panel(3), "");
 
     window->CommandFileRadioButtonClick();
-    EXPECT_TRUE(window->CommandFileModeChecked());
-    EXPECT_FALSE(window->CommandModeChecked());
+    EXPECT_TRUE(Ui().CommandFileModeChecked());
+    EXPECT_FALSE(Ui().CommandModeChecked());
     Item("Comm4")->setEnabled(true);
     Item("Comm4")->trigger();
     stations->setCurrentIndex(4);
     Find<QRadioButton>("CommandRadioButton")->click();
-    EXPECT_TRUE(window->CommandModeChecked());
-    EXPECT_FALSE(window->CommandFileModeChecked());
-    EXPECT_EQ(window->Panel(1), "Station 5");
-    EXPECT_EQ(window->Panel(2), "Comm 4");
-    EXPECT_EQ(window->Panel(3), "Baud 2400");
+    EXPECT_TRUE(Ui().CommandModeChecked());
+    EXPECT_FALSE(Ui().CommandFileModeChecked());
+    EXPECT_EQ(Status().Panel(1), "Station 5");
+    EXPECT_EQ(Status().Panel(2), "Comm 4");
+    EXPECT_EQ(Status().Panel(3), "Baud 2400");
 
     // Clicking the checked mode again keeps it checked.
     Find<QRadioButton>("CommandRadioButton")->click();
-    EXPECT_TRUE(window->CommandModeChecked());
+    EXPECT_TRUE(Ui().CommandModeChecked());
+}
+
+using WindowAccessTest = WindowTest;
+
+// What a screen reader announces for each control the window shows: a name of its own.
+TEST_F(WindowAccessTest, everyVisibleControlHasItsOwnAccessibleName)
+{
+    Start();
+    window->show();
+    // Layout containers and decoration are no controls; Qt's inner parts carry "qt_" names.
+    const QStringList notControls = {"ClientArea", "TopPanel", "Bevel1", "Bevel2"};
+    std::set<QString> names;
+    int controls = 0;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        const QString id = w->objectName();
+        if (id.isEmpty() || id.startsWith("qt_") || notControls.contains(id) || !w->isVisible())
+            continue;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(a, nullptr) << id.toStdString();
+        const QString name = a->text(QAccessible::Name);
+        EXPECT_FALSE(name.trimmed().isEmpty()) << id.toStdString();
+        EXPECT_TRUE(names.insert(name).second) << id.toStdString() << " shares " << name.toStdString();
+        ++controls;
+    }
+    // 14 controls of the client area, the status bar and its six panels.
+    EXPECT_EQ(controls, 21);
+}
+
+// Runs the event loop until the button changes state, for at most two seconds: a press
+// through the accessibility interface clicks after a short animation.
+void WaitForToggle(QAbstractButton* button)
+{
+    QEventLoop loop;
+    QObject::connect(button, &QAbstractButton::toggled, &loop, &QEventLoop::quit);
+    QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+TEST_F(WindowAccessTest,
+       modeButtons_pressedOrToggledThroughTheAccessibilityTree_selectOneModeAndRunItsHandler)
+{
+    Store("BaudRate", 9600);
+    Store("Port", 2);
+    Store("InputFile", "remembered.dat");
+    Start();
+    auto* command = Find<QRadioButton>("CommandRadioButton");
+    auto* file = Find<QRadioButton>("CommandFileRadioButton");
+    for (QRadioButton* b : {command, file})
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(b)->role(), QAccessible::RadioButton);
+
+    const QString toggle = QAccessibleActionInterface::toggleAction();
+    const QString press = QAccessibleActionInterface::pressAction();
+    struct Case {
+        QRadioButton* button;
+        QString action;
+    };
+    for (const Case& c : {Case{file, toggle}, Case{file, toggle}, Case{command, toggle}, Case{file, press},
+                          Case{command, press}}) {
+        SCOPED_TRACE(c.button->objectName().toStdString() + " " + c.action.toStdString());
+        const bool wasChecked = c.button->isChecked();
+        // Marks that only the mode's handler clears.
+        Ui().SetEdit2Text("typed.dat");
+        Status().SetPanel(1, "mark");
+        QAccessibleActionInterface* actions =
+            QAccessible::queryAccessibleInterface(c.button)->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        actions->doAction(c.action);
+        if (c.action == press)
+            WaitForToggle(c.button);
+        EXPECT_TRUE(c.button->isChecked());
+        EXPECT_EQ(Ui().CommandModeChecked(), c.button == command);
+        EXPECT_EQ(Ui().CommandFileModeChecked(), c.button == file);
+        if (wasChecked) {
+            EXPECT_EQ(Ui().Edit2Text(), "typed.dat");
+        } else if (c.button == file) {
+            EXPECT_EQ(Ui().Edit2Text(), "remembered.dat");
+        } else {
+            EXPECT_EQ(Status().Panel(1), "Station 1");
+        }
+    }
 }
 
 using WindowMemoTest = WindowTest;
@@ -348,7 +439,7 @@ TEST_F(WindowMemoTest, addReplaceDeleteClear_keepTheModelAndTheWidgetInStep)
     Start();
     auto* memo = Find<QPlainTextEdit>("Memo");
     auto check = [&](std::vector<std::string> expected) {
-        EXPECT_EQ(window->Lines(), expected);
+        EXPECT_EQ(Status().Lines(), expected);
         // An all-empty memo cannot show how many empty lines it holds; compare counts then.
         if (expected.empty())
             return;
@@ -359,34 +450,34 @@ TEST_F(WindowMemoTest, addReplaceDeleteClear_keepTheModelAndTheWidgetInStep)
         }
     };
 
-    window->ReplaceLastStatusLine(" get_status - Waiting for reply...");
+    Status().ReplaceLastStatusLine(" get_status - Waiting for reply...");
     check({" get_status - Waiting for reply..."});
-    window->ReplaceLastStatusLine("get_status        - OK");
+    Status().ReplaceLastStatusLine("get_status        - OK");
     check({"get_status        - OK"});
-    window->AddStatusLine("");
-    window->AddStatusLine("Searching for USB/Serial Clocks...");
-    window->AddStatusLine(" ");
+    Status().AddStatusLine("");
+    Status().AddStatusLine("Searching for USB/Serial Clocks...");
+    Status().AddStatusLine(" ");
     check({"get_status        - OK", "", "Searching for USB/Serial Clocks...", " "});
-    window->DeleteLastStatusLine();
-    window->ReplaceLastStatusLine("Found: Station 3  Com 1  Baud 9600");
+    Status().DeleteLastStatusLine();
+    Status().ReplaceLastStatusLine("Found: Station 3  Com 1  Baud 9600");
     check({"get_status        - OK", "", "Found: Station 3  Com 1  Baud 9600"});
-    window->DeleteLastStatusLine();
-    window->DeleteLastStatusLine();
-    window->DeleteLastStatusLine();
-    window->DeleteLastStatusLine();
+    Status().DeleteLastStatusLine();
+    Status().DeleteLastStatusLine();
+    Status().DeleteLastStatusLine();
+    Status().DeleteLastStatusLine();
     check({});
     EXPECT_TRUE(memo->toPlainText().isEmpty());
 
-    window->AddStatusLine("");
-    window->AddStatusLine("");
+    Status().AddStatusLine("");
+    Status().AddStatusLine("");
     check({"", ""});
-    window->AddStatusLine("line\nbreak");
+    Status().AddStatusLine("line\nbreak");
     EXPECT_EQ(memo->blockCount(), 3);
-    EXPECT_EQ(window->Lines().back(), "line\nbreak");
-    window->ClearStatus();
+    EXPECT_EQ(Status().Lines().back(), "line\nbreak");
+    Status().ClearStatus();
     check({});
     EXPECT_TRUE(memo->toPlainText().isEmpty());
-    window->AddStatusLine("Finished");
+    Status().AddStatusLine("Finished");
     check({"Finished"});
 }
 
@@ -395,51 +486,64 @@ using WindowRunTest = WindowTest;
 TEST_F(WindowRunTest, runUiReportsTheControls_andRunControlsCanBeDisabledAndEnabled)
 {
     Start();
-    EXPECT_TRUE(window->CommandModeChecked());
-    EXPECT_FALSE(window->CommandFileModeChecked());
-    EXPECT_EQ(window->CommandIndex(), 0);
-    EXPECT_EQ(window->StationNumber(), 1);
-    EXPECT_EQ(window->CheckedCommPort(), 1);
-    window->SetEdit1Text("a.cmd");
-    window->SetEdit2Text("b.dat");
-    EXPECT_EQ(window->Edit1Text(), "a.cmd");
-    EXPECT_EQ(window->Edit2Text(), "b.dat");
-    EXPECT_FALSE(window->PortItemEnabled(0));
-    EXPECT_FALSE(window->PortItemEnabled(21));
+    EXPECT_TRUE(Ui().CommandModeChecked());
+    EXPECT_FALSE(Ui().CommandFileModeChecked());
+    EXPECT_EQ(Ui().CommandIndex(), 0);
+    EXPECT_EQ(Ui().StationNumber(), 1);
+    EXPECT_EQ(Ui().CheckedCommPort(), 1);
+    Ui().SetEdit1Text("a.cmd");
+    Ui().SetEdit2Text("b.dat");
+    EXPECT_EQ(Ui().Edit1Text(), "a.cmd");
+    EXPECT_EQ(Ui().Edit2Text(), "b.dat");
+    EXPECT_FALSE(Ui().PortItemEnabled(0));
+    EXPECT_FALSE(Ui().PortItemEnabled(21));
 
-    window->SetRunControlsEnabled(false);
+    Ui().SetRunControlsEnabled(false);
     QList<QAction*> top = window->menuBar()->actions();
-    for (const char* name :
-         {"PollButton", "FindButton", "CommandRadioButton", "CommandComboBox", "StationComboBox",
-          "CommandFileRadioButton"})
+    for (const char* name : {"PollButton", "FindButton", "CommandRadioButton", "CommandComboBox",
+                             "StationComboBox", "CommandFileRadioButton"})
         EXPECT_FALSE(Find<QWidget>(name)->isEnabled()) << name;
     EXPECT_FALSE(top[0]->isEnabled());
     EXPECT_FALSE(top[1]->isEnabled());
-    window->SetRunControlsEnabled(true);
+    Ui().SetRunControlsEnabled(true);
     EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
     EXPECT_TRUE(top[1]->isEnabled());
 
-    EXPECT_TRUE(window->PortRefreshEnabled());
-    window->SetPortRefreshEnabled(false);
-    EXPECT_FALSE(window->PortRefreshEnabled());
-    window->SetPortRefreshEnabled(true);
-    EXPECT_TRUE(window->PortRefreshEnabled());
+    EXPECT_TRUE(Links().PortRefreshEnabled());
+    Links().SetPortRefreshEnabled(false);
+    EXPECT_FALSE(Links().PortRefreshEnabled());
+    Links().SetPortRefreshEnabled(true);
+    EXPECT_TRUE(Links().PortRefreshEnabled());
 }
 
-TEST_F(WindowRunTest, pollButton_clearsTheMemo_resetsTheRetryPanel_andLeavesControlsEnabled)
+TEST_F(WindowRunTest, pollButton_clearsTheMemo_waitsOutTheConnectTimeOut_andLeavesControlsEnabled)
 {
     Store("BaudRate", 9600);
     Store("Port", 0);
     Store("IPAddress", "");
     Start();
-    window->AddStatusLine("old line");
-    window->SetPanel(0, "Retry 3");
+    Status().AddStatusLine("old line");
+    Status().SetPanel(0, "Retry 3");
+    const int64_t pressed = fake.time.NowMs();
     Find<QPushButton>("PollButton")->click();
-    EXPECT_EQ(window->Panel(0), "Retry 0");
-    for (const std::string& line : window->Lines())
-        EXPECT_NE(line, "old line");
+    EXPECT_EQ(Status().Panel(0), "Retry 0");
+    EXPECT_EQ(Status().Lines(), (std::vector<std::string>{"Waiting for Connection!!", "Error connecting to:",
+                                                          "Network Port Initialisation Error!!"}));
+    // The connect gives up on the 21st interval of 100 ms.
+    EXPECT_EQ(fake.time.NowMs() - pressed, 2100);
     EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
     EXPECT_TRUE(Find<QWidget>("StationComboBox")->isEnabled());
+    EXPECT_TRUE(Links().PortRefreshEnabled());
+}
+
+TEST_F(WindowRunTest, aClosedWindow_leavesNoHandlerOnTheTimersItWasGiven)
+{
+    Start();
+    window.reset();
+    for (FakeTimer* t : {&fake.timer1, &fake.timer2, &fake.timer3, &fake.timer4}) {
+        EXPECT_FALSE(t->Enabled());
+        EXPECT_FALSE(t->OnTimer);
+    }
 }
 
 TEST_F(WindowRunTest, abortAndSkipButtons_raiseTheirRequests)
@@ -459,14 +563,14 @@ TEST_F(WindowRunTest, abortAndSkipButtons_raiseTheirRequests)
 TEST_F(WindowRunTest, withoutDisplayTheDialogsAnswerCancelAndNo)
 {
     Start();
-    window->SetDialogOperator(nullptr);
+    window->Dialogs().SetOverride(nullptr);
     std::string value = "keep";
-    EXPECT_FALSE(window->OkCancel("Restore templates?", "Confirm"));
-    EXPECT_FALSE(window->YesNo("Continue Scanning?", "Time Clock found"));
-    window->Information(" Log File Access Error 1", "Error");
-    EXPECT_FALSE(window->InputBox("Network Gateway IP Address", "Enter IP Address:", value));
+    EXPECT_FALSE(window->Dialogs().OkCancel("Restore templates?", "Confirm"));
+    EXPECT_FALSE(window->Dialogs().YesNo("Continue Scanning?", "Time Clock found"));
+    window->Dialogs().Information(" Log File Access Error 1", "Error");
+    EXPECT_FALSE(window->Dialogs().InputBox("Network Gateway IP Address", "Enter IP Address:", value));
     EXPECT_EQ(value, "keep");
-    EXPECT_FALSE(window->OpenFile(1, value));
+    EXPECT_FALSE(window->Dialogs().OpenFile(1, value));
     EXPECT_EQ(value, "keep");
 }
 
@@ -475,13 +579,14 @@ TEST_F(WindowRunTest, twoArguments_setUpAnUnattendedRun_thatRunsOnceTheLoopRuns_
     Start({configDir + "/missing.cmd", configDir + "/results.log"});
     window->show();
     EXPECT_TRUE(window->Unattended());
-    EXPECT_FALSE(window->PortRefreshEnabled());
+    EXPECT_FALSE(Links().PortRefreshEnabled());
     EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(Find<QWidget>("PollButton")->isEnabled());
     EXPECT_FALSE(Find<QWidget>("FindButton")->isEnabled());
-    EXPECT_TRUE(window->CommandFileModeChecked());
-    EXPECT_FALSE(window->CommandModeChecked());
-    for (const char* name : {"CommandRadioButton", "CommandComboBox", "StationComboBox", "CommandFileRadioButton"})
+    EXPECT_TRUE(Ui().CommandFileModeChecked());
+    EXPECT_FALSE(Ui().CommandModeChecked());
+    for (const char* name :
+         {"CommandRadioButton", "CommandComboBox", "StationComboBox", "CommandFileRadioButton"})
         EXPECT_FALSE(Find<QWidget>(name)->isEnabled()) << name;
     EXPECT_FALSE(ThePollState().Unattended);
 

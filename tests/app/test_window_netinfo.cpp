@@ -56,8 +56,9 @@ TEST(WindowStart, takesTheLocalAndGatewayAddressesFromTheNetworkInformation)
     ThePollState().GatewayAddress = "stale";
     UseFreshConfigDir();
     FixedNetwork net;
+    FakeWindowTiming timing;
     {
-        TQuorvex window(net, {});
+        TQuorvex window(net, timing.Seams(), {});
         EXPECT_EQ(ThePollState().LocalAddress, "127.0.0.20");
         EXPECT_EQ(ThePollState().GatewayAddress, "127.0.0.254");
     }

@@ -1,5 +1,6 @@
 // The operator's way: pick a command and a station, choose "Network", press "Poll Clock",
-// and see the simulated clock answer in the memo.
+// and see the simulated clock answer in the memo, on real time and a real connection; and
+// a missing serial port, on simulated time.
 #include "support/Process.h"
 #include "test_window_support.h"
 
@@ -19,22 +20,22 @@ TEST_F(WindowPollTest, pollClockOverTheNetworkShowsTheClockAnswer)
     Store("Port", 0);
     Store("BaudRate", 9600);
     Store("IPAddress", "127.0.0.37");
-    Start();
+    Start({}, Time::Real);
     Find<QRadioButton>("CommandRadioButton")->click();
     Find<QComboBox>("CommandComboBox")->setCurrentIndex(2);  // get_status
     Find<QComboBox>("StationComboBox")->setCurrentIndex(3);  // station 4
-    window->SetEdit2Text(dir + "/status.txt");
+    Ui().SetEdit2Text(dir + "/status.txt");
     Find<QPushButton>("PollButton")->click();
 
-    const auto lines = window->Lines();
+    const auto lines = Status().Lines();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "Connected: 127.0.0.37");
     EXPECT_NE(std::find(lines.begin(), lines.end(), "get_status        - OK"), lines.end());
     EXPECT_EQ(lines.back(), "Finished");
-    EXPECT_EQ(window->Panel(0), "Retry 0");
+    EXPECT_EQ(Status().Panel(0), "Retry 0");
     EXPECT_EQ(ReadFileBytes(dir + "/status.txt").substr(0, 33), "04 Job Costing        Disabled\r\n\r");
     EXPECT_TRUE(Find<QPushButton>("PollButton")->isEnabled());
-    EXPECT_EQ(window->Panel(5), "") << "the connection is closed after the run";
+    EXPECT_EQ(Status().Panel(5), "") << "the connection is closed after the run";
 }
 
 TEST_F(WindowPollTest, pollClockOnAMissingSerialPortSaysSo)
@@ -49,7 +50,7 @@ TEST_F(WindowPollTest, pollClockOnAMissingSerialPortSaysSo)
     Find<QRadioButton>("CommandRadioButton")->click();
     Find<QComboBox>("CommandComboBox")->setCurrentIndex(4);  // reset_errors
     Find<QPushButton>("PollButton")->click();
-    EXPECT_EQ(window->Lines().back(), "Port Initialisation Error, Modem Connected!!");
+    EXPECT_EQ(Status().Lines().back(), "Port Initialisation Error, Modem Connected!!");
 }
 
 }  // namespace

@@ -1,17 +1,20 @@
 // Shared set-up for the main-window tests: one offscreen QApplication, a fresh settings
-// folder per test, loopback network values and a window built with scripted dialogs.
+// folder per test, loopback network values, simulated time and a window built with
+// scripted dialogs.
 #pragma once
 
-#include "core/NetworkInfo.h"
+#include "app/LinkMenus.h"
 #include "app/Quorvex.h"
+#include "core/NetworkInfo.h"
 #include "core/PollState.h"
+#include "session/RunUi.h"
 #include "tests/support/Fakes.h"
 
+#include <gtest/gtest.h>
 #include <QAction>
 #include <QApplication>
 #include <QSettings>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +47,17 @@ struct LoopbackNetwork : INetworkInfo {
     std::string GatewayAddress() override { return "127.0.0.1"; }
 };
 
+// The window's clock, pump and four timers on simulated time.
+struct FakeWindowTiming {
+    FakeTime time;
+    FakePump pump{time};
+    FakeTimer timer1{pump, time, 2};
+    FakeTimer timer2{pump, time, 1000};
+    FakeTimer timer3{pump, time, 100};
+    FakeTimer timer4{pump, time, 50};
+    WindowTiming Seams() { return {time, pump, timer1, timer2, timer3, timer4}; }
+};
+
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -72,12 +86,23 @@ protected:
         return s.value(name);
     }
 
-    TQuorvex& Start(const std::vector<std::string>& arguments = {})
+    enum class Time { Simulated, Real };
+    // Builds the window; on simulated time unless a test talks to a real clock.
+    TQuorvex& Start(const std::vector<std::string>& arguments = {}, Time kind = Time::Simulated)
     {
-        window = std::make_unique<TQuorvex>(network, arguments);
-        window->SetDialogOperator(&op);
+        window.reset();
+        realTiming.reset();
+        if (kind == Time::Real)
+            realTiming = std::make_unique<QtWindowTiming>();
+        window =
+            std::make_unique<TQuorvex>(network, realTiming ? realTiming->Seams() : fake.Seams(), arguments);
+        window->Dialogs().SetOverride(&op);
         return *window;
     }
+
+    IStatusDisplay& Status() { return window->Status(); }
+    IRunUi& Ui() { return window->RunUi(); }
+    LinkMenus& Links() { return window->Links(); }
 
     template <class T>
     T* Find(const char* name)
@@ -92,6 +117,8 @@ protected:
     std::string confPath;
     LoopbackNetwork network;
     ScriptedOperator op;
+    FakeWindowTiming fake;
+    std::unique_ptr<QtWindowTiming> realTiming;
     std::unique_ptr<TQuorvex> window;
 };
 
