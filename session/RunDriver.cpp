@@ -410,8 +410,12 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
         ps_.PollStatus = ceCommandFile;
 
     // A missing port is a link failure; a malformed line stays a command-file error.
-    if (ps_.PollStatus == ceOK && !ui_.PortItemEnabled(ps_.Port))
+    if (ps_.PollStatus == ceOK && !ui_.PortItemEnabled(ps_.Port)) {
         ps_.PollStatus = cePortTransmitter;
+        // The port is refused without opening it, so say here why it is missing.
+        if (const std::string why = serial_.UnavailableReason(ps_.Port); !why.empty())
+            std::cerr << why << std::endl;
+    }
 
     status_.AddStatusLine("");
     status_.AddStatusLine("Station " + std::to_string(ps_.StationByte - 192) + ", Port " +

@@ -95,7 +95,7 @@ TEST_F(Unattended, networkRunWritesResultsAndStatusReportByteForByte)
 
 TEST_F(Unattended, failuresSetTheExitStatusAndTheirCodes)
 {
-    Settings("");
+    Settings("COM9=/nonexistent/tty9\n");
     // Nothing listens on this address: the connect times out after about two seconds.
     SimulatedClock clock(dir, {"--listen", "127.0.0.22", "--wrong-station"});
     ASSERT_TRUE(clock.Ready());
@@ -109,6 +109,8 @@ TEST_F(Unattended, failuresSetTheExitStatusAndTheirCodes)
     EXPECT_EQ(File("status.txt"), "<missing>");
     EXPECT_NE(r.out.find("Error connecting to:127.0.0.23\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Error connecting to Comm Port:9\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("/nonexistent/tty9"), std::string::npos)
+        << "a missing mapped device says why: " << r.err;
 }
 
 TEST_F(Unattended, missingCommandFileAndUnwritableResultsFailTheRun)
