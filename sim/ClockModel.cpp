@@ -170,6 +170,10 @@ const std::map<uint8_t, ClockModel::Handler>& ClockModel::Handlers()
         {frame::cmdResetErrors, &ClockModel::ResetErrors},
         {frame::cmdModemReset, &ClockModel::ModemReset},
         {frame::cmdSystemReset, &ClockModel::SystemReset},
+        {frame::cmdGetTimes, &ClockModel::GetTimes},
+        {frame::cmdResend, &ClockModel::GetTimes},
+        {frame::cmdNextBlock, &ClockModel::NextTimes},
+        {frame::cmdGetMessageList, &ClockModel::GetMessageList},
     };
     return table;
 }
@@ -223,6 +227,51 @@ ClockModel::Outcome ClockModel::SystemReset(const Request& r)
     return NoReply(r);
 }
 
+ClockModel::Outcome ClockModel::GetTimes(const Request& r)
+{
+    // 0xA2 and 0xA0 both get the packet not yet taken: asking again is never taking.
+    if (!r.payload.empty())
+        return Rejected();
+    std::string what;
+    Outcome o{true, frame::cmdGetTimes, records_.CurrentPacket(what), false};
+    Journal(what);
+    return o;
+}
+
+ClockModel::Outcome ClockModel::NextTimes(const Request& r)
+{
+    if (!r.payload.empty())
+        return Rejected();
+    std::string what;
+    Outcome o{true, frame::cmdGetTimes, records_.NextPacket(what), false};
+    Journal("get_times taken " + std::to_string(records_.Taken()));
+    Journal(what);
+    return o;
+}
+
+ClockModel::Outcome ClockModel::GetMessageList(const Request& r)
+{
+    if (r.payload.size() != 1 || (r.payload[0] != 0x01 && r.payload[0] != 0x02))
+        return Rejected();
+    std::string what;
+    Outcome o{true, frame::cmdGetMessageList, records_.MessagePacket(r.payload[0] == 0x01, what), false};
+    Journal(what);
+    return o;
+}
+
+void ClockModel::AddPacketFault(long n, PacketFault kind, int times)
+{
+    faults_.packetFaults.push_back({requests_ + n, times, kind});
+}
+
+const PacketFaultRule* ClockModel::PacketFaultNow() const
+{
+    for (const PacketFaultRule& rule : faults_.packetFaults)
+        if (requests_ >= rule.first && requests_ < rule.first + rule.times)
+            return &rule;
+    return nullptr;
+}
+
 ClockModel::Outcome ClockModel::ModemReset(const Request& r)
 {
     Outcome o = NoReply(r);
@@ -238,6 +287,28 @@ Answer ClockModel::Receive(const Frame& frame, Link link)
         return answer;
 
     const uint8_t station = frame.bytes[0];
+    ++requests_;
+    Faults effective = faults_;
+    const PacketFaultRule* fault = PacketFaultNow();
+    if (fault != nullptr) {
+        Journal(std::string("fault ") + PacketFaultName(fault->kind) + " on request " +
+                std::to_string(requests_));
+        switch (fault->kind) {
+            case PacketFault::Lost:
+                return answer;
+            case PacketFault::Silence:
+                effective.silent = true;
+                break;
+            case PacketFault::Busy:
+                break;
+            case PacketFault::BadCrc:
+                effective.badCrc = true;
+                break;
+            case PacketFault::WrongStation:
+                effective.wrongStation = true;
+                break;
+        }
+    }
     Outcome outcome;
     const size_t body = frame.bytes.size() >= 4 ? frame.bytes.size() - 4 : 0;
     const auto digits = frame::RenderDigits(frame::Crc16(frame.bytes.data(), static_cast<int>(body)));
@@ -254,13 +325,15 @@ Answer ClockModel::Receive(const Frame& frame, Link link)
     }
 
     answer.modemReset = outcome.modemReset;
-    if (!outcome.reply || faults_.silent)
+    if (!outcome.reply || effective.silent)
         return answer;
-    if (faults_.busy > 0) {
-        --faults_.busy;
+    const bool packetBusy = fault != nullptr && fault->kind == PacketFault::Busy;
+    if (packetBusy || faults_.busy > 0) {
+        if (!packetBusy)
+            --faults_.busy;
         outcome = {true, frame::rpBusy, {}, outcome.modemReset};
     }
-    answer.bytes = Render(station, outcome, link);
+    answer.bytes = Render(station, outcome, link, effective);
     answer.delayMs = faults_.delayMs;
     answer.chunk = faults_.chunk;
     answer.chunkGapMs = faults_.chunkGapMs;
@@ -268,12 +341,12 @@ Answer ClockModel::Receive(const Frame& frame, Link link)
     return answer;
 }
 
-std::vector<uint8_t> ClockModel::Render(uint8_t station, const Outcome& o, Link link)
+std::vector<uint8_t> ClockModel::Render(uint8_t station, const Outcome& o, Link link, const Faults& f)
 {
     const size_t terminators = link == Link::Serial ? 1 : 2;
-    const uint8_t replyStation = faults_.wrongStation ? static_cast<uint8_t>(station + 1) : station;
+    const uint8_t replyStation = f.wrongStation ? static_cast<uint8_t>(station + 1) : station;
     std::vector<uint8_t> out;
-    if (faults_.garbage) {
+    if (f.garbage) {
         // Junk with no 0xFF inside, so only its end looks like a terminator.
         uint32_t x = 0x2545F491u;
         while (out.size() < 300 - terminators) {
@@ -285,7 +358,7 @@ std::vector<uint8_t> ClockModel::Render(uint8_t station, const Outcome& o, Link 
         out.insert(out.end(), terminators, 0xFF);
         return out;
     }
-    if (faults_.shortReply) {
+    if (f.shortReply) {
         out.assign({replyStation, o.code});
         out.resize(out.size() + static_cast<size_t>(terminators), 0xFF);
         return out;
@@ -296,7 +369,7 @@ std::vector<uint8_t> ClockModel::Render(uint8_t station, const Outcome& o, Link 
     for (uint8_t b : o.payload)
         out.push_back(b);
     auto digits = frame::RenderDigits(frame::Crc16(out.data(), static_cast<int>(out.size())));
-    if (faults_.badCrc)
+    if (f.badCrc)
         digits[3] = static_cast<char>(((digits[3] - 0x30 + 1) & 0x0F) + 0x30);
     for (char c : digits)
         out.push_back(static_cast<uint8_t>(c));

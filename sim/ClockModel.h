@@ -5,6 +5,7 @@
 
 #include "Faults.h"
 #include "FrameReader.h"
+#include "RecordStore.h"
 
 #include <array>
 #include <cstdint>
@@ -56,6 +57,11 @@ public:
     const ClockTime& LastTime() const { return time_; }
 
     Faults& faults() { return faults_; }
+    // Adds a fault for `times` requests in a row, starting with the n-th from now (1: the next).
+    void AddPacketFault(long n, PacketFault kind, int times);
+    // Requests addressed to a served station so far.
+    long Requests() const { return requests_; }
+    RecordStore& records() { return records_; }
     ModemSettings& modem() { return modem_; }
 
     bool OpenJournal(const std::string& path, std::string& error);
@@ -95,8 +101,13 @@ private:
     Outcome ResetErrors(const Request& r);
     Outcome SystemReset(const Request& r);
     Outcome ModemReset(const Request& r);
+    Outcome GetTimes(const Request& r);
+    Outcome NextTimes(const Request& r);
+    Outcome GetMessageList(const Request& r);
+    // The packet fault that hits the current request, if any.
+    const PacketFaultRule* PacketFaultNow() const;
 
-    std::vector<uint8_t> Render(uint8_t station, const Outcome& o, Link link);
+    std::vector<uint8_t> Render(uint8_t station, const Outcome& o, Link link, const Faults& f);
 
     std::array<bool, 32> stations_{};
     bool allStations_ = false;
@@ -104,6 +115,8 @@ private:
     ClockTime time_;
     Faults faults_;
     ModemSettings modem_;
+    RecordStore records_;
+    long requests_ = 0;
     std::FILE* journalFile_ = nullptr;
     bool verbose_ = false;
 };

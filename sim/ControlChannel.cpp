@@ -116,6 +116,53 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
 
     if (cmd == "ping")
         return "ok";
+    if (cmd == "fail-packet") {
+        // fail-packet N KIND [TIMES]: the N-th request from now on, and TIMES in a row.
+        int n = 0, times = 1;
+        PacketFault kind{};
+        if (args.size() < 3 || args.size() > 4 || !ParseCount(args[1], 1000000, n) || n < 1 ||
+            !ParsePacketFault(args[2], kind) ||
+            (args.size() == 4 && (!ParseCount(args[3], 1000000, times) || times < 1)))
+            return "error usage: fail-packet N busy|bad-crc|wrong-station|silence|lost [TIMES]";
+        model.AddPacketFault(n, kind, times);
+        return "ok";
+    }
+    if (cmd == "requests")
+        return "ok " + std::to_string(model.Requests());
+    if (cmd == "records" || cmd == "message-list") {
+        std::string error;
+        if (args.size() != 2)
+            return "error usage: " + cmd + " FILE";
+        const bool loaded = cmd == "records" ? model.records().LoadRecords(args[1], error)
+                                             : model.records().LoadMessages(args[1], error);
+        return loaded ? "ok" : "error " + error;
+    }
+    if (cmd == "record-count") {
+        int n = 0;
+        if (args.size() < 2 || args.size() > 3 || !ParseCount(args[1], 1000000, n) ||
+            (args.size() == 3 && args[2] != "jobs"))
+            return "error usage: record-count N [jobs]";
+        model.records().Generate(n, args.size() == 3);
+        return "ok";
+    }
+    if (cmd == "records-left")
+        return "ok total=" + std::to_string(model.records().Total()) +
+               " taken=" + std::to_string(model.records().Taken());
+    if (cmd == "packet-bytes") {
+        int n = 0;
+        if (args.size() != 2 || !ParseCount(args[1], RecordStore::kMaxPacketBytes, n) ||
+            !model.records().SetPacketBytes(n))
+            return "error usage: packet-bytes N (2.." + std::to_string(RecordStore::kMaxPacketBytes) + ")";
+        return "ok";
+    }
+    if (cmd == "end-byte") {
+        if (args.size() != 2 || args[1].size() != 2 ||
+            !std::isxdigit(static_cast<unsigned char>(args[1][0])) ||
+            !std::isxdigit(static_cast<unsigned char>(args[1][1])))
+            return "error usage: end-byte HH";
+        model.records().SetEndByte(static_cast<uint8_t>(std::stoi(args[1], nullptr, 16)));
+        return "ok";
+    }
     if (cmd == "show")
         return "ok " + Describe(model);
     if (cmd == "clear") {

@@ -4,8 +4,24 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sim {
+
+// What happens to one chosen request. Busy, bad CRC, wrong station and silence spoil the
+// reply after the clock has acted on the request (the reply is lost, not the request);
+// lost drops the request unseen, so the clock neither acts nor answers.
+enum class PacketFault { Busy, BadCrc, WrongStation, Silence, Lost };
+
+// Requests are counted from 1 over every frame addressed to a served station.
+struct PacketFaultRule {
+    long first = 0;  // the first request the fault hits
+    int times = 1;   // how many requests in a row it hits
+    PacketFault kind = PacketFault::Busy;
+};
+
+bool ParsePacketFault(const std::string& text, PacketFault& out);
+const char* PacketFaultName(PacketFault kind);
 
 struct Faults {
     int busy = 0;               // answer 0xB0 to this many more requests
@@ -18,6 +34,8 @@ struct Faults {
     int chunk = 0;              // split replies into pieces of this many bytes (0: whole)
     int chunkGapMs = 30;        // pause between pieces
     int delayMs = 0;            // pause before answering
+    // Faults of single requests, counted from the moment each rule was set.
+    std::vector<PacketFaultRule> packetFaults;
 };
 
 // What a dial command gets back from the simulated modem.

@@ -10,6 +10,7 @@
 #include <QHostAddress>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -114,9 +115,23 @@ int main(int argc, char** argv)
                                          "R");
     const QCommandLineOption modemCode("modem-connect-code", "Result code of a connect (default 1).", "N");
     const QCommandLineOption anyAddress("allow-any-address", "Allow listening outside 127.0.0.0/8.");
-    p.addOptions({listen, port, pty, link, station, statusHex, busy, silent, wrongStation, badCrc, chunk, chunkGap,
-                  drop, shortReply, garbage, delay, verbose, journal, ready, control, modem, modemResult, modemCode,
-                  anyAddress});
+    const QCommandLineOption records("records", "Punch records to hand out, one per line in hex bytes.",
+                                     "FILE");
+    const QCommandLineOption recordCount("record-count", "Hand out N made-up punch records.", "N");
+    const QCommandLineOption jobCodes("job-codes", "Made-up records carry job-code groups.");
+    const QCommandLineOption packetBytes("packet-bytes", "Largest data part of a packet (default 200).", "N");
+    const QCommandLineOption endByte("end-byte", "D0 of the end-of-records packet (default 01).", "HH");
+    const QCommandLineOption messageList("message-list", "The message list handed out: the bytes of FILE.",
+                                         "FILE");
+    const QCommandLineOption failPacket("fail-packet",
+                                        "Spoil the N-th request (repeatable): busy|bad-crc|wrong-station|"
+                                        "silence|lost, TIMES requests in a row (default 1).",
+                                        "N:KIND[:TIMES]");
+    p.addOptions({listen,      port,         pty,        link,    station,     statusHex, busy,
+                  silent,      wrongStation, badCrc,     chunk,   chunkGap,    drop,      shortReply,
+                  garbage,     delay,        verbose,    journal, ready,       control,   modem,
+                  modemResult, modemCode,    anyAddress, records, recordCount, jobCodes,  packetBytes,
+                  endByte,     messageList,  failPacket});
     p.process(app);
     if (!p.positionalArguments().isEmpty())
         return Fail("unexpected argument " + p.positionalArguments().first().toStdString() + " (see --help)");
@@ -128,9 +143,18 @@ int main(int argc, char** argv)
     const struct {
         const QCommandLineOption& option;
         const char* command;
-    } valued[] = {{station, "station"},   {statusHex, "status-hex"}, {busy, "busy"},
-                  {chunk, "chunk"},       {chunkGap, "chunk-gap"},   {delay, "delay"},
-                  {modemResult, "modem-result"}, {modemCode, "modem-connect-code"}};
+    } valued[] = {{station, "station"},
+                  {statusHex, "status-hex"},
+                  {busy, "busy"},
+                  {chunk, "chunk"},
+                  {chunkGap, "chunk-gap"},
+                  {delay, "delay"},
+                  {modemResult, "modem-result"},
+                  {modemCode, "modem-connect-code"},
+                  {records, "records"},
+                  {packetBytes, "packet-bytes"},
+                  {endByte, "end-byte"},
+                  {messageList, "message-list"}};
     for (const auto& v : valued)
         if (p.isSet(v.option)) {
             const std::string reply = sim::ApplyControl(model, std::string(v.command) + " " + p.value(v.option).toStdString());
@@ -145,6 +169,19 @@ int main(int argc, char** argv)
     for (const auto& f : flags)
         if (p.isSet(f.option))
             sim::ApplyControl(model, f.command);
+    if (p.isSet(recordCount)) {
+        const std::string reply = sim::ApplyControl(
+            model, "record-count " + p.value(recordCount).toStdString() + (p.isSet(jobCodes) ? " jobs" : ""));
+        if (reply != "ok")
+            return Fail("--record-count: " + reply.substr(reply.find(' ') + 1));
+    }
+    for (const QString& rule : p.values(failPacket)) {
+        std::string text = rule.toStdString();
+        std::replace(text.begin(), text.end(), ':', ' ');
+        const std::string reply = sim::ApplyControl(model, "fail-packet " + text);
+        if (reply != "ok")
+            return Fail("--fail-packet: " + reply.substr(reply.find(' ') + 1));
+    }
 
     std::string error;
     if (p.isSet(journal) && !model.OpenJournal(p.value(journal).toStdString(), error))
