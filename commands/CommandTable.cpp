@@ -2,6 +2,7 @@
 
 #include "SwitchCommands.h"
 #include "TimeCommands.h"
+#include "firmware/ProgramTransfer.h"
 
 #include <algorithm>
 #include <array>
@@ -175,7 +176,7 @@ const CommandEntry kCommands[] = {
      nullptr,
      7,
      {"Software Upgrade", nullptr, nullptr, "Software Upgrade  - "},
-     nullptr},
+     [](CommandContext& c) { ProgramTransfer(c).SoftwareUpgrade(); }},
     {'X',
      "reset_errors",
      Parameter::None,

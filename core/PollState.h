@@ -21,6 +21,11 @@ struct PollState {
     std::string InputFileName;
     std::string LogFileName;
     int32_t InputLineNumber = 0;
+    // Left by the program file check for the firmware transfer: the board kind it shows on
+    // status panel 4 ("Main", "Display", "Fingerprint", "Portable TC") and the number of
+    // valid records, which the transfer's percentage divides by.
+    std::string ProgramBoard;
+    uint32_t ProgramRecordCount = 0;
     // Up to six characters and a NUL.
     std::array<char, 7> AccessCode{'5', '0', '7', '3', '1', '6', '\0'};
     char JobTableDigit = 0;

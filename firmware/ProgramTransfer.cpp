@@ -1,0 +1,252 @@
+#include "ProgramTransfer.h"
+
+#include "commands/CommandContext.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
+#include "core/StatusDisplay.h"
+#include "link/Exchange.h"
+#include "link/Framing.h"
+
+#include <array>
+#include <string>
+
+namespace {
+
+constexpr uint8_t kAcknowledge = frame::rpAcknowledge;
+constexpr uint8_t kEraseAll = 0x01;
+constexpr uint8_t kRecordFrame = 0x00;
+constexpr int kContactTicks = 6;
+constexpr int kEraseTicks = 60;
+constexpr int kRecordTicks = 4;
+constexpr int kTerminateTicks = 2;
+
+const char* const kWarning = "Are you sure? This function will erase and reprogram all KX3 memory?";
+
+// The program a clock says it runs when it answers a contact with another board's code.
+const char* WrongProgramLine(uint8_t code)
+{
+    switch (code) {
+        case 0xEB:
+            return " Error - Wrong Program (Main).";
+        case 0xEC:
+            return " Error - Wrong Program (Display).";
+        case 0xF0:
+            return " Error - Wrong Program (Finger).";
+        case 0xF3:
+            return " Error - Wrong Program (Portable TC).";
+        default:
+            return nullptr;
+    }
+}
+
+bool IsTerminateEcho(uint8_t code)
+{
+    return code == 0xEF || code == 0xF2 || code == 0xF5;
+}
+
+}  // namespace
+
+ProgramCommands ProgramCommandsFor(BoardKind kind)
+{
+    switch (kind) {
+        case BoardKind::Main:
+            return {0xEB, 0xED, 0xEF};
+        case BoardKind::Display:
+            return {0xEC, 0xEE, 0xEF};
+        case BoardKind::Fingerprint:
+            return {0xF0, 0xF1, 0xF2};
+        case BoardKind::PortableTC:
+            return {0xF3, 0xF4, 0xF5};
+        case BoardKind::None:
+            break;
+    }
+    return {0x00, 0x00, 0xEF};
+}
+
+ProgramTransfer::ProgramTransfer(CommandContext& ctx)
+    : ctx_(ctx), board_(BoardKindFromText(ctx.ps.ProgramBoard)), commands_(ProgramCommandsFor(board_))
+{
+}
+
+uint8_t ProgramTransfer::Station() const
+{
+    return static_cast<uint8_t>(ctx_.ps.StationByte);
+}
+
+ClockError ProgramTransfer::AwaitDigits(int ticks)
+{
+    // The exchange's one reply check waits and checks the digits; each step then demands
+    // its own station and reply code, which that check does not know.
+    const ClockError r = ctx_.exchange.AwaitReply(ReplyCheck{0, false, ticks});
+    return r == ceNoData || r == ceTerminator || r == ceCrc ? r : ceOK;
+}
+
+void ProgramTransfer::SoftwareUpgrade()
+{
+    PollState& ps = ctx_.ps;
+    IStatusDisplay& status = ctx_.status;
+    if (!ctx_.op.OkCancel(kWarning, "Warning"))
+        return;
+    status.ClearStatus();
+    ps.PollStatus = ceOK;
+    if (ps.InputFileName.empty()) {
+        status.AddStatusLine(" Please select program file. ");
+        return;
+    }
+    if (!ContactProgramMode()) {
+        status.AddStatusLine(" Program mode contact not made with KX3.");
+        return;
+    }
+    status.ClearStatus();
+    status.AddStatusLine(" Initiating Program mode contact... OK.");
+    if (!EraseProgramMemory()) {
+        status.AddStatusLine(" Program Memory Erase Error!");
+        return;
+    }
+    status.AddStatusLine(" Programming... 0% ");
+    const ProgramFileHandle file = OpenProgramFile(ps.InputFileName);
+    if (!file) {
+        status.AddStatusLine("ERROR - couldn't open Input File! ");
+        return;
+    }
+    FileSource in(file.get());
+    bool fileError = false;
+    const ClockError result = SendRecords(in, fileError);
+    ps.PollStatus = result;
+
+    if (fileError) {
+        status.AddStatusLine("ERROR in Input File! ");
+    } else if (result == ceProgram) {
+        status.AddStatusLine("Program Error! ");
+        status.AddStatusLine("Communication ERROR! ");
+    } else if (result != ceOK) {
+        status.AddStatusLine("Communication ERROR! ");
+    } else {
+        // Only a clock that took every record leaves programming mode.
+        status.AddStatusLine("Programming Completed Successfully! ");
+        status.AddStatusLine(TerminateProgramMode() ? "Programming Mode Terminated."
+                                                    : "Error - Unable to terminate Program Mode! ");
+    }
+}
+
+ClockError ProgramTransfer::SendRecords(ByteSource& in, bool& fileError)
+{
+    PollState& ps = ctx_.ps;
+    std::vector<uint8_t> data;
+    uint32_t sent = 0;
+    ClockError result = ceOK;
+    RecordStep step;
+    // The tag bytes hold neither 0xEE nor 0xFF and are passed over like any byte between
+    // records; every record's checksum is checked again as it is sent.
+    while ((step = NextRecord(in, data)) == RecordStep::Record) {
+        result = SendRecord(data);
+        if (result != ceOK)
+            break;
+        ++sent;
+        // A file chosen without a check has no count: it shows as complete, never divides by 0.
+        const uint64_t percent =
+            ps.ProgramRecordCount ? uint64_t{sent} * 100 / ps.ProgramRecordCount : uint64_t{100};
+        ctx_.status.ReplaceLastStatusLine(" Progamming... " + std::to_string(sent) + "  :  " +
+                                          std::to_string(percent) + "% Complete.  ");
+    }
+    fileError = step == RecordStep::Bad;
+    return result;
+}
+
+// Each attempt first shows its number ("Retry 0" before the first), there is no busy
+// wait, and any reply code but the acknowledgement is a program error: a shape of its own
+// beside the commands' shared retry loop, which counts failures after them.
+ClockError ProgramTransfer::SendRecord(const std::vector<uint8_t>& data)
+{
+    PollState& ps = ctx_.ps;
+    std::vector<uint8_t> payload;
+    payload.reserve(data.size() + 1);
+    payload.push_back(kRecordFrame);
+    payload.insert(payload.end(), data.begin(), data.end());
+    const int length = BuildRequest(ps, Station(), commands_.program, payload);
+    if (length < 0)
+        return cePortTransmitter;  // the scan refuses such records; never past the buffer
+
+    ClockError result = ceBusy;
+    for (int attempt = 0; result != ceOK && attempt < kRecordAttempts; ++attempt) {
+        ctx_.status.SetPanel(0, "Retry " + std::to_string(attempt));
+        if (ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
+            return cePortTransmitter;
+        result = AwaitDigits(kRecordTicks);
+        if (result == ceOK) {
+            const auto& rx = ps.ReceiveBuffer;
+            if (static_cast<int32_t>(rx[0]) != ps.StationByte)
+                result = ceWrongStation;
+            if (rx[1] != kAcknowledge)
+                result = ceProgram;
+        }
+    }
+    return result;
+}
+
+bool ProgramTransfer::ContactProgramMode()
+{
+    PollState& ps = ctx_.ps;
+    ctx_.status.ClearStatus();
+    ctx_.status.AddStatusLine(" Initiating Program mode contact... ");
+    const std::array<uint8_t, 2> magic{0x5A, 0xA5};
+    const int length = BuildRequest(ps, Station(), commands_.contact, magic);
+    if (ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
+        return false;
+    if (AwaitDigits(kContactTicks) != ceOK)
+        return false;
+    // The clock answers with the contact code of the program it runs; the station is not
+    // looked at.
+    const uint8_t code = ps.ReceiveBuffer[1];
+    if (board_ == BoardKind::None)
+        return false;
+    if (code == commands_.contact)
+        return true;
+    ctx_.status.AddStatusLine(" Error - Wrong Program.");
+    if (const char* line = WrongProgramLine(code))
+        ctx_.status.AddStatusLine(line);
+    return false;
+}
+
+bool ProgramTransfer::EraseProgramMemory()
+{
+    PollState& ps = ctx_.ps;
+    ctx_.status.AddStatusLine(" Erasing Program Memory... ");
+    const std::array<uint8_t, 1> erase{kEraseAll};
+    const int length = BuildRequest(ps, Station(), commands_.program, erase);
+    if (ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
+        return false;
+    if (AwaitDigits(kEraseTicks) != ceOK)
+        return false;
+    const auto& rx = ps.ReceiveBuffer;
+    if (static_cast<int32_t>(rx[0]) != ps.StationByte || rx[1] != kAcknowledge)
+        return false;
+    ctx_.status.ReplaceLastStatusLine(" Erasing All Program Memory... OK.");
+    return true;
+}
+
+bool ProgramTransfer::TerminateProgramMode()
+{
+    PollState& ps = ctx_.ps;
+    ctx_.status.AddStatusLine(" Terminating Program Mode... ");
+    const int length = BuildRequest(ps, Station(), commands_.terminate);
+    ClockError result = ceBusy;
+    for (int attempt = 0; result != ceOK && attempt < kTerminateAttempts; ++attempt) {
+        if (ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK) {
+            result = cePortTransmitter;
+            continue;
+        }
+        result = AwaitDigits(kTerminateTicks);
+        if (result != ceOK)
+            continue;
+        const auto& rx = ps.ReceiveBuffer;
+        if (static_cast<int32_t>(rx[0]) != ps.StationByte)
+            result = ceWrongStation;
+        else if (IsTerminateEcho(rx[1]))
+            return true;
+        else
+            result = ceWrongCommand;
+    }
+    ps.PollStatus = result;
+    return false;
+}

@@ -1,0 +1,153 @@
+#include "ProgramFiles.h"
+#include "commands/CommandRig.h"
+#include "commands/Interpreter.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::vector<std::vector<uint8_t>> kRecords = {{0x10}, {1, 2, 3}, {0xFF, 0xEE, 0x00}};
+
+struct ProgramTransferTest : ::testing::Test {
+    CommandRig r;
+    Interpreter interp{r.ctx};
+    std::string dir = MakeTempDir();
+
+    // A checked program file for `board`, an operator who confirms, and the clock's answers
+    // to contact and erase.
+    void SetUp() override
+    {
+        r.ps.InputFileName = WriteProgramFile(dir + "/main.pgm", ProgramImage("Main", kRecords));
+        r.ps.ProgramBoard = "Main";
+        r.ps.ProgramRecordCount = 3;
+        r.rig.op.answers = {true};
+    }
+    std::vector<uint8_t> Answer(uint8_t code) const
+    {
+        return ReplyFrame(r.Station(), code, {}, r.Terminators());
+    }
+    void ContactAndErase()
+    {
+        r.Reply(Answer(0xEB));
+        r.Reply(Answer(0xA1));
+    }
+    std::vector<uint8_t> RecordFrame(const std::vector<uint8_t>& data) const
+    {
+        std::vector<uint8_t> payload{0x00};
+        payload.insert(payload.end(), data.begin(), data.end());
+        return Request(r.Station(), 0xED, payload);
+    }
+    std::vector<std::string> Panels0() const
+    {
+        std::vector<std::string> out;
+        for (const auto& l : r.rig.status.log)
+            if (l.rfind("panel0:", 0) == 0)
+                out.push_back(l.substr(7));
+        return out;
+    }
+};
+
+TEST_F(ProgramTransferTest, threeRecordMainUpgrade)
+{
+    ContactAndErase();
+    r.Reply(Answer(0xA1), 3);
+    r.Reply(Answer(0xEF));
+    interp.RunCommand('U');
+
+    EXPECT_EQ(r.rig.op.shown, std::vector<std::string>{
+                                  "Are you sure? This function will erase and reprogram all KX3 memory?"});
+    ASSERT_EQ(r.frames.size(), 6u);
+    EXPECT_EQ(r.frames[0], Request(r.Station(), 0xEB, {0x5A, 0xA5}));
+    EXPECT_EQ(r.frames[1], Request(r.Station(), 0xED, {0x01}));
+    EXPECT_EQ(r.frames[2], RecordFrame(kRecords[0]));
+    EXPECT_EQ(r.frames[2].size(), 9u) << "length byte 0: a 4-byte body";
+    EXPECT_EQ(r.frames[3], RecordFrame(kRecords[1]));
+    EXPECT_EQ(r.frames[4], RecordFrame(kRecords[2]));
+    EXPECT_EQ(r.frames[5], Request(r.Station(), 0xEF));
+    EXPECT_EQ(
+        r.MemoLog(),
+        (std::vector<std::string>{
+            "clear", "clear", "add: Initiating Program mode contact... ", "clear",
+            "add: Initiating Program mode contact... OK.", "add: Erasing Program Memory... ",
+            "replace: Erasing All Program Memory... OK.", "add: Programming... 0% ",
+            "replace: Progamming... 1  :  33% Complete.  ", "replace: Progamming... 2  :  66% Complete.  ",
+            "replace: Progamming... 3  :  100% Complete.  ", "add:Programming Completed Successfully! ",
+            "add: Terminating Program Mode... ", "add:Programming Mode Terminated."}));
+    EXPECT_EQ(Panels0(), (std::vector<std::string>{"Retry 0", "Retry 0", "Retry 0"}));
+    EXPECT_EQ(r.ps.PollStatus, 0);
+}
+
+TEST_F(ProgramTransferTest, displayFileToAClockRunningTheMainProgramIsRefusedBeforeErasing)
+{
+    r.ps.ProgramBoard = "Display";
+    r.Reply(Answer(0xEB));
+    interp.RunCommand('U');
+    ASSERT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(r.frames[0], Request(r.Station(), 0xEC, {0x5A, 0xA5}));
+    EXPECT_EQ(r.rig.status.Lines(),
+              (std::vector<std::string>{" Initiating Program mode contact... ", " Error - Wrong Program.",
+                                        " Error - Wrong Program (Main).",
+                                        " Program mode contact not made with KX3."}));
+}
+
+TEST_F(ProgramTransferTest, recordRefusedFiveTimesEndsWithoutTerminating)
+{
+    ContactAndErase();
+    r.Reply(ReplyFrame(r.Station() + 1, 0xA1, {}, r.Terminators()));  // another station: retried
+    r.Reply(Answer(0xA0), 4);
+    interp.RunCommand('U');
+    EXPECT_EQ(r.frames.size(), 2u + 5u) << "five attempts at the first record, no terminate";
+    EXPECT_EQ(Panels0(), (std::vector<std::string>{"Retry 0", "Retry 1", "Retry 2", "Retry 3", "Retry 4"}));
+    const auto lines = r.rig.status.Lines();
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+              (std::vector<std::string>{" Programming... 0% ", "Program Error! ", "Communication ERROR! "}));
+    EXPECT_EQ(r.ps.PollStatus, 23);
+}
+
+TEST_F(ProgramTransferTest, silentRecordAndTerminateFailingThreeTimes)
+{
+    ContactAndErase();
+    r.Reply(Answer(0xA1), 3);
+    r.Silence(3);
+    interp.RunCommand('U');
+    EXPECT_EQ(r.frames.size(), 2u + 3u + 3u);
+    EXPECT_EQ(r.rig.status.Lines().back(), "Error - Unable to terminate Program Mode! ");
+    EXPECT_EQ(*(r.rig.status.Lines().end() - 3), "Programming Completed Successfully! ");
+
+    // A record the clock never answers: five 4-tick waits, then a communication error.
+    r.frames.clear();
+    r.rig.op.answers = {true};
+    ContactAndErase();
+    interp.RunCommand('U');
+    EXPECT_EQ(r.frames.size(), 2u + 5u);
+    EXPECT_EQ(r.rig.status.Lines().back(), "Communication ERROR! ");
+    EXPECT_EQ(r.ps.PollStatus, 1);
+}
+
+TEST_F(ProgramTransferTest, nothingIsSentWithoutConfirmationOrFile)
+{
+    r.rig.op.answers = {false};
+    interp.RunCommand('U');
+    EXPECT_TRUE(r.frames.empty());
+    EXPECT_TRUE(r.MemoLog().empty());
+
+    r.rig.op.answers = {true};
+    r.ps.InputFileName.clear();
+    interp.RunCommand('U');
+    EXPECT_TRUE(r.frames.empty());
+    EXPECT_EQ(r.rig.status.Lines(), std::vector<std::string>{" Please select program file. "});
+}
+
+TEST_F(ProgramTransferTest, fileSpoiledAfterTheCheckStopsAtTheBadRecord)
+{
+    auto image = ProgramImage("Main", kRecords);
+    image.back() ^= 1;  // the last record's checksum
+    WriteProgramFile(r.ps.InputFileName, image);
+    ContactAndErase();
+    r.Reply(Answer(0xA1), 2);
+    interp.RunCommand('U');
+    EXPECT_EQ(r.frames.size(), 4u);
+    EXPECT_EQ(r.rig.status.Lines().back(), "ERROR in Input File! ");
+}
+
+}  // namespace
