@@ -1,5 +1,6 @@
 #include "CommandTable.h"
 
+#include "Downloads.h"
 #include "SwitchCommands.h"
 #include "TimeCommands.h"
 #include "firmware/ProgramTransfer.h"
@@ -27,7 +28,7 @@ const CommandEntry kCommands[] = {
      1,
      {"get_times", "get_times - Waiting for Reply...", "get_times - Clock Busy Please Wait...",
       "get_times         - "},
-     nullptr},
+     [](CommandContext& c) { Downloads(c).GetTimes(); }},
     {'C',
      "set_belltable",
      Parameter::FileName,
@@ -147,7 +148,7 @@ const CommandEntry kCommands[] = {
      -1,
      {"get_message_list", "get_message_list - Waiting for Reply...",
       "get_message_list - Clock Busy Please Wait...", "get_message_list  - "},
-     nullptr},
+     [](CommandContext& c) { Downloads(c).GetMessageList(); }},
     {'R',
      "set_pinnumbers",
      Parameter::FileName,

@@ -1,8 +1,11 @@
 #include "TextFile.h"
 
+#include <cerrno>
 #include <cstring>
 
+#include <stdio_ext.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 TextFile::~TextFile()
 {
@@ -63,6 +66,38 @@ bool TextFile::Write(std::string_view text)
     if (std::fwrite(out.data(), 1, out.size(), file_) != out.size())
         failed_ = true;
     return !failed_;
+}
+
+bool TextFile::Flush()
+{
+    if (file_ == nullptr || std::fflush(file_) != 0)
+        failed_ = true;
+    return !failed_;
+}
+
+bool TextFile::Sync()
+{
+    if (!Flush())
+        return false;
+    if (fsync(fileno(file_)) != 0 && errno != EINVAL && errno != EROFS)
+        failed_ = true;
+    return !failed_;
+}
+
+long TextFile::Size() const
+{
+    struct stat info {};
+    if (file_ == nullptr || fstat(fileno(file_), &info) != 0)
+        return -1;
+    return static_cast<long>(info.st_size);
+}
+
+bool TextFile::Truncate(long size)
+{
+    if (file_ == nullptr || size < 0)
+        return false;
+    __fpurge(file_);
+    return ftruncate(fileno(file_), size) == 0 && Seek(size);
 }
 
 int TextFile::ReadChar()

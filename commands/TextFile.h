@@ -25,6 +25,16 @@ public:
     // Writes text with every LF expanded to CR LF. False (and Failed()) on a short write.
     bool Write(std::string_view text);
     bool Failed() const { return failed_; }
+    // Hands everything written so far to the system; Sync also waits until it is on the
+    // disk (a pipe or terminal, which cannot be synced, only needs the hand-over). False
+    // (and Failed()) when the data could not be written.
+    bool Flush();
+    bool Sync();
+    // Bytes in the file, everything flushed included; -1 when unknown.
+    long Size() const;
+    // Drops what is still buffered and cuts the file to `size` bytes; writing goes on
+    // from there. For taking back a partly written block after a write error.
+    bool Truncate(long size);
 
     // Next character with CR bytes dropped, or -1 at the end of the file (or at 0x1A) and
     // after a read error; ReadError() tells the two apart.

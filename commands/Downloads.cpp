@@ -1,0 +1,215 @@
+#include "Downloads.h"
+
+#include "CommandTable.h"
+#include "DownloadFormat.h"
+#include "ResultFile.h"
+#include "TextFile.h"
+#include "core/PollState.h"
+#include "core/StatusDisplay.h"
+#include "link/Exchange.h"
+#include "link/Framing.h"
+
+#include <string>
+
+namespace {
+
+// Four failed attempts in a row end a download: the fourth finds the count at 3.
+constexpr int kRetryLimit = 3;
+constexpr int kTimesReplyTicks = 8;
+constexpr int kListReplyTicks = 4;
+constexpr int kTimesErrorWait = 7;
+constexpr int kBusyWait = 5;
+// Station, reply code, four digits and the terminator around the data bytes D0...
+constexpr int kReplyFraming = 7;
+
+constexpr uint8_t kListFromStart = 0x01;
+constexpr uint8_t kListGoOn = 0x02;
+
+const char* const kTimesReceiving = "get_times - Receiving Data";
+const char* const kTimesRetrying = "get_times - Retrying";
+const char* const kTimesStationError = "get_times - Station Error Please Wait...";
+const char* const kTimesCommandError = "get_times - Command Error Please Wait...";
+const char* const kListReceiving = "get_message_list - Receiving Data";
+const char* const kListRetrying = "get_message_list - Retrying";
+const char* const kListStationError = "get_message_list - Station Error Please Wait...";
+const char* const kListCommandError = "get_message_list - Command Error Please Wait...";
+
+bool TimedOut(ClockError e)
+{
+    return e == ceNoData || e == ceTerminator;
+}
+
+}  // namespace
+
+void Downloads::Retrying(const char* line, bool addLine)
+{
+    ++ctx_.ps.RetryCount;
+    if (addLine)
+        ctx_.status.AddStatusLine(line);
+    else
+        ctx_.status.ReplaceLastStatusLine(line);
+    ctx_.status.SetPanel(0, "Retry " + std::to_string(ctx_.ps.RetryCount));
+}
+
+void Downloads::GetTimes()
+{
+    PollState& ps = ctx_.ps;
+    const CommandTexts& texts = TextsOf('B');
+    ps.RetryCount = 0;
+    ClockError result = ceCantOpenFile;
+    TextFile file;
+    if (file.Open(ps.InputFileName, "a")) {
+        result = TakeRecords(file);
+        if (!file.Close() && result == ceOK)
+            result = ceDiskWrite;
+    }
+    ps.PollStatus = result;
+    ctx_.status.AddStatusLine(std::string(texts.resultPrefix) + ClockErrorText(result));
+    WriteResultLine(ps, result, 0);
+}
+
+// The request says what the clock hands out: 0xA2 the packet it has not yet seen taken
+// (first request, and after a time-out, a wrong station, a busy clock or a wrong reply),
+// 0xA0 the same packet again (after bad digits), 0xAB the next one, which tells the clock
+// the packet before is stored. So 0xAB goes out only once that packet is on the disk.
+ClockError Downloads::TakeRecords(TextFile& file)
+{
+    PollState& ps = ctx_.ps;
+    Exchange& exchange = ctx_.exchange;
+    const CommandTexts& texts = TextsOf('B');
+    const auto station = static_cast<uint8_t>(ps.StationByte);
+    const ReplyCheck check{.dataReply = frame::cmdGetTimes, .stationFirst = true, .ticks = kTimesReplyTicks};
+
+    uint8_t request = frame::cmdGetTimes;
+    ClockError result = ceOK;
+    // A time-out or bad digits get a result line of their own before the retry notice.
+    bool showError = false;
+    for (;;) {
+        if (result != ceOK) {
+            if (showError)
+                ctx_.status.AddStatusLine(std::string(texts.resultPrefix) + ClockErrorText(result));
+            Retrying(kTimesRetrying, true);
+        }
+        const int length = BuildRequest(ps, station, request);
+        if (exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
+            return cePortTransmitter;
+        ctx_.status.ReplaceLastStatusLine(texts.sendingLine);
+        result = exchange.AwaitReply(check);
+        if (!TimedOut(result))
+            ctx_.status.ReplaceLastStatusLine(kTimesReceiving);
+        const bool lastAttempt = ps.RetryCount >= kRetryLimit;
+
+        if (result != ceOK) {
+            if (lastAttempt)
+                return result;
+            showError = TimedOut(result) || result == ceCrc;
+            request = result == ceCrc ? frame::cmdResend : frame::cmdGetTimes;
+            if (result == ceWrongStation) {
+                ctx_.status.ReplaceLastStatusLine(kTimesStationError);
+                exchange.WaitSeconds(kTimesErrorWait);
+            } else if (result == ceBusy) {
+                ctx_.status.ReplaceLastStatusLine(texts.busyLine);
+                exchange.WaitSeconds(kBusyWait);
+            } else if (result == ceWrongCommand) {
+                ctx_.status.ReplaceLastStatusLine(kTimesCommandError);
+                exchange.WaitSeconds(kTimesErrorWait);
+            }
+            continue;
+        }
+
+        const int dataBytes = ps.ReplyLength - kReplyFraming;
+        if (dataBytes <= 1) {
+            // The end packet; D0 = 0 says the clock's own check of its records failed.
+            result = dataBytes == 1 && ps.ReceiveBuffer[2] == 0 ? ceChecksum : ceOK;
+            exchange.Acknowledge(station);
+            return result;
+        }
+
+        // D0 is not written. A packet that does not reach the disk is taken back whole and
+        // never asked past: the clock keeps it and hands it out again at the next poll.
+        const long before = file.Size();
+        file.Write(FormatRecords(ps.StationDigitsText(),
+                                 std::span<const uint8_t>(ps.ReceiveBuffer.data() + 3, dataBytes - 1)));
+        const bool stored = options_.syncEachPacket ? file.Sync() : file.Flush();
+        if (!stored) {
+            file.Truncate(before);
+            return ceDiskWrite;
+        }
+        ps.RetryCount = 0;
+        request = frame::cmdNextBlock;
+    }
+}
+
+void Downloads::GetMessageList()
+{
+    PollState& ps = ctx_.ps;
+    const CommandTexts& texts = TextsOf('Q');
+    ps.RetryCount = 0;
+    ClockError result = ceCantOpenFile;
+    TextFile file;
+    if (file.Open(ps.InputFileName, "w")) {
+        result = TakeMessageList(file);
+        if (!file.Close() && result == ceOK)
+            result = ceDiskWrite;
+    }
+    ps.PollStatus = result;
+    ctx_.status.ReplaceLastStatusLine(std::string(texts.resultPrefix) + ClockErrorText(result));
+    WriteResultLine(ps, result, 0);
+}
+
+// Payload 0x01 asks for the list from its start (first request, and after bad digits),
+// 0x02 for the packet after the one stored. The file holds this run's list only, so a
+// list that starts again is written again from the file's start, never twice.
+ClockError Downloads::TakeMessageList(TextFile& file)
+{
+    PollState& ps = ctx_.ps;
+    Exchange& exchange = ctx_.exchange;
+    const CommandTexts& texts = TextsOf('Q');
+    const auto station = static_cast<uint8_t>(ps.StationByte);
+    const ReplyCheck check{
+        .dataReply = frame::cmdGetMessageList, .stationFirst = true, .ticks = kListReplyTicks};
+
+    uint8_t payload = kListFromStart;
+    ClockError result = ceOK;
+    for (;;) {
+        if (result != ceOK)
+            Retrying(kListRetrying, false);
+        const uint8_t body[1] = {payload};
+        const int length = BuildRequest(ps, station, frame::cmdGetMessageList, body);
+        if (exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
+            return cePortTransmitter;
+        ctx_.status.ReplaceLastStatusLine(texts.sendingLine);
+        result = exchange.AwaitReply(check);
+        if (!TimedOut(result))
+            ctx_.status.ReplaceLastStatusLine(kListReceiving);
+
+        if (result != ceOK) {
+            if (ps.RetryCount >= kRetryLimit)
+                return result;
+            if (result == ceCrc) {
+                payload = kListFromStart;
+            } else if (result == ceWrongStation) {
+                ctx_.status.ReplaceLastStatusLine(kListStationError);
+            } else if (result == ceBusy) {
+                ctx_.status.ReplaceLastStatusLine(texts.busyLine);
+                exchange.WaitSeconds(kBusyWait);
+            } else if (result == ceWrongCommand) {
+                ctx_.status.ReplaceLastStatusLine(kListCommandError);
+            }
+            continue;
+        }
+
+        const int dataBytes = ps.ReplyLength - kReplyFraming;
+        if (dataBytes <= 1)
+            return ceOK;
+        if (payload == kListFromStart)
+            file.Truncate(0);
+        file.Write(FormatMessageText(std::span<const uint8_t>(ps.ReceiveBuffer.data() + 3, dataBytes - 1)));
+        if (!file.Flush())
+            return ceDiskWrite;
+        ps.RetryCount = 0;
+        if (ps.ReceiveBuffer[2] != 1)
+            return ceOK;
+        payload = kListGoOn;
+    }
+}

@@ -1,0 +1,358 @@
+#include "CommandRig.h"
+#include "commands/DownloadFormat.h"
+#include "commands/Interpreter.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <string>
+
+namespace {
+
+std::string Records(const std::vector<uint8_t>& bytes, const char* station = "05")
+{
+    return FormatRecords(station, bytes);
+}
+
+TEST(RecordFormat, recordLinesByteForByte)
+{
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        std::string line;
+    } rows[] = {
+        {"seven bytes", Bytes({0x12, 0x34, 0x56, 0x07, 0x30, 0x01, 0x02, 0xF0}), "05,123456,0730,01,02\n\r"},
+        {"bytes after the 7th run on", Bytes({0x12, 0x34, 0x56, 0x07, 0x30, 0x01, 0x02, 0x99, 0x88, 0xF0}),
+         "05,123456,0730,01,029988\n\r"},
+        {"two records, the last ending the packet",
+         Bytes({0x12, 0x34, 0x56, 0x07, 0x30, 0x01, 0x02, 0xF0, 0x65, 0x43, 0x21, 0x17, 0x45, 0x31, 0x12,
+                0xF0}),
+         "05,123456,0730,01,02\n\r05,654321,1745,31,12\n\r"},
+        {"nibbles past 9", Bytes({0xAB, 0xCD, 0xEF, 0xF0}), "05,:;<=>?\n\r"},
+        {"one job-code sub-group, level digits kept",
+         Bytes({0x12, 0x34, 0x56, 0x07, 0x30, 0x01, 0x02, 0xFE, 0x01, 0x12, 0x34, 0xF0}),
+         "05,123456,0730,01,02,011234\n\r"},
+        {"sub-groups for levels 2 and 1 written level 1 first",
+         Bytes({0x12, 0x34, 0x56, 0x07, 0x30, 0x01, 0x02, 0xFE, 0x02, 0x56, 0xFE, 0x01, 0x12, 0xF0}),
+         "05,123456,0730,01,02,1256\n\r"},
+        {"levels 3, 1, 1 again and 2: the first of each level, no level 4",
+         Bytes({0x11, 0xFE, 0x03, 0x33, 0xFE, 0x01, 0x11, 0xFE, 0x01, 0x99, 0xFE, 0x02, 0x22, 0x45, 0xF0}),
+         "05,11,11224533\n\r"},
+        {"a group as the 6th byte counts as a byte",
+         Bytes({0x12, 0x34, 0x56, 0x07, 0x30, 0xFE, 0x01, 0x12, 0xF0}), "05,123456,0730,,0112\n\r"},
+        {"a packet that stops inside a record ends its line", Bytes({0x12, 0x34, 0xF0, 0x56, 0x78}),
+         "05,1234\n\r05,5678\n\r"},
+        {"an empty record", Bytes({0xF0}), "05,\n\r"},
+        {"nothing", {}, ""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(Records(row.bytes), row.line) << row.what;
+}
+
+TEST(RecordFormat, messageTextKeepsBytesAndEndsLinesWithLfCr)
+{
+    EXPECT_EQ(FormatMessageText(Bytes({'H', 'i', 0x0A, 0x0D, 'x', 0x1A, 0x0A})), "Hi\n\r\rx\x1A\n\r");
+}
+
+// Records of `count` seven-byte records, numbered from `first`, ending in 0xF0 each.
+std::vector<uint8_t> RecordBytes(int first, int count)
+{
+    std::vector<uint8_t> out;
+    for (int i = first; i < first + count; ++i)
+        out.insert(out.end(), {0x10, 0x00, static_cast<uint8_t>(i), 0x07, 0x30, 0x01, 0x02, 0xF0});
+    return out;
+}
+
+std::string RecordLines(int first, int count)
+{
+    std::string out;
+    for (int i = first; i < first + count; ++i) {
+        const char d[] = {static_cast<char>('0' + (i >> 4)), static_cast<char>('0' + (i & 15)), 0};
+        out += std::string("07,1000") + d + ",0730,01,02\r\n\r";
+    }
+    return out;
+}
+
+struct DownloadsTest : ::testing::Test {
+    CommandRig r;
+    Interpreter interp{r.ctx};
+    std::string dir = MakeTempDir();
+    std::string data = dir + "/times.txt";
+    std::string results = dir + "/results.txt";
+    std::vector<int64_t> sentAt;
+
+    void SetUp() override
+    {
+        r.rig.selection.network = true;
+        r.ps.InputFileName = data;
+        r.ps.LogFileName = results;
+        r.rig.status.AddStatusLine("keyword");
+        r.rig.status.log.clear();
+        auto inner = r.rig.net.onWrite;
+        r.rig.net.onWrite = [this, inner](const std::vector<uint8_t>& w) {
+            sentAt.push_back(r.rig.time.NowMs());
+            inner(w);
+        };
+    }
+    std::vector<uint8_t> Packet(uint8_t code, std::vector<uint8_t> data) const
+    {
+        return ReplyFrame(r.Station(), code, data, r.Terminators());
+    }
+    std::vector<uint8_t> Times(int first, int count) const
+    {
+        std::vector<uint8_t> d{0x01};
+        const auto rec = RecordBytes(first, count);
+        d.insert(d.end(), rec.begin(), rec.end());
+        return Packet(0xA2, d);
+    }
+    std::vector<uint8_t> End(uint8_t d0 = 0x01) const { return Packet(0xA2, {d0}); }
+    // The command byte of each frame sent.
+    std::string Requests() const
+    {
+        std::string out;
+        for (const auto& f : r.frames) out += Hex2(f[1]) + (f.size() > 8 ? Hex2(f[2]) : "") + " ";
+        return out;
+    }
+    static std::string Hex2(uint8_t b)
+    {
+        static const char* d = "0123456789ABCDEF";
+        return {d[b >> 4], d[b & 15]};
+    }
+};
+
+TEST_F(DownloadsTest, recordsArriveInPacketsAndAreAppendedThenTheEndIsAcknowledged)
+{
+    std::ofstream(data, std::ios::binary) << "earlier\r\n\r";
+    r.ps.CommandKeyword = "get_times";
+    r.Reply(Times(1, 2));
+    r.Reply(Times(3, 1));
+    r.Reply(End());
+    interp.RunCommand('B');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(Requests(), "A2 AB AB A1 ");
+    EXPECT_EQ(ReadFileBytes(data), "earlier\r\n\r" + RecordLines(1, 3));
+    EXPECT_EQ(ReadFileBytes(results), "07 get_times" + std::string(12, ' ') + "00\r\n\r");
+    const std::vector<std::string> packet = {"replace:get_times - Waiting for Reply...",
+                                             "replace:get_times - Receiving Data"};
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3; ++i) expected.insert(expected.end(), packet.begin(), packet.end());
+    expected.push_back("add:get_times         - OK");
+    EXPECT_EQ(r.rig.status.log, expected);
+}
+
+TEST_F(DownloadsTest, theEndPacketAloneWritesNothingAndItsZeroByteIsAChecksumError)
+{
+    r.Reply(End());
+    interp.RunCommand('B');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(Requests(), "A2 A1 ");
+    EXPECT_EQ(ReadFileBytes(data), "");
+
+    r.frames.clear();
+    r.Reply(End(0x00));
+    interp.RunCommand('B');
+    EXPECT_EQ(r.ps.PollStatus, 11);
+    EXPECT_EQ(Requests(), "A2 A1 ");
+    EXPECT_EQ(r.rig.status.Lines().back(), "get_times         - Checksum Error");
+}
+
+// One failed reply after the first stored packet: what is asked next, how long the
+// program waits before asking, which memo lines it adds, and that each packet is stored
+// exactly once.
+TEST_F(DownloadsTest, eachFailureAsksAgainTheWayTheClockExpects)
+{
+    const auto badCrc = [this] {
+        auto p = Times(3, 1);
+        p[p.size() - 3] ^= 0x01;
+        return p;
+    };
+    const struct {
+        const char* what;
+        std::optional<std::vector<uint8_t>> failed;
+        std::string requests;
+        int64_t pauseMs;  // from the failed reply's request to the next request, at least
+        std::vector<std::string> added;
+    } rows[] = {
+        {"silence",
+         std::nullopt,
+         "A2 AB A2 AB A1 ",
+         7000,
+         {"add:get_times         - No Data Received from Clock", "add:get_times - Retrying"}},
+        {"bad digits",
+         badCrc(),
+         "A2 AB A0 AB A1 ",
+         0,
+         {"add:get_times         - CRC Data Error", "add:get_times - Retrying"}},
+        {"wrong station",
+         ReplyFrame(0xC8, 0xA2, {0x01, 0xF0}, 2),
+         "A2 AB A2 AB A1 ",
+         6000,
+         {"add:get_times - Retrying"}},
+        {"busy", r.Busy(), "A2 AB A2 AB A1 ", 4000, {"add:get_times - Retrying"}},
+        {"wrong reply code", Packet(0xA0, {}), "A2 AB A2 AB A1 ", 6000, {"add:get_times - Retrying"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::remove(data.c_str());
+        r.frames.clear();
+        sentAt.clear();
+        r.rig.status.log.clear();
+        r.Reply(Times(1, 2));
+        if (row.failed)
+            r.Reply(*row.failed);
+        else
+            r.Silence();
+        r.Reply(Times(3, 1));
+        r.Reply(End());
+        interp.RunCommand('B');
+        EXPECT_EQ(r.ps.PollStatus, 0);
+        EXPECT_EQ(Requests(), row.requests);
+        EXPECT_EQ(ReadFileBytes(data), RecordLines(1, 3));
+        ASSERT_GE(sentAt.size(), 3u);
+        EXPECT_GE(sentAt[2] - sentAt[1], row.pauseMs);
+        EXPECT_LT(sentAt[2] - sentAt[1], row.pauseMs + 2000);
+        std::vector<std::string> added;
+        for (const auto& l : r.rig.status.log)
+            if (l.rfind("add:", 0) == 0)
+                added.push_back(l);
+        auto expected = row.added;
+        expected.push_back("add:get_times         - OK");
+        EXPECT_EQ(added, expected);
+        EXPECT_EQ(r.rig.status.Panel(0), "Retry 1");
+    }
+}
+
+TEST_F(DownloadsTest, theFourthFailureInARowEndsButAStoredPacketStartsTheCountAgain)
+{
+    r.Silence(3);
+    r.Reply(Times(1, 1));
+    r.Reply(r.Busy(), 3);
+    r.Reply(Times(2, 1));
+    r.Reply(End());
+    interp.RunCommand('B');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(ReadFileBytes(data), RecordLines(1, 2));
+
+    r.frames.clear();
+    std::remove(results.c_str());
+    r.ps.CommandKeyword = "get_times";
+    r.Silence(4);
+    interp.RunCommand('B');
+    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(Requests(), "A2 A2 A2 A2 ");
+    EXPECT_EQ(r.ps.RetryCount, 3);
+    EXPECT_EQ(r.rig.status.Lines().back(), "get_times         - No Data Received from Clock");
+    EXPECT_EQ(ReadFileBytes(results), "07 get_times" + std::string(12, ' ') + "01\r\n\r");
+}
+
+TEST_F(DownloadsTest, aFileThatCannotBeWrittenAsksForNothingMore)
+{
+    r.ps.InputFileName = "/dev/full";
+    r.Reply(Times(1, 2));
+    r.Reply(End());
+    interp.RunCommand('B');
+    EXPECT_EQ(r.ps.PollStatus, 8);
+    EXPECT_EQ(Requests(), "A2 ");
+    EXPECT_EQ(r.rig.status.Lines().back(), "get_times         - Disk Write Error");
+
+    r.frames.clear();
+    r.ps.InputFileName = dir + "/no/such/folder/times.txt";
+    interp.RunCommand('B');
+    EXPECT_EQ(r.ps.PollStatus, 9);
+    EXPECT_TRUE(r.frames.empty());
+}
+
+// The disk fills up during the second packet: the first stays whole, nothing of the
+// second is left half-written, and the clock is never told the second was stored.
+TEST_F(DownloadsTest, aDiskThatFillsUpKeepsEveryPacketStoredBefore)
+{
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = RecordLines(1, 2).size() + 40;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    r.Reply(Times(1, 2));
+    r.Reply(Times(3, 2));
+    r.Reply(End());
+    interp.RunCommand('B');
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(r.ps.PollStatus, 8);
+    EXPECT_EQ(Requests(), "A2 AB ");
+    EXPECT_EQ(ReadFileBytes(data), RecordLines(1, 2));
+}
+
+TEST_F(DownloadsTest, aLinkThatDropsKeepsThePacketsStored)
+{
+    r.Reply(Times(1, 2));
+    r.Reply(Times(3, 1));
+    r.rig.net.onWrite = [this, inner = r.rig.net.onWrite](const std::vector<uint8_t>& w) {
+        inner(w);
+        if (r.frames.size() == 2)
+            r.rig.net.fail = true;
+    };
+    interp.RunCommand('B');
+    EXPECT_EQ(r.ps.PollStatus, 10);
+    EXPECT_EQ(ReadFileBytes(data), RecordLines(1, 3));
+    EXPECT_EQ(r.rig.status.Lines().back(), "get_times         - Port Transmitter Error");
+}
+
+TEST_F(DownloadsTest, messageListReplacesTheFileAndWritesLineEndsAsLfCr)
+{
+    std::ofstream(data, std::ios::binary) << "an old list that is longer than the new one";
+    r.Reply(Packet(0xB4, {0x01, 'O', 'n', 'e', 0x0A}));
+    r.Reply(Packet(0xB4, {0x00, 'T', 'w', 'o', 0x0A}));
+    interp.RunCommand('Q');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(Requests(), "B401 B402 ");
+    EXPECT_EQ(ReadFileBytes(data), "One\r\n\rTwo\r\n\r");
+    EXPECT_EQ(r.rig.status.log.back(), "replace:get_message_list  - OK");
+
+    // An empty list ends at once and leaves an empty file.
+    r.frames.clear();
+    r.Reply(Packet(0xB4, {0x01}));
+    interp.RunCommand('Q');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(ReadFileBytes(data), "");
+}
+
+TEST_F(DownloadsTest, messageListStartsAgainAfterBadDigitsAndHoldsTheListOnce)
+{
+    auto bad = Packet(0xB4, {0x00, 'T', 'w', 'o'});
+    bad[bad.size() - 3] ^= 0x01;
+    r.Reply(Packet(0xB4, {0x01, 'O', 'n', 'e', 0x0A}));
+    r.Reply(bad);
+    r.Reply(Packet(0xB4, {0x01, 'O', 'n', 'e', 0x0A}));
+    r.Reply(Packet(0xB4, {0x00, 'T', 'w', 'o'}));
+    interp.RunCommand('Q');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(Requests(), "B401 B402 B401 B402 ");
+    EXPECT_EQ(ReadFileBytes(data), "One\r\n\rTwo");
+}
+
+TEST_F(DownloadsTest, messageListWaitsOnlyForABusyClock)
+{
+    r.Reply(r.Busy());
+    r.Reply(ReplyFrame(0xC8, 0xB4, {0x00}, 2));
+    r.Reply(Packet(0xA2, {0x00}));
+    r.Silence(1);
+    interp.RunCommand('Q');
+    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(Requests(), "B401 B401 B401 B401 ");
+    ASSERT_EQ(sentAt.size(), 4u);
+    EXPECT_GE(sentAt[1] - sentAt[0], 4000);
+    EXPECT_LT(sentAt[2] - sentAt[1], 1000);
+    EXPECT_LT(sentAt[3] - sentAt[2], 1000);
+    const auto log = r.MemoLog();
+    EXPECT_NE(std::find(log.begin(), log.end(), "replace:get_message_list - Station Error Please Wait..."),
+              log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(), "replace:get_message_list - Command Error Please Wait..."),
+              log.end());
+    EXPECT_EQ(log.back(), "replace:get_message_list  - No Data Received from Clock");
+}
+
+}  // namespace

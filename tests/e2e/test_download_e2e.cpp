@@ -1,0 +1,137 @@
+// Downloads run as a scheduler runs them, against the clock simulator: punch records and
+// the message list over TCP with replies lost and spoiled on the way, and punch records
+// over a pseudo-terminal mapped as a serial port. The data files and the requests the
+// clock received are compared byte for byte.
+#include "link/Framing.h"
+#include "support/Fakes.h"
+#include "support/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+const std::string kGolden = std::string(QV_SOURCE_DIR) + "/tests/e2e/golden/";
+
+// The golden record lines for a station, each ending as the data file holds it.
+std::string RecordLines(const std::string& station)
+{
+    std::istringstream in(ReadFileBytes(kGolden + "records.txt"));
+    std::string out, line;
+    while (std::getline(in, line)) out += station + line.substr(2) + "\r\n\r";
+    return out;
+}
+
+// The journal line of a request: station, command, payload, digits, one 0xFF.
+std::string Rx(uint8_t station, uint8_t command, std::vector<uint8_t> payload = {})
+{
+    std::vector<uint8_t> body{station, command};
+    body.insert(body.end(), payload.begin(), payload.end());
+    const auto digits = frame::RenderDigits(frame::Crc16(body.data(), static_cast<int>(body.size())));
+    body.insert(body.end(), digits.begin(), digits.end());
+    std::string out = "rx";
+    static const char* hex = "0123456789ABCDEF";
+    for (uint8_t b : body) out += std::string(" ") + hex[b >> 4] + hex[b & 15];
+    return out + " FF";
+}
+
+std::vector<std::string> RxLines(const std::string& journal)
+{
+    std::istringstream in(journal);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("rx ", 0) == 0)
+            out.push_back(line);
+    return out;
+}
+
+std::string Line(const std::string& station, const std::string& keyword, const std::string& code)
+{
+    return station + " " + keyword + std::string(21 - keyword.size(), ' ') + code + "\r\n\r";
+}
+
+class Downloads : public ::testing::Test {
+protected:
+    std::string dir = MakeTempDir();
+
+    void Write(const std::string& name, const std::string& content)
+    {
+        std::ofstream(dir + "/" + name, std::ios::binary) << content;
+    }
+    void Settings(const std::string& serialPorts)
+    {
+        std::filesystem::create_directories(dir + "/config/Korvane");
+        std::ofstream(dir + "/config/Korvane/KX2.conf")
+            << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n\n[SerialPorts]\n"
+            << serialPorts;
+    }
+    RunResult Run(const std::string& cmdFile)
+    {
+        return RunProgram(
+            {std::string(QV_BIN_DIR) + "/quorvex", cmdFile, "results.txt"},
+            {"XDG_CONFIG_HOME=" + dir + "/config", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir,
+            90);
+    }
+    std::string File(const std::string& name) { return ReadFileBytes(dir + "/" + name); }
+};
+
+// Request 3 (the second 0xAB) is answered into the void: the clock has moved on, so the
+// program's 0xA2 gets the next packet, which is stored once. Request 5 comes back with bad
+// digits: 0xA0 gets the same packet again.
+TEST_F(Downloads, recordsAndMessageListOverTcpWithALostAndASpoiledReply)
+{
+    Settings("");
+    SimulatedClock clock(dir, {"--listen", "127.0.0.81", "--records", kGolden + "records.hex",
+                               "--packet-bytes", "40", "--message-list", kGolden + "messages.txt",
+                               "--fail-packet", "3:silence", "--fail-packet", "5:bad-crc"});
+    ASSERT_TRUE(clock.Ready());
+    Write("times.txt", "kept\r\n\r");
+    Write("messages.out", "an older and much longer message list that must go entirely");
+    Write("run.cmd",
+          "init_clock 01 IP127.0.0.81\nget_times times.txt\nget_message_list messages.out\n"
+          "get_times times.txt\n");
+    const RunResult r = Run("run.cmd");
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "00") + Line("01", "get_times", "00") +
+                                       Line("01", "get_message_list", "00") + Line("01", "get_times", "00"));
+    EXPECT_EQ(File("times.txt"), "kept\r\n\r" + RecordLines("01"));
+    std::string list = ReadFileBytes(kGolden + "messages.txt");
+    for (size_t at = 0; (at = list.find('\n', at)) != std::string::npos; at += 3)
+        list.replace(at, 1, "\r\n\r");
+    EXPECT_EQ(File("messages.out"), list);
+
+    const uint8_t s = 0xC1;
+    const std::vector<std::string> expected = {
+        Rx(s, 0xA2), Rx(s, 0xAB), Rx(s, 0xAB),         Rx(s, 0xA2),         Rx(s, 0xAB), Rx(s, 0xA0),
+        Rx(s, 0xAB), Rx(s, 0xA1), Rx(s, 0xB4, {0x01}), Rx(s, 0xB4, {0x02}), Rx(s, 0xA2), Rx(s, 0xA1)};
+    EXPECT_EQ(RxLines(clock.Journal()), expected) << clock.Journal();
+    // Each failure leaves its own line; the notice after it is overwritten by the next step.
+    EXPECT_NE(r.out.find(
+                  "get_times         - No Data Received from Clock\nget_times - Receiving Data\n"
+                  "get_times         - CRC Data Error\nget_times - Receiving Data\nget_times         - OK\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(Downloads, recordsOverAPseudoTerminalMappedAsAPort)
+{
+    SimulatedClock clock(dir, {"--listen", "127.0.0.82", "--pty", "--station", "3", "--records",
+                               kGolden + "records.hex", "--packet-bytes", "40"});
+    ASSERT_TRUE(clock.Ready());
+    ASSERT_FALSE(clock.PtyPath().empty());
+    Settings("COM4=" + clock.PtyPath() + "\n");
+    Write("run.cmd", "init_clock 03 COM4 9600\nget_times times.txt\n");
+    const RunResult r = Run("run.cmd");
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(File("results.txt"), Line("03", "init_clock", "00") + Line("03", "get_times", "00"));
+    EXPECT_EQ(File("times.txt"), RecordLines("03"));
+    const uint8_t s = 0xC3;
+    const std::vector<std::string> expected = {Rx(s, 0xA2), Rx(s, 0xAB), Rx(s, 0xAB),
+                                               Rx(s, 0xAB), Rx(s, 0xAB), Rx(s, 0xA1)};
+    EXPECT_EQ(RxLines(clock.Journal()), expected) << clock.Journal();
+}
+
+}  // namespace
