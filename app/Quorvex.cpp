@@ -1,5 +1,6 @@
 #include "Quorvex.h"
 
+#include "app/CommandChoice.h"
 #include "app/LinkMenus.h"
 #include "app/MemoStatusDisplay.h"
 #include "app/WindowControls.h"
@@ -66,6 +67,8 @@ TQuorvex::TQuorvex(INetworkInfo& network, const WindowTiming& timing,
     runUi_ = std::make_unique<WindowRunUi>(*controls_, *links_, *FileMenu, *OptionsMenu);
     session_ = std::make_unique<PollSession>(ps_, *status_, dialogs_, *runUi_, *links_, timing.time,
                                              timing.pump, timing.timer1, timing.timer3, timing.timer4);
+    commandChoice_ = std::make_unique<CommandChoice>(*controls_, *status_, *links_, dialogs_, settings_, ps_,
+                                                     timing.pump, *runUi_);
     ConnectControls();
 
     // The find controls wait for a search.
@@ -280,7 +283,10 @@ void TQuorvex::CommandFileRadioButtonClick()
     c.Edit2->setText(Q(ps_.InputFile));
 }
 
-void TQuorvex::CommandComboBoxChange() {}
+void TQuorvex::CommandComboBoxChange()
+{
+    commandChoice_->Changed();
+}
 
 void TQuorvex::StationComboBoxChange()
 {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class CommandChoice;
 class IRunUi;
 class IStatusDisplay;
 class INetworkInfo;
@@ -82,4 +83,5 @@ private:
     std::unique_ptr<LinkMenus> links_;
     std::unique_ptr<WindowRunUi> runUi_;
     std::unique_ptr<PollSession> session_;
+    std::unique_ptr<CommandChoice> commandChoice_;
 };

@@ -21,6 +21,7 @@ std::string Bcd(uint8_t b)
 ClockModel::ClockModel() : status_(DefaultStatus())
 {
     stations_[1] = true;
+    program_.journal = [this](const std::string& line) { Journal(line); };
 }
 
 ClockModel::~ClockModel()
@@ -220,7 +221,7 @@ ClockModel::Outcome ClockModel::ResetErrors(const Request& r)
 
 ClockModel::Outcome ClockModel::SystemReset(const Request& r)
 {
-    // 0xEB with another payload is the program-mode contact, not understood yet.
+    // 0xEB 0x5A 0xA5 is the programming-mode contact and never reaches here.
     if (r.payload != std::vector<uint8_t>{0x00, 0x00})
         return Rejected();
     Journal("system_reset");
@@ -321,7 +322,10 @@ Answer ClockModel::Receive(const Frame& frame, Link link)
                                              frame.bytes.begin() + static_cast<std::ptrdiff_t>(body))};
         const auto& table = Handlers();
         const auto it = table.find(request.command);
-        outcome = it == table.end() ? Rejected() : (this->*(it->second))(request);
+        if (const auto program = program_.Handle(request.command, request.payload))
+            outcome = program->answered ? Outcome{true, program->code, {}, false} : NoReply(request);
+        else
+            outcome = it == table.end() ? Rejected() : (this->*(it->second))(request);
     }
 
     answer.modemReset = outcome.modemReset;

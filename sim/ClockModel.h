@@ -5,6 +5,7 @@
 
 #include "Faults.h"
 #include "FrameReader.h"
+#include "ProgramMode.h"
 #include "RecordStore.h"
 
 #include <array>
@@ -57,6 +58,7 @@ public:
     const ClockTime& LastTime() const { return time_; }
 
     Faults& faults() { return faults_; }
+    ProgramMode& program() { return program_; }
     // Adds a fault for `times` requests in a row, starting with the n-th from now (1: the next).
     void AddPacketFault(long n, PacketFault kind, int times);
     // Requests addressed to a served station so far.
@@ -114,6 +116,7 @@ private:
     StatusBlock status_;
     ClockTime time_;
     Faults faults_;
+    ProgramMode program_;
     ModemSettings modem_;
     RecordStore records_;
     long requests_ = 0;

@@ -114,6 +114,8 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
             return "ok";
         }
 
+    if (cmd.rfind("program", 0) == 0)
+        return model.program().Control(args);
     if (cmd == "ping")
         return "ok";
     if (cmd == "fail-packet") {

@@ -132,6 +132,7 @@ int main(int argc, char** argv)
                   garbage,     delay,        verbose,    journal, ready,       control,   modem,
                   modemResult, modemCode,    anyAddress, records, recordCount, jobCodes,  packetBytes,
                   endByte,     messageList,  failPacket});
+    sim::ProgramMode::AddOptions(p);
     p.process(app);
     if (!p.positionalArguments().isEmpty())
         return Fail("unexpected argument " + p.positionalArguments().first().toStdString() + " (see --help)");
@@ -184,6 +185,8 @@ int main(int argc, char** argv)
     }
 
     std::string error;
+    if (!model.program().ApplyOptions(p, error))
+        return Fail(error);
     if (p.isSet(journal) && !model.OpenJournal(p.value(journal).toStdString(), error))
         return Fail(error);
 
