@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the benchmarks with the programs they measure (an ordinary optimised build) and
-# runs all four, then prints a summary of every targeted metric.
+# runs them all, then prints a summary of every targeted metric.
 #
 #   bench/run_all.sh [BUILD_DIR]        default BUILD_DIR: build (in the source tree)
 #
@@ -18,7 +18,7 @@ src="$(cd "$here/.." && pwd)"
 build="${1:-${BUILD_DIR:-$src/build}}"
 case "$build" in /*) ;; *) build="$PWD/$build" ;; esac
 
-benches=(bench_idle_wait bench_round_trip bench_startup bench_unattended)
+benches=(bench_idle_wait bench_round_trip bench_startup bench_unattended bench_get_times)
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     generator=()

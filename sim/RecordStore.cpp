@@ -160,9 +160,9 @@ std::vector<uint8_t> RecordStore::MessagePacket(bool fromStart, std::string& wha
     const size_t room = static_cast<size_t>(packetBytes_ - 1);
     messageLast_ = std::min(room, messages_.size() - messageAt_);
     const bool more = messageAt_ + messageLast_ < messages_.size();
-    std::vector<uint8_t> out{static_cast<uint8_t>(more ? 1 : 0)};
-    out.insert(out.end(), messages_.begin() + static_cast<std::ptrdiff_t>(messageAt_),
-               messages_.begin() + static_cast<std::ptrdiff_t>(messageAt_ + messageLast_));
+    std::vector<uint8_t> out(messageLast_ + 1);
+    out[0] = more ? 1 : 0;
+    std::copy_n(messages_.begin() + static_cast<std::ptrdiff_t>(messageAt_), messageLast_, out.begin() + 1);
     what =
         "message_list bytes " + std::to_string(messageAt_) + "-" + std::to_string(messageAt_ + messageLast_);
     return out;
