@@ -1,6 +1,7 @@
 #include "CommandTable.h"
 
 #include "Downloads.h"
+#include "MessageCommands.h"
 #include "SwitchCommands.h"
 #include "TimeCommands.h"
 #include "firmware/ProgramTransfer.h"
@@ -100,7 +101,7 @@ const CommandEntry kCommands[] = {
      -1,
      {"set_message", " set_message - Sending Messages", " set_message - Clock Busy Please Wait...",
       "set_message       - "},
-     nullptr},
+     [](CommandContext& c) { MessageCommands(c).SetMessage(); }},
     {'L',
      "set_daylight",
      Parameter::FileName,
@@ -108,7 +109,7 @@ const CommandEntry kCommands[] = {
      -1,
      {"set_daylight", " set_daylight - Sending Daylight dates", " set_daylight - Clock Busy Please Wait...",
       "set_daylight      - "},
-     nullptr},
+     [](CommandContext& c) { MessageCommands(c).SetDaylight(); }},
     {'M',
      "set_modem",
      Parameter::FileName,
@@ -116,7 +117,7 @@ const CommandEntry kCommands[] = {
      -1,
      {"set_modem", " set_modem - Sending Modem Parameters", " set_modem - Clock Busy Please Wait...",
       "set_modem         - "},
-     nullptr},
+     [](CommandContext& c) { MessageCommands(c).SetModem(); }},
     {'N',
      "set_logo",
      Parameter::FileName,
@@ -124,7 +125,7 @@ const CommandEntry kCommands[] = {
      -1,
      {"set_logo", " set_logo - Sending Logo", " set_logo - Clock Busy Please Wait...",
       "set_logo          - "},
-     nullptr},
+     [](CommandContext& c) { MessageCommands(c).SetLogo(); }},
     {'O',
      "clear_all_messages",
      Parameter::None,

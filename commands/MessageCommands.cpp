@@ -1,0 +1,270 @@
+#include "MessageCommands.h"
+
+#include "CommandTable.h"
+#include "SingleExchange.h"
+#include "TextFile.h"
+#include "core/PollState.h"
+#include "core/StatusDisplay.h"
+#include "link/ClockError.h"
+#include "link/Framing.h"
+
+#include <optional>
+#include <string>
+
+namespace msgfile {
+
+uint8_t PackPair(int first, int second)
+{
+    // Unsigned arithmetic keeps non-digits well defined: the low byte of the same sum.
+    return static_cast<uint8_t>((static_cast<unsigned>(first - 0x30) << 4) +
+                                static_cast<unsigned>(second - 0x30));
+}
+
+MessageReader::Step MessageReader::Next(std::vector<uint8_t>& packet)
+{
+    packet.clear();
+    if (betweenMessages_) {
+        while (pos_ < text_.size() && static_cast<uint8_t>(text_[pos_]) < '0') {
+            if (text_[pos_] == '\n')
+                ++line_;
+            ++pos_;
+        }
+        if (pos_ == text_.size())
+            return Step::End;
+        betweenMessages_ = false;
+        messageStart_ = pos_;
+        messageLine_ = line_;
+        lineChars_ = 0;
+        lineFeeds_ = 0;
+        packet.push_back(kSequenceFirst);
+    } else {
+        packet.push_back(kSequenceMore);
+    }
+    while (pos_ < text_.size()) {
+        const auto c = static_cast<uint8_t>(text_[pos_++]);
+        if (c == '\n') {
+            ++line_;
+            lineChars_ = 0;
+            if (++lineFeeds_ >= kMessageLines)
+                return Step::InputError;
+        } else {
+            if (c == '{') {
+                if (lineFeeds_ > 0)
+                    return Step::InputError;
+                lineChars_ = 0;
+            }
+            if (++lineChars_ > kLineChars)
+                return Step::InputError;
+        }
+        packet.push_back(c);
+        if (c == '}') {
+            betweenMessages_ = true;
+            return Step::Packet;
+        }
+        if (packet.size() == 1 + static_cast<std::size_t>(kPacketChars))
+            return Step::Packet;
+    }
+    // The file ended inside a message: its "}" is missing.
+    return Step::InputError;
+}
+
+void MessageReader::RestartMessage()
+{
+    pos_ = messageStart_;
+    line_ = messageLine_;
+    betweenMessages_ = true;
+}
+
+Payload ReadDaylight(const CharSource& next)
+{
+    Payload out;
+    int line = 1;
+    int first = -1;
+    for (int c = next(); c >= 0; c = next()) {
+        if (c == '\n') {
+            ++line;
+            continue;
+        }
+        if (c == '\r')
+            continue;
+        if (first < 0) {
+            first = c;
+            continue;
+        }
+        if (out.bytes.size() == kMaxPayload) {
+            out.errorLine = line;
+            return out;
+        }
+        out.bytes.push_back(PackPair(first, c));
+        first = -1;
+    }
+    return out;
+}
+
+Payload ReadModem(const CharSource& next)
+{
+    Payload out;
+    for (int c = 0; out.bytes.size() < kModemLimit && (c = next()) >= 0;)
+        out.bytes.push_back(c == '\n' ? 0x0D : static_cast<uint8_t>(c));
+    if (out.bytes.size() >= kModemLimit || out.bytes.size() < kModemMinimum)
+        out.errorLine = -1;
+    return out;
+}
+
+Payload ReadLogo(const CharSource& next)
+{
+    Payload out;
+    while (out.bytes.size() < kLogoChars) {
+        const int c = next();
+        if (c < 0 || c == '\n' || c == '\r')
+            break;
+        if (c < 0x20 || c > 0x7A) {
+            out.errorLine = -1;
+            return out;
+        }
+        out.bytes.push_back(static_cast<uint8_t>(c));
+    }
+    return out;
+}
+
+}  // namespace msgfile
+
+namespace {
+
+// The whole text of a file read as a text stream; false on a read error.
+bool ReadAll(TextFile& file, std::string& text)
+{
+    for (int c = file.ReadChar(); c >= 0; c = file.ReadChar()) text.push_back(static_cast<char>(c));
+    return !file.ReadError();
+}
+
+}  // namespace
+
+void MessageCommands::SetMessage()
+{
+    PollState& ps = ctx_.ps;
+    const CommandTexts& texts = TextsOf('K');
+    ps.RetryCount = 0;
+    std::string text;
+    {
+        TextFile file;
+        if (!file.Open(ps.InputFileName, "r") || !ReadAll(file, text)) {
+            ReportResult(ctx_, texts, ceCantOpenFile);
+            return;
+        }
+    }
+    msgfile::MessageReader reader(text);
+    std::vector<uint8_t> packet;
+    // A packet that was not accepted sends its whole message again, from its first packet.
+    bool lastAccepted = true;
+    RetryPolicy policy = RetryPolicy::For(texts);
+    policy.sendingLineOnce = true;
+    // Whether another packet is due is known only once the file has been read on; the
+    // frame builder then ends the loop with OK at the end of the file.
+    policy.anotherFrame = [&] {
+        lastAccepted = true;
+        return true;
+    };
+    const ClockError result = ExchangeWithRetries(ctx_, policy, [&](ClockError) -> std::optional<int> {
+        if (!lastAccepted)
+            reader.RestartMessage();
+        lastAccepted = false;
+        switch (reader.Next(packet)) {
+            case msgfile::MessageReader::Step::End:
+                ps.PollStatus = ceOK;
+                return std::nullopt;
+            case msgfile::MessageReader::Step::InputError:
+                ps.PollStatus = ceInputFileLine;
+                return std::nullopt;
+            case msgfile::MessageReader::Step::Packet:
+                break;
+        }
+        return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetMessage, packet);
+    });
+    ps.InputLineNumber = reader.Line();
+    if (result == ceInputFileLine)
+        ReportInputError(ctx_, texts, reader.Line());
+    else
+        ReportResult(ctx_, texts, result);
+}
+
+void MessageCommands::SetDaylight()
+{
+    PollState& ps = ctx_.ps;
+    const CommandTexts& texts = TextsOf('L');
+    ps.RetryCount = 0;
+    msgfile::Payload payload;
+    {
+        TextFile file;
+        if (!file.Open(ps.InputFileName, "r")) {
+            ReportResult(ctx_, texts, ceCantOpenFile);
+            return;
+        }
+        ctx_.status.ReplaceLastStatusLine(texts.sendingLine);
+        payload = msgfile::ReadDaylight([&file] { return file.ReadChar(); });
+    }
+    if (!payload.Ok()) {
+        ps.InputLineNumber = payload.errorLine;
+        ReportInputError(ctx_, texts, payload.errorLine);
+        return;
+    }
+    RunSingleExchange(ctx_, frame::cmdSetDaylight, payload.bytes, texts);
+}
+
+void MessageCommands::SetModem()
+{
+    PollState& ps = ctx_.ps;
+    const CommandTexts& texts = TextsOf('M');
+    ps.RetryCount = 0;
+    TextFile file;
+    if (!file.Open(ps.InputFileName, "r")) {
+        ReportResult(ctx_, texts, ceCantOpenFile);
+        return;
+    }
+    // The sending line follows the reading: a file in error shows only its report.
+    RetryPolicy policy = RetryPolicy::For(texts);
+    policy.sendingLine = nullptr;
+    const ClockError result = ExchangeWithRetries(ctx_, policy, [&](ClockError) -> std::optional<int> {
+        file.Rewind();
+        const msgfile::Payload payload = msgfile::ReadModem([&file] { return file.ReadChar(); });
+        if (!payload.Ok()) {
+            ps.PollStatus = ceInputFileLine;
+            return std::nullopt;
+        }
+        ctx_.status.ReplaceLastStatusLine(texts.sendingLine);
+        return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetModem, payload.bytes);
+    });
+    file.Close();
+    // An input error here names no line.
+    ReportResult(ctx_, texts, result);
+}
+
+void MessageCommands::SetLogo()
+{
+    PollState& ps = ctx_.ps;
+    const CommandTexts& texts = TextsOf('N');
+    ps.RetryCount = 0;
+    TextFile file;
+    if (!file.Open(ps.InputFileName, "r")) {
+        ReportResult(ctx_, texts, ceCantOpenFile);
+        return;
+    }
+    const ClockError result =
+        ExchangeWithRetries(ctx_, RetryPolicy::For(texts), [&](ClockError) -> std::optional<int> {
+            file.Rewind();
+            const msgfile::Payload payload = msgfile::ReadLogo([&file] { return file.ReadChar(); });
+            if (!payload.Ok()) {
+                ps.PollStatus = ceInputFileLine;
+                return std::nullopt;
+            }
+            return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetLogo, payload.bytes);
+        });
+    file.Close();
+    if (result == ceInputFileLine) {
+        // The logo is one line and no line is counted: the report names line 0.
+        ps.InputLineNumber = 0;
+        ReportInputError(ctx_, texts, 0);
+    } else {
+        ReportResult(ctx_, texts, result);
+    }
+}

@@ -1,0 +1,320 @@
+#include "CommandRig.h"
+#include "commands/Interpreter.h"
+#include "commands/MessageCommands.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+using msgfile::MessageReader;
+using Step = MessageReader::Step;
+
+const std::string kEnd = "\r\n\r";
+
+msgfile::CharSource Source(const std::string& text)
+{
+    return [text, at = std::size_t{0}]() mutable {
+        return at < text.size() ? static_cast<uint8_t>(text[at++]) : -1;
+    };
+}
+
+// Every packet of a message file as "<sequence>:<characters>", then how reading ended.
+std::vector<std::string> Packets(const std::string& text, Step* last = nullptr, int* line = nullptr)
+{
+    MessageReader reader(text);
+    std::vector<std::string> out;
+    std::vector<uint8_t> packet;
+    Step step;
+    while ((step = reader.Next(packet)) == Step::Packet)
+        out.push_back(std::to_string(packet[0]) + ":" + std::string(packet.begin() + 1, packet.end()));
+    if (last)
+        *last = step;
+    if (line)
+        *line = reader.Line();
+    return out;
+}
+
+std::string Chars(int n, char c = 'x')
+{
+    return std::string(static_cast<std::size_t>(n), c);
+}
+
+std::string Repeat(const std::string& s, int n)
+{
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+// Five lines of 25 characters with LF line ends: 131 characters with the braces.
+const std::string kLongMessage = "{" + Chars(25, 'a') + "\n" + Chars(25, 'b') + "\n" + Chars(25, 'c') + "\n" +
+                                 Chars(25, 'd') + "\n" + Chars(25, 'e') + "}";
+
+TEST(MessageReader, messageRulesAsRows)
+{
+    const struct {
+        std::string text;
+        std::vector<std::string> packets;
+        Step last;
+        int line;
+    } rows[] = {
+        {"", {}, Step::End, 1},
+        {" \n\t\n", {}, Step::End, 3},
+        // Bytes below "0" before and between messages are skipped; line feeds still count.
+        {"\n {Hi}\n\n  \t{Yo\nthere}  \n", {"1:{Hi}", "1:{Yo\nthere}"}, Step::End, 6},
+        {kLongMessage, {"1:" + kLongMessage.substr(0, 99), "2:" + kLongMessage.substr(99)}, Step::End, 5},
+        // 30 characters a line, counted from "{" or the line feed, "}" included.
+        {"{" + Chars(28) + "}", {"1:{" + Chars(28) + "}"}, Step::End, 1},
+        {"{" + Chars(29) + "}", {}, Step::InputError, 1},
+        {"{\n" + Chars(29) + "}", {"1:{\n" + Chars(29) + "}"}, Step::End, 2},
+        {"{a}\n{\n" + Chars(30) + "}", {"1:{a}"}, Step::InputError, 3},
+        {"{" + Chars(119) + "}", {}, Step::InputError, 1},
+        // At most 7 lines; "{" only on a message's first line.
+        {"{1\n2\n3\n4\n5\n6\n7}", {"1:{1\n2\n3\n4\n5\n6\n7}"}, Step::End, 7},
+        {"{1\n2\n3\n4\n5\n6\n7\n8}", {}, Step::InputError, 8},
+        {"{a}\n\nab{c}", {"1:{a}", "1:ab{c}"}, Step::End, 3},
+        {"{a}\n\nab\n{c}", {"1:{a}"}, Step::InputError, 4},
+        // A last message without its "}": the full packets before it only.
+        {"{a}\n{bc\n", {"1:{a}"}, Step::InputError, 3},
+        {"{" + Chars(25) + "\n" + Chars(25) + "\n" + Chars(25) + "\n" + Chars(25) + "\n" + Chars(25),
+         {"1:{" + Chars(25) + "\n" + Chars(25) + "\n" + Chars(25) + "\n" + Chars(20)},
+         Step::InputError,
+         5},
+        // Other bytes, high ones included, are sent as they are.
+        {"{\xE9\x7F}", {"1:{\xE9\x7F}"}, Step::End, 1},
+    };
+    for (const auto& row : rows) {
+        Step last{};
+        int line = 0;
+        EXPECT_EQ(Packets(row.text, &last, &line), row.packets) << row.text;
+        EXPECT_EQ(last, row.last) << row.text;
+        EXPECT_EQ(line, row.line) << row.text;
+    }
+}
+
+TEST(OneFrameReaders, payloadsAsRows)
+{
+    const auto hex = [](const msgfile::Payload& p) {
+        std::string out;
+        for (uint8_t b : p.bytes) out += "0123456789ABCDEF"[b >> 4], out += "0123456789ABCDEF"[b & 15];
+        return p.Ok() ? out : out + " error " + std::to_string(p.errorLine);
+    };
+    const std::string digits496 = Chars(496, '1');
+    const struct {
+        char reader;
+        std::string text;
+        std::string expected;
+    } rows[] = {
+        {'L', "0104\n2810\r\n", "01042810"},
+        {'L', "1\n7\n3", "17"},
+        {'L', "9:", "9A"},
+        {'L', digits496 + "\n\n", std::string(496, '1')},
+        {'L', digits496 + "\n\n22", std::string(496, '1') + " error 3"},
+        {'M', Chars(80, 'A'), Repeat("41", 80)},
+        {'M', "AT\nX", "41540D58"},
+        {'M', "A", "41 error -1"},
+        {'M', "", " error -1"},
+        {'N', "Hello logo line twenty", "48656C6C6F206C6F676F206C696E"},
+        {'N', "Az\nmore", "417A"},
+        {'N', "A{", "41 error -1"},
+        {'N', "A\x1F", "41 error -1"},
+        {'N', Chars(14, 'z') + "{", Repeat("7A", 14)},
+    };
+    for (const auto& row : rows) {
+        const auto read = row.reader == 'L'   ? msgfile::ReadDaylight
+                          : row.reader == 'M' ? msgfile::ReadModem
+                                              : msgfile::ReadLogo;
+        EXPECT_EQ(hex(read(Source(row.text))), row.expected) << row.reader << " " << row.text;
+    }
+}
+
+struct MessageCommandsTest : ::testing::Test {
+    CommandRig r;
+    Interpreter interp{r.ctx};
+    std::string dir = MakeTempDir();
+    std::string results = dir + "/results.txt";
+    std::string data = dir + "/data.txt";
+    void SetUp() override
+    {
+        r.ps.LogFileName = results;
+        r.ps.InputFileName = data;
+        r.rig.status.AddStatusLine("keyword");
+        r.rig.status.log.clear();
+    }
+    void Write(const std::string& text) { std::ofstream(data, std::ios::binary) << text; }
+    std::vector<uint8_t> Frame(uint8_t command, const std::string& payload) const
+    {
+        return Request(r.Station(), command, std::vector<uint8_t>(payload.begin(), payload.end()));
+    }
+    std::vector<uint8_t> Message(int sequence, const std::string& chars) const
+    {
+        return Frame(0xAF, std::string(1, static_cast<char>(sequence)) + chars);
+    }
+    std::string Last() const { return r.rig.status.Lines().back(); }
+};
+
+TEST_F(MessageCommandsTest, setMessageSendsEachMessageInPacketsAndWaitsForEachReply)
+{
+    r.ps.CommandKeyword = "set_message";
+    Write("{Hello}\r\n\r\n" + kLongMessage + "\r\n");
+    r.Reply(r.Accepted(), 3);
+    interp.RunCommand('K');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.frames, (std::vector<std::vector<uint8_t>>{Message(1, "{Hello}"),
+                                                           Message(1, kLongMessage.substr(0, 99)),
+                                                           Message(2, kLongMessage.substr(99))}));
+    EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace: set_message - Sending Messages",
+                                                     "replace:set_message       - OK"}));
+    EXPECT_EQ(ReadFileBytes(results), "07 set_message" + std::string(10, ' ') + "00" + kEnd);
+}
+
+TEST_F(MessageCommandsTest, aFailedPacketSendsItsWholeMessageAgainAtMostThreeFailuresInAll)
+{
+    const auto rejected = ReplyFrame(r.Station(), 0xA0);
+    Write("{A}\n" + kLongMessage + "\n{B}");
+    // The second packet of the long message finds the clock busy: after the busy wait the
+    // long message starts again from its first packet.
+    r.Reply(r.Accepted(), 2);
+    r.Reply(r.Busy());
+    r.Reply(r.Accepted(), 3);
+    const int64_t start = r.rig.time.NowMs();
+    interp.RunCommand('K');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    const auto first = Message(1, kLongMessage.substr(0, 99));
+    const auto second = Message(2, kLongMessage.substr(99));
+    EXPECT_EQ(r.frames, (std::vector<std::vector<uint8_t>>{Message(1, "{A}"), first, second, first, second,
+                                                           Message(1, "{B}")}));
+    EXPECT_GE(r.rig.time.NowMs() - start, 4000);
+    EXPECT_EQ(r.rig.status.Panel(0), "Retry 1");
+    EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace: set_message - Sending Messages",
+                                                     "replace: set_message - Clock Busy Please Wait...",
+                                                     "replace:set_message       - OK"}));
+
+    // Three failures end the command with the last one's result.
+    r.frames.clear();
+    r.replies.clear();
+    r.Reply(r.Accepted());
+    r.Reply(rejected);
+    r.Silence();
+    r.Reply(rejected);
+    interp.RunCommand('K');
+    EXPECT_EQ(r.ps.PollStatus, 4);
+    EXPECT_EQ(r.frames, (std::vector<std::vector<uint8_t>>{Message(1, "{A}"), first, first, first}));
+    EXPECT_EQ(Last(), "set_message       - Clock Received Data Error");
+}
+
+TEST_F(MessageCommandsTest, setMessageFilesThatSendNothingOrEndEarly)
+{
+    r.ps.CommandKeyword = "set_message";
+    const struct {
+        std::string text;
+        std::size_t frames;
+        std::string memo;
+        std::string result;
+    } rows[] = {
+        {"", 0, "set_message       - OK", "00"},
+        {" \r\n\r\n", 0, "set_message       - OK", "00"},
+        // The full packets of an unfinished last message go; the rest is an input error in
+        // the line where the file ended.
+        {"{A}\n" + kLongMessage.substr(0, 120) + "\n", 2, "set_message       - Input File Error Line: 7",
+         "22 7"},
+        {"{A}\n{B\n\n\n\n\n\n\n}\n{C}", 1, "set_message       - Input File Error Line: 9", "22 9"},
+    };
+    for (const auto& row : rows) {
+        Write(row.text);
+        r.frames.clear();
+        r.replies.clear();
+        r.Reply(r.Accepted(), 5);
+        std::remove(results.c_str());
+        interp.RunCommand('K');
+        EXPECT_EQ(r.frames.size(), row.frames) << row.text;
+        EXPECT_EQ(Last(), row.memo);
+        EXPECT_EQ(ReadFileBytes(results), "07 set_message" + std::string(10, ' ') + row.result + kEnd);
+    }
+}
+
+TEST_F(MessageCommandsTest, aMissingDataFileSendsNothing)
+{
+    r.ps.InputFileName = dir + "/absent.txt";
+    for (char letter : {'K', 'L', 'M', 'N'}) {
+        interp.RunCommand(letter);
+        EXPECT_EQ(r.ps.PollStatus, 9) << letter;
+    }
+    EXPECT_TRUE(r.frames.empty());
+    EXPECT_EQ(Last(), "set_logo          - Can't Open File");
+}
+
+TEST_F(MessageCommandsTest, aFileTooLongForOneFrameIsAnInputErrorAndNothingIsSent)
+{
+    r.ps.CommandKeyword = "set_daylight";
+    Write(Chars(480, '1') + "\n" + Chars(20, '2') + "\n");
+    interp.RunCommand('L');
+    EXPECT_EQ(r.ps.PollStatus, 22);
+    EXPECT_TRUE(r.frames.empty());
+    EXPECT_EQ(Last(), "set_daylight      - Input File Error Line: 2");
+    EXPECT_EQ(ReadFileBytes(results), "07 set_daylight" + std::string(9, ' ') + "22 2" + kEnd);
+
+    // The largest file that fits fills the frame buffer exactly.
+    Write(Chars(496, '1'));
+    r.Reply(r.Accepted());
+    interp.RunCommand('L');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    ASSERT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(r.frames[0].size(), 255u);
+}
+
+TEST_F(MessageCommandsTest, setModemReadsTheFileAgainForEachAttempt)
+{
+    Write("ATZ\r\nATS0=1\r\n");
+    r.Reply(ReplyFrame(r.Station(), 0xA0));
+    r.Reply(r.Accepted());
+    // The file changes while the first reply is awaited; the retry sends what it holds then.
+    r.rig.pump.After(50, [this] { Write("AT&F\n"); });
+    interp.RunCommand('M');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.frames,
+              (std::vector<std::vector<uint8_t>>{Frame(0xAA, "ATZ\rATS0=1\r"), Frame(0xAA, "AT&F\r")}));
+    EXPECT_EQ(Last(), "set_modem         - OK");
+}
+
+TEST_F(MessageCommandsTest, modemAndLogoInputErrorsSendNothing)
+{
+    const struct {
+        char letter;
+        std::string text;
+        std::string keyword;
+        std::string memo;
+        std::string result;
+    } rows[] = {
+        {'M', Chars(81), "set_modem", "set_modem         - Input File Error Line: ", "22"},
+        {'M', "A\n", "set_modem", "set_modem         - OK", "00"},
+        {'M', "\n", "set_modem", "set_modem         - Input File Error Line: ", "22"},
+        {'N', "Logo{", "set_logo", "set_logo          - Input File Error Line: 0", "22"},
+    };
+    for (const auto& row : rows) {
+        Write(row.text);
+        r.ps.CommandKeyword = row.keyword;
+        r.frames.clear();
+        r.replies.clear();
+        r.Reply(r.Accepted());
+        r.rig.status.log.clear();
+        std::remove(results.c_str());
+        interp.RunCommand(row.letter);
+        EXPECT_EQ(r.frames.size(), row.result == "00" ? 1u : 0u) << row.text;
+        EXPECT_EQ(Last(), row.memo);
+        // set_modem shows its sending line only once the file has been read.
+        if (row.letter == 'M' && row.result == "22") {
+            EXPECT_EQ(r.MemoLog(), std::vector<std::string>{"replace:" + row.memo});
+        }
+        EXPECT_EQ(ReadFileBytes(results),
+                  "07 " + row.keyword + std::string(21 - row.keyword.size(), ' ') + row.result + kEnd);
+    }
+    EXPECT_EQ(r.MemoLog(),
+              (std::vector<std::string>{"replace: set_logo - Sending Logo",
+                                        "replace:set_logo          - Input File Error Line: 0"}));
+}
+
+}  // namespace
