@@ -3,6 +3,7 @@
 #include "Downloads.h"
 #include "MessageCommands.h"
 #include "SwitchCommands.h"
+#include "TableUploads.h"
 #include "TimeCommands.h"
 #include "firmware/ProgramTransfer.h"
 
@@ -37,7 +38,7 @@ const CommandEntry kCommands[] = {
      -1,
      {"set_belltable", " set_belltable - Sending Table", " set_belltable - Clock Busy Please Wait...",
       "set_belltable\t - ", "set_belltable\t\t- "},
-     nullptr},
+     [](CommandContext& c) { TableUploads(c).SetBellTable(); }},
     {'D',
      "set_code",
      Parameter::AccessCode,
@@ -53,7 +54,7 @@ const CommandEntry kCommands[] = {
      -1,
      {"set_belltable2", " set_belltable2 - Sending Table", "set_belltable2 - Clock Busy Please Wait...",
       "set_belltables2   - "},
-     nullptr},
+     [](CommandContext& c) { TableUploads(c).SetBellTable2(); }},
     {'F',
      "set_jobnumbers",
      Parameter::JobNumbers,
@@ -61,7 +62,7 @@ const CommandEntry kCommands[] = {
      -1,
      {"set_jobnumbers", " set_jobnumbers - Sending Table", "set_jobnumbers - Clock Busy Please Wait...",
       "set_jobnumbers    - "},
-     nullptr},
+     [](CommandContext& c) { TableUploads(c).SetJobNumbers(); }},
     {'G',
      "set_jobing",
      Parameter::OnOff,
@@ -141,7 +142,7 @@ const CommandEntry kCommands[] = {
      -1,
      {"clear_message", " clear_message - Sending Table", "clear_message - Clock Busy Please Wait...",
       "clear_message     - "},
-     nullptr},
+     [](CommandContext& c) { TableUploads(c).ClearMessage(); }},
     {'Q',
      "get_message_list",
      Parameter::FileName,
@@ -157,7 +158,7 @@ const CommandEntry kCommands[] = {
      -1,
      {"set_pinnumbers", " set_pinnumbers - Sending Table", "set_pinnumbers - Clock Busy Please Wait...",
       "set_pinnumbers    - "},
-     nullptr},
+     [](CommandContext& c) { TableUploads(c).SetPinNumbers(); }},
     {'S',
      "finger_backup",
      Parameter::FileName,

@@ -175,6 +175,11 @@ const std::map<uint8_t, ClockModel::Handler>& ClockModel::Handlers()
         {frame::cmdResend, &ClockModel::GetTimes},
         {frame::cmdNextBlock, &ClockModel::NextTimes},
         {frame::cmdGetMessageList, &ClockModel::GetMessageList},
+        {frame::cmdSetBellTable, &ClockModel::TablePacket},
+        {frame::cmdSetBellTable2, &ClockModel::TablePacket},
+        {frame::cmdJob, &ClockModel::TablePacket},
+        {frame::cmdSetPinNumbers, &ClockModel::TablePacket},
+        {frame::cmdClearMessage, &ClockModel::ClearMessages},
     };
     return table;
 }
@@ -271,6 +276,84 @@ const PacketFaultRule* ClockModel::PacketFaultNow() const
         if (requests_ >= rule.first && requests_ < rule.first + rule.times)
             return &rule;
     return nullptr;
+}
+
+// Table uploads: sequence byte 0 starts a table (again), 1 adds a packet to it, and a
+// one-byte payload with the command's closing code keeps it and journals it whole.
+// 0xA7 02/03 is set_jobing.
+ClockModel::Outcome ClockModel::TablePacket(const Request& r)
+{
+    if (r.payload.empty())
+        return Rejected();
+    const uint8_t code = r.payload[0];
+    const std::vector<uint8_t> rows(r.payload.begin() + 1, r.payload.end());
+    if (code == 0x00 || code == 0x01) {
+        if (code == 0x01 && receiving_.count(r.command) == 0)
+            return Rejected();
+        Table& table = receiving_[r.command];
+        if (code == 0x00)
+            table = Table{};
+        table.rows.insert(table.rows.end(), rows.begin(), rows.end());
+        return Acknowledge(r);
+    }
+    if (!rows.empty())
+        return Rejected();
+    std::string name;
+    switch (r.command) {
+        case frame::cmdSetBellTable:
+        case frame::cmdSetBellTable2:
+            if (code != 0x02 && code != 0x03)
+                return Rejected();
+            name = r.command == frame::cmdSetBellTable ? "set_belltable" : "set_belltable2";
+            break;
+        case frame::cmdJob:
+            if (code == 0x02 || code == 0x03) {
+                Journal(code == 0x03 ? "set_jobing ON" : "set_jobing OFF");
+                return Acknowledge(r);
+            }
+            if (code != 0x04 && code != 0x05)
+                return Rejected();
+            name = code == 0x04 ? "set_jobnumbers 2" : "set_jobnumbers 1";
+            break;
+        default:  // set_pinnumbers: 02 clears the PIN numbers, 03 closes the new ones
+            if (code == 0x02) {
+                tables_["set_pinnumbers"] = Table{{}, 0x02};
+                Journal("table set_pinnumbers cleared");
+                return Acknowledge(r);
+            }
+            if (code != 0x03)
+                return Rejected();
+            name = "set_pinnumbers";
+            break;
+    }
+    const auto it = receiving_.find(r.command);
+    if (it == receiving_.end())
+        return Rejected();
+    it->second.closing = code;
+    tables_[name] = it->second;
+    receiving_.erase(it);
+    const Table& kept = tables_[name];
+    Journal("table " + name + " " + Hex(&code, 1) + (kept.rows.empty() ? "" : " " + Hex(kept.rows)));
+    return Acknowledge(r);
+}
+
+// clear_message: every packet (sequence byte 2) names messages, each ended by 0x0A, to
+// delete; they are kept in the order received (a restarted upload adds them again).
+// 0xB0 01 is clear_all_messages.
+ClockModel::Outcome ClockModel::ClearMessages(const Request& r)
+{
+    if (r.payload == std::vector<uint8_t>{0x01}) {
+        Journal("clear_all_messages");
+        return Acknowledge(r);
+    }
+    if (r.payload.empty() || r.payload[0] != 0x02)
+        return Rejected();
+    Table& table = tables_["clear_message"];
+    table.closing = 0x02;
+    table.rows.insert(table.rows.end(), r.payload.begin() + 1, r.payload.end());
+    Journal("clear_message" +
+            (r.payload.size() > 1 ? " " + Hex(r.payload.data() + 1, r.payload.size() - 1) : ""));
+    return Acknowledge(r);
 }
 
 ClockModel::Outcome ClockModel::ModemReset(const Request& r)

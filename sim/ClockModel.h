@@ -106,6 +106,13 @@ private:
     Outcome GetTimes(const Request& r);
     Outcome NextTimes(const Request& r);
     Outcome GetMessageList(const Request& r);
+    // A table sent in packets: the rows of its packets in order and the code that closed it.
+    struct Table {
+        std::vector<uint8_t> rows;
+        int closing = -1;  // -1 while it is still being received
+    };
+    Outcome TablePacket(const Request& r);
+    Outcome ClearMessages(const Request& r);
     // The packet fault that hits the current request, if any.
     const PacketFaultRule* PacketFaultNow() const;
 
@@ -119,6 +126,10 @@ private:
     ProgramMode program_;
     ModemSettings modem_;
     RecordStore records_;
+    // Tables being received, by command byte, and the last table closed under each name
+    // ("set_belltable", "set_jobnumbers 2", "set_pinnumbers", "clear_message", ..).
+    std::map<uint8_t, Table> receiving_;
+    std::map<std::string, Table> tables_;
     long requests_ = 0;
     std::FILE* journalFile_ = nullptr;
     bool verbose_ = false;

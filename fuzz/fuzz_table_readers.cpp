@@ -1,0 +1,86 @@
+// Feeds arbitrary bytes to the table uploads as their data file: the row readers of
+// set_belltable, set_belltable2, set_jobnumbers, set_pinnumbers and clear_message, each
+// through the whole command against a simulated clock that rejects some packets, so the
+// table restarts and reads the file again. No frame may outgrow the request buffer, and
+// nothing may crash or hang.
+#include "commands/CommandContext.h"
+#include "commands/Interpreter.h"
+#include "commands/TableUploads.h"
+#include "core/PollState.h"
+#include "support/Fakes.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+const std::string& WorkDir()
+{
+    static const std::string dir = MakeTempDir();
+    return dir;
+}
+
+void Check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+// The reader alone over the raw bytes (carriage returns and 0x1A included).
+void ReadAll(TableRows kind, const uint8_t* data, size_t size)
+{
+    tables::TableReader reader(kind);
+    size_t at = 0;
+    const tables::TableReader::ReadChar read = [&] { return at < size ? static_cast<int>(data[at++]) : -1; };
+    do {
+        std::vector<uint8_t> rows;
+        const bool good = reader.NextPacket(read, rows);
+        // Station, command and sequence byte go before the rows.
+        Check(rows.size() + 3 <= 250);
+        if (!good) {
+            Check(reader.Line() >= 1);
+            return;
+        }
+    } while (!reader.AtEnd());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    for (TableRows kind :
+         {TableRows::BellTable, TableRows::JobNumbers, TableRows::PinNumbers, TableRows::Messages})
+        ReadAll(kind, data, size);
+
+    const std::string file = WorkDir() + "/table.txt";
+    if (std::FILE* f = std::fopen(file.c_str(), "wb")) {
+        if (size > 0)
+            std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
+    for (const char letter : {'C', 'E', 'F', 'R', 'P'}) {
+        PollState ps;
+        FakeRig rig(ps);
+        rig.pump.maxPasses = 200000;
+        ps.SetStation(1);
+        ps.InputFileName = file;
+        ps.JobTableDigit = size % 2 == 0 ? '1' : '2';
+        int frames = 0;
+        rig.serial.onWrite = [&](const std::vector<uint8_t>& w) {
+            if (w.size() < 3)
+                return;
+            Check(w.size() <= 256);
+            // Some packets are rejected, depending on the input's size.
+            const uint8_t code = (frames++ * 7 + size) % 5 == 0 ? 0xA0 : 0xA1;
+            rig.pump.After(20, [&rig, &ps, code] {
+                rig.exchange.ZylSerialPort1Receive(ReplyFrame(static_cast<uint8_t>(ps.StationByte), code));
+            });
+        };
+        Interpreter(CommandContext{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4})
+            .RunCommand(letter);
+        Check(ps.PollStatus == 0 || ps.PollStatus == 4 || ps.PollStatus == 22);
+    }
+    std::remove(file.c_str());
+    return 0;
+}

@@ -1,0 +1,382 @@
+#include "CommandRig.h"
+#include "commands/Interpreter.h"
+#include "commands/TableUploads.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+using Rows = std::vector<uint8_t>;
+using tables::TableReader;
+
+// Every packet the reader cuts from `text`, or the line of its input error.
+struct Cut {
+    std::vector<Rows> packets;
+    std::vector<int> rowCounts;
+    int errorLine = 0;
+    std::size_t charsRead = 0;
+};
+
+Cut CutTable(TableRows kind, const std::string& text)
+{
+    Cut cut;
+    TableReader reader(kind);
+    const TableReader::ReadChar read = [&] {
+        return cut.charsRead < text.size() ? static_cast<uint8_t>(text[cut.charsRead++]) : -1;
+    };
+    do {
+        Rows rows;
+        if (!reader.NextPacket(read, rows)) {
+            cut.errorLine = reader.Line();
+            break;
+        }
+        cut.packets.push_back(rows);
+        cut.rowCounts.push_back(reader.RowsInPacket());
+    } while (!reader.AtEnd());
+    return cut;
+}
+
+std::string Repeat(const std::string& line, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i) out += line;
+    return out;
+}
+
+Rows Concat(std::initializer_list<Rows> parts)
+{
+    Rows out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Rows RepeatRows(const Rows& row, int times)
+{
+    Rows out;
+    for (int i = 0; i < times; ++i) out.insert(out.end(), row.begin(), row.end());
+    return out;
+}
+
+TEST(TableRows, linesBecomeTheRowsOfTheirFormat)
+{
+    const std::optional<Rows> bad;
+    const struct {
+        TableRows kind;
+        bool lastLine;  // a last line without its line feed
+        std::string line;
+        std::optional<Rows> row;
+    } rows[] = {
+        {TableRows::BellTable, false, "12345678", Bytes({0x12, 0x34, 0x56, 0x78})},
+        {TableRows::BellTable, false, "1234567", bad},
+        {TableRows::BellTable, false, "123456", bad},
+        {TableRows::BellTable, false, "1234567A", bad},
+        {TableRows::BellTable, false, "", bad},
+        {TableRows::BellTable, true, "1234", Bytes({0x12, 0x34})},
+        {TableRows::BellTable, true, "123", bad},
+        {TableRows::JobNumbers, false, "", Bytes({0xF0})},
+        {TableRows::JobNumbers, false, "17", Bytes({0x17, 0xF0})},
+        {TableRows::JobNumbers, false, "12345678901234",
+         Bytes({0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x34, 0xF0})},
+        {TableRows::JobNumbers, false, "1234567890123456", bad},
+        {TableRows::JobNumbers, false, "123", bad},
+        {TableRows::JobNumbers, false, "1 ", bad},
+        {TableRows::JobNumbers, true, "0099", Bytes({0x00, 0x99})},
+        {TableRows::PinNumbers, false, "12,34",
+         Bytes({'0', '0', '0', '0', '1', '2', ',', '3', '4', 0, 0, 0, 0, 0x0D})},
+        {TableRows::PinNumbers, false, "123456,abcdef",
+         Bytes({'1', '2', '3', '4', '5', '6', ',', 'a', 'b', 'c', 'd', 'e', 'f', 0x0D})},
+        {TableRows::PinNumbers, false, "7",
+         Bytes({'0', '0', '0', '0', '0', '7', ',', 0, 0, 0, 0, 0, 0, 0x0D})},
+        {TableRows::PinNumbers, true, "7,",
+         Bytes({'0', '0', '0', '0', '0', '7', ',', 0, 0, 0, 0, 0, 0, 0x0D})},
+        {TableRows::PinNumbers, false, "", bad},
+        {TableRows::PinNumbers, false, ",12", bad},
+        {TableRows::PinNumbers, false, "1234567", bad},
+        {TableRows::PinNumbers, false, "1,1234567", bad},
+        {TableRows::PinNumbers, false, "123456,123456x", bad},
+        {TableRows::Messages, false, "", Rows{}},
+        {TableRows::Messages, false, "Msg 07", Bytes({'M', 's', 'g', ' ', '0', '7', 0x0A})},
+        {TableRows::Messages, false, "01234567890", bad},
+        {TableRows::Messages, true, "42", Bytes({'4', '2'})},
+    };
+    for (const auto& row : rows) {
+        const auto got =
+            row.lastLine ? tables::EncodeLastLine(row.kind, row.line) : tables::EncodeRow(row.kind, row.line);
+        EXPECT_EQ(got, row.row) << static_cast<int>(row.kind) << " '" << row.line << "'";
+    }
+}
+
+TEST(TableReaderTest, packetsHoldTheirRowsAndTheReadAheadCharacterStartsTheNext)
+{
+    const Rows bell = Bytes({0x12, 0x34, 0x56, 0x78});
+    const Rows pin = Bytes({'0', '0', '0', '0', '0', '1', ',', '2', 0, 0, 0, 0, 0, 0x0D});
+    const struct {
+        TableRows kind;
+        std::string text;
+        std::vector<Rows> packets;
+        std::vector<int> rowCounts;
+    } rows[] = {
+        {TableRows::BellTable, Repeat("12345678\n", 20), {RepeatRows(bell, 20)}, {20}},
+        {TableRows::BellTable, Repeat("12345678\r\n", 21), {RepeatRows(bell, 20), bell}, {20, 1}},
+        {TableRows::BellTable, "12345678\n12345678", {RepeatRows(bell, 2)}, {1}},
+        {TableRows::BellTable,
+         Repeat("12345678\n", 20) + "1234",
+         {RepeatRows(bell, 20), Bytes({0x12, 0x34})},
+         {20, 0}},
+        {TableRows::JobNumbers, Repeat("\n", 21), {Rows(20, 0xF0), {0xF0}}, {20, 1}},
+        {TableRows::PinNumbers, Repeat("1,2\n", 8), {RepeatRows(pin, 7), pin}, {7, 1}},
+        {TableRows::PinNumbers, "1,2", {pin}, {0}},
+        {TableRows::Messages, "\n\n1\n\n22\n", {Bytes({'1', 0x0A, '2', '2', 0x0A})}, {2}},
+        {TableRows::Messages, Repeat("9\n", 10) + "\n", {RepeatRows(Bytes({'9', 0x0A}), 10), {}}, {10, 0}},
+    };
+    for (const auto& row : rows) {
+        const Cut cut = CutTable(row.kind, row.text);
+        EXPECT_EQ(cut.errorLine, 0) << row.text;
+        EXPECT_EQ(cut.packets, row.packets) << row.text;
+        EXPECT_EQ(cut.rowCounts, row.rowCounts) << row.text;
+    }
+}
+
+TEST(TableReaderTest, malformedLinesAreNamedAndLongLinesStopTheReadingAtOnce)
+{
+    const std::string huge(100000, '1');
+    const struct {
+        TableRows kind;
+        std::string text;
+        int line;
+    } rows[] = {
+        {TableRows::BellTable, Repeat("12345678\n", 6) + "123456\n12345678\n", 7},
+        {TableRows::BellTable, Repeat("12345678\n", 24) + "1234x678\n", 25},
+        {TableRows::BellTable, "12345678\n123", 2},
+        {TableRows::BellTable, huge, 1},
+        {TableRows::JobNumbers, "\n\n" + huge + "\n", 3},
+        {TableRows::PinNumbers, "1,2\n\n", 2},
+        {TableRows::PinNumbers, "1,2\n" + huge, 2},
+        {TableRows::Messages, "\n\n\n" + huge, 4},
+    };
+    for (const auto& row : rows) {
+        const Cut cut = CutTable(row.kind, row.text);
+        EXPECT_EQ(cut.errorLine, row.line) << row.text.substr(0, 40);
+        EXPECT_LT(cut.charsRead, 300u);
+    }
+}
+
+struct TableUploadsTest : ::testing::Test {
+    CommandRig r;
+    Interpreter interp{r.ctx};
+    std::string dir = MakeTempDir();
+    std::string results = dir + "/results.txt";
+    std::string data = dir + "/table.txt";
+    void SetUp() override
+    {
+        r.ps.LogFileName = results;
+        r.ps.InputFileName = data;
+        r.rig.status.AddStatusLine("keyword");
+        r.rig.status.log.clear();
+    }
+    void Table(const std::string& text) { std::ofstream(data, std::ios::binary) << text; }
+    std::vector<uint8_t> Rejected() const { return ReplyFrame(r.Station(), 0xA0); }
+    std::string Results() const { return ReadFileBytes(results); }
+};
+
+const Rows kBell = Bytes({0x12, 0x34, 0x56, 0x78});
+
+TEST_F(TableUploadsTest, bellTableGoesInPacketsOfTwentyRowsThenItsClosingCode)
+{
+    r.ps.CommandKeyword = "set_belltable";
+    Table(Repeat("12345678\n", 21));
+    r.Reply(r.Accepted(), 3);
+    interp.RunCommand('C');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.frames,
+              (std::vector<Rows>{Request(0xC7, 0xA8, Concat({{0x00}, RepeatRows(kBell, 20)})),
+                                 Request(0xC7, 0xA8, Concat({{0x01}, kBell})), Request(0xC7, 0xA8, {0x03})}));
+    EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace: set_belltable - Sending Table",
+                                                          "replace: set_belltable - Sending Table",
+                                                          "replace:set_belltable\t - OK"}));
+    EXPECT_EQ(Results(), "07 set_belltable" + std::string(8, ' ') + "00\r\n\r");
+
+    // An empty second bell table: one packet without rows, closed with 2.
+    r.frames.clear();
+    Table("");
+    r.Reply(r.Accepted(), 2);
+    interp.RunCommand('E');
+    EXPECT_EQ(r.frames, (std::vector<Rows>{Request(0xC7, 0xA9, {0x00}), Request(0xC7, 0xA9, {0x02})}));
+    EXPECT_EQ(r.rig.status.Lines().back(), "set_belltables2   - OK");
+}
+
+TEST_F(TableUploadsTest, busyPacketRestartsTheWholeTableAfterTheBusyWait)
+{
+    Table(Repeat("12345678\n", 41));
+    r.Reply(r.Accepted(), 2);
+    r.Reply(r.Busy());
+    r.Reply(r.Accepted(), 4);
+    const int64_t start = r.rig.time.NowMs();
+    interp.RunCommand('C');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    ASSERT_EQ(r.frames.size(), 7u);
+    const std::vector<uint8_t> sequences = {0, 1, 1, 0, 1, 1, 3};
+    for (std::size_t i = 0; i < sequences.size(); ++i) EXPECT_EQ(r.frames[i][2], sequences[i]) << i;
+    EXPECT_EQ(r.frames[3], r.frames[0]);
+    EXPECT_EQ(r.frames[5], r.frames[2]);
+    EXPECT_GE(r.rig.time.NowMs() - start, 4000);
+    EXPECT_EQ(r.rig.status.log[3], "panel0:Retry 1");
+    EXPECT_EQ(r.rig.status.log[4], "replace: set_belltable - Clock Busy Please Wait...");
+}
+
+TEST_F(TableUploadsTest, theFourthFailureInAllEndsTheUpload)
+{
+    // Each time the first packet is accepted and the second rejected: the failures add up.
+    r.ps.CommandKeyword = "set_belltable2";
+    Table(Repeat("12345678\n", 25));
+    for (int i = 0; i < 4; ++i) {
+        r.Reply(r.Accepted());
+        r.Reply(Rejected());
+    }
+    interp.RunCommand('E');
+    EXPECT_EQ(r.ps.PollStatus, 4);
+    ASSERT_EQ(r.frames.size(), 8u);
+    EXPECT_EQ(r.frames[6][2], 0);
+    EXPECT_EQ(r.frames[7][2], 1);
+    EXPECT_EQ(r.rig.status.Panel(0), "Retry 4");
+    EXPECT_EQ(r.rig.status.Lines().back(), "set_belltables2   - Clock Received Data Error");
+    EXPECT_EQ(Results(), "07 set_belltable2" + std::string(7, ' ') + "04\r\n\r");
+}
+
+TEST_F(TableUploadsTest, inputErrorsNameTheirLineAndSendNothingOfTheirPacket)
+{
+    r.ps.CommandKeyword = "set_belltable";
+    Table(Repeat("12345678\n", 6) + "123456\n");
+    interp.RunCommand('C');
+    EXPECT_EQ(r.ps.PollStatus, 22);
+    EXPECT_TRUE(r.frames.empty());
+    EXPECT_EQ(r.rig.status.Lines().back(), "set_belltable\t\t- Input File Error Line: 7");
+    EXPECT_EQ(Results(), "07 set_belltable" + std::string(8, ' ') + "22 7\r\n\r");
+
+    // In the second packet: the first has been sent, the table is not closed.
+    Table(Repeat("12345678\n", 24) + std::string(300, '1'));
+    r.Reply(r.Accepted());
+    interp.RunCommand('C');
+    EXPECT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(r.rig.status.Lines().back(), "set_belltable\t\t- Input File Error Line: 25");
+
+    // Every member reports an input error after its own prefix.
+    const struct {
+        char letter;
+        std::string text;
+        std::string line;
+    } rows[] = {
+        {'E', "1\n", "set_belltables2   - Input File Error Line: 1"},
+        {'F', "\n123\n", "set_jobnumbers    - Input File Error Line: 2"},
+        {'R', std::string(5000, '9'), "set_pinnumbers    - Input File Error Line: 1"},
+        {'P', "\n12345678901\n", "clear_message     - Input File Error Line: 2"},
+    };
+    for (const auto& row : rows) {
+        r.frames.clear();
+        r.replies.clear();
+        r.Reply(r.Accepted());
+        Table(row.text);
+        interp.RunCommand(row.letter);
+        EXPECT_EQ(r.rig.status.Lines().back(), row.line);
+        // Only the clearing frame of the PIN numbers goes out.
+        EXPECT_EQ(r.frames.size(), row.letter == 'R' ? 1u : 0u) << row.letter;
+    }
+}
+
+TEST_F(TableUploadsTest, jobNumbersCloseWithTheirLevelAndPacketsStopPastNinetyBytes)
+{
+    const Rows job = Bytes({0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x34, 0xF0});
+    Table(Repeat("12345678901234\n", 12));
+    for (const char level : {'1', '2'}) {
+        r.frames.clear();
+        r.Reply(r.Accepted(), 3);
+        r.ps.JobTableDigit = level;
+        interp.RunCommand('F');
+        EXPECT_EQ(r.frames, (std::vector<Rows>{
+                                Request(0xC7, 0xA7, Concat({{0x00}, RepeatRows(job, 11)})),
+                                Request(0xC7, 0xA7, Concat({{0x01}, job})),
+                                Request(0xC7, 0xA7, {static_cast<uint8_t>(level == '2' ? 0x04 : 0x05)})}));
+        EXPECT_EQ(r.rig.status.Lines().back(), "set_jobnumbers    - OK");
+    }
+}
+
+TEST_F(TableUploadsTest, pinNumbersAreClearedFirstAndClosedOnlyAfterALineFeed)
+{
+    const Rows pin = Bytes({'0', '0', '0', '0', '1', '2', ',', '3', '4', 0, 0, 0, 0, 0x0D});
+    Table("12,34\n");
+    r.Reply(r.Accepted(), 3);
+    interp.RunCommand('R');
+    EXPECT_EQ(r.frames,
+              (std::vector<Rows>{Request(0xC7, 0xB5, {0x02}), Request(0xC7, 0xB5, Concat({{0x00}, pin})),
+                                 Request(0xC7, 0xB5, {0x03})}));
+    EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace: set_pinnumbers - Sending Table",
+                                                          "replace:set_pinnumbers    - OK"}));
+
+    // No line feed at all: the line still goes, but nothing closes the table.
+    r.frames.clear();
+    Table("12,34");
+    r.Reply(r.Accepted(), 2);
+    interp.RunCommand('R');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.frames.size(), 2u);
+
+    // A clearing frame that fails three times ends the command with its result; a busy
+    // clock is asked again at once and shows no line.
+    r.frames.clear();
+    r.rig.status.log.clear();
+    r.Reply(r.Busy(), 3);
+    const int64_t start = r.rig.time.NowMs();
+    interp.RunCommand('R');
+    EXPECT_EQ(r.ps.PollStatus, 5);
+    EXPECT_EQ(r.frames, std::vector<Rows>(3, Request(0xC7, 0xB5, {0x02})));
+    EXPECT_LT(r.rig.time.NowMs() - start, 1000);
+    EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace:set_pinnumbers    - Clock Busy"}));
+}
+
+TEST_F(TableUploadsTest, clearMessageSendsSequenceTwoEveryTimeAndNoClosingFrame)
+{
+    const Rows nine = RepeatRows(Bytes({'9', 0x0A}), 10);
+    Table(Repeat("9\n", 10) + "\n8\n");
+    r.Reply(Rejected());
+    r.Reply(r.Accepted(), 2);
+    interp.RunCommand('P');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.frames, (std::vector<Rows>{Request(0xC7, 0xB0, Concat({{0x02}, nine})),
+                                           Request(0xC7, 0xB0, Concat({{0x02}, nine})),
+                                           Request(0xC7, 0xB0, {0x02, '8', 0x0A})}));
+    EXPECT_EQ(r.rig.status.Lines().back(), "clear_message     - OK");
+}
+
+TEST_F(TableUploadsTest, closingFrameRetriedAtOnceAndItsFailureIsTheResult)
+{
+    Table("12345678\n");
+    r.Reply(r.Accepted());
+    r.Reply(r.Busy());
+    r.Reply(Rejected(), 2);
+    interp.RunCommand('C');
+    EXPECT_EQ(r.ps.PollStatus, 4);
+    EXPECT_EQ(r.frames.size(), 4u);
+    EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace: set_belltable - Sending Table",
+                                                     "replace:set_belltable\t - Clock Received Data Error"}));
+}
+
+TEST_F(TableUploadsTest, missingFileAndSendFailureEndTheCommandAtOnce)
+{
+    r.ps.InputFileName = dir + "/absent.txt";
+    interp.RunCommand('R');
+    EXPECT_EQ(r.ps.PollStatus, 9);
+    EXPECT_TRUE(r.frames.empty());
+    EXPECT_EQ(r.rig.status.Lines().back(), "set_pinnumbers    - Can't Open File");
+
+    r.ps.InputFileName = data;
+    Table("12345678\n");
+    r.rig.serial.cts = false;
+    interp.RunCommand('C');
+    EXPECT_EQ(r.ps.PollStatus, 10);
+    EXPECT_EQ(r.rig.status.Panel(0), "");
+}
+
+}  // namespace

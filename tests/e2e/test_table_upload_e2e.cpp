@@ -1,0 +1,73 @@
+// A bell table uploaded by the unattended program to the clock simulator over TCP, with
+// one packet spoiled so the table is sent again: the frames the simulator received and the
+// table it kept, byte for byte.
+#include "support/Fakes.h"
+#include "support/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string Hex(const std::vector<uint8_t>& bytes)
+{
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (uint8_t b : bytes) {
+        if (!out.empty())
+            out += ' ';
+        out += digits[b >> 4];
+        out += digits[b & 0x0F];
+    }
+    return out;
+}
+
+TEST(TableUploadE2e, bellTableOverTcpIsSentAgainAfterASpoiledPacketAndKept)
+{
+    const std::string dir = MakeTempDir();
+    std::filesystem::create_directories(dir + "/config/Korvane");
+    std::ofstream(dir + "/config/Korvane/KX2.conf")
+        << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n";
+    std::string table;
+    std::vector<uint8_t> rows;
+    for (int i = 0; i < 21; ++i) {
+        table += "0" + std::to_string(i % 10) + "3045" + std::to_string(10 + i) + "\r\n";
+        const int last = 10 + i;
+        rows.insert(rows.end(), {static_cast<uint8_t>(i % 10), 0x30, 0x45,
+                                 static_cast<uint8_t>((last / 10) << 4 | last % 10)});
+    }
+    std::ofstream(dir + "/bells.txt", std::ios::binary) << table;
+    std::ofstream(dir + "/run.cmd") << "init_clock 01 IP127.0.0.74\nset_belltable bells.txt\n";
+
+    // The reply to the second packet fails its CRC check.
+    SimulatedClock clock(dir, {"--listen", "127.0.0.74", "--fail-packet", "2:bad-crc"});
+    ASSERT_TRUE(clock.Ready());
+    const RunResult r = RunProgram(
+        {std::string(QV_BIN_DIR) + "/quorvex", "run.cmd", "results.txt"},
+        {"XDG_CONFIG_HOME=" + dir + "/config", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 60);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(ReadFileBytes(dir + "/results.txt"), "01 init_clock" + std::string(11, ' ') +
+                                                       "00\r\n\r01 set_belltable" + std::string(8, ' ') +
+                                                       "00\r\n\r");
+    EXPECT_NE(r.out.find("set_belltable\t - OK\n"), std::string::npos) << r.out;
+
+    std::vector<uint8_t> first = {0x00}, second = {0x01};
+    first.insert(first.end(), rows.begin(), rows.begin() + 80);
+    second.insert(second.end(), rows.begin() + 80, rows.end());
+    const std::vector<std::vector<uint8_t>> sent = {first, second, first, second, {0x03}};
+    std::string expected;
+    for (const auto& payload : sent) expected += "rx " + Hex(ReplyFrame(0xC1, 0xA8, payload)) + "\n";
+    std::istringstream journal(clock.Journal());
+    std::string line, received;
+    while (std::getline(journal, line))
+        if (line.rfind("rx ", 0) == 0)
+            received += line + "\n";
+    EXPECT_EQ(received, expected);
+    EXPECT_NE(clock.Journal().find("\ntable set_belltable 03 " + Hex(rows) + "\n"), std::string::npos)
+        << clock.Journal();
+}
+
+}  // namespace
