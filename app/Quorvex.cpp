@@ -1,6 +1,7 @@
 #include "Quorvex.h"
 
 #include "app/CommandChoice.h"
+#include "app/FindClocksFront.h"
 #include "app/LinkMenus.h"
 #include "app/MemoStatusDisplay.h"
 #include "app/WindowControls.h"
@@ -69,6 +70,7 @@ TQuorvex::TQuorvex(INetworkInfo& network, const WindowTiming& timing,
                                              timing.pump, timing.timer1, timing.timer3, timing.timer4);
     commandChoice_ = std::make_unique<CommandChoice>(*controls_, *status_, *links_, dialogs_, settings_, ps_,
                                                      timing.pump, *runUi_);
+    find_ = std::make_unique<FindClocksFront>(*controls_, *links_, *session_);
     ConnectControls();
 
     // The find controls wait for a search.
@@ -93,6 +95,7 @@ TQuorvex::~TQuorvex()
 {
     // The session closes its links and lets go of the timers before the menus and the
     // widgets it reports to go away.
+    find_.reset();
     session_.reset();
 }
 
@@ -309,7 +312,10 @@ void TQuorvex::PollButtonClick()
     runUi_->SetRunControlsEnabled(true);
 }
 
-void TQuorvex::FindButtonClick() {}
+void TQuorvex::FindButtonClick()
+{
+    find_->Run();
+}
 
 void TQuorvex::AbortButtonClick()
 {

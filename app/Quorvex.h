@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class FindClocksFront;
 class CommandChoice;
 class IRunUi;
 class IStatusDisplay;
@@ -84,4 +85,5 @@ private:
     std::unique_ptr<WindowRunUi> runUi_;
     std::unique_ptr<PollSession> session_;
     std::unique_ptr<CommandChoice> commandChoice_;
+    std::unique_ptr<FindClocksFront> find_;
 };

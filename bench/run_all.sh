@@ -20,6 +20,7 @@ case "$build" in /*) ;; *) build="$PWD/$build" ;; esac
 
 benches=(bench_idle_wait bench_round_trip bench_startup bench_unattended bench_get_times)
 benches+=(bench_program_upload)
+benches+=(bench_find_serial)
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     generator=()

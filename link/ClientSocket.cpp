@@ -1,5 +1,7 @@
 #include "ClientSocket.h"
 
+#include "NetworkGuard.h"
+
 #include <QHostAddress>
 #include <QMetaObject>
 
@@ -85,12 +87,15 @@ void TClientSocket::SetActive(bool on)
         delivered_ = 0;
         bool ok = false;
         const uint32_t address = ParseDottedIPv4(host_, ok);
-        if (!ok) {
-            // Never handed to the resolver: the connect fails as an unknown host would.
+        const bool refused = ok && !NetworkGuard::Permits(address, "a TCP connection");
+        if (!ok || refused) {
+            // Never handed to the resolver: the connect fails as an unknown host would, or
+            // as an unreachable network for an address this process may not reach.
+            const auto error = refused ? QAbstractSocket::NetworkError : QAbstractSocket::HostNotFoundError;
             QMetaObject::invokeMethod(
                 this,
-                [this] {
-                    int code = static_cast<int>(QAbstractSocket::HostNotFoundError);
+                [this, error] {
+                    int code = static_cast<int>(error);
                     if (OnError)
                         OnError(code);
                 },

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // The serial port (TZylSerialPort implements it).
 class ISerialLink {
 public:
     virtual ~ISerialLink() = default;
-    // Chooses port n (CommN) and the speed for the next Open.
+    // Chooses port n (CommN) and the speed for the next Open; an open port takes the new
+    // speed at once.
     virtual void SelectPort(int port, int baudRate) = 0;
     // Opens the chosen port; throws std::exception (ESerialPortError) when it cannot.
     virtual void Open() = 0;
@@ -67,6 +69,21 @@ public:
     virtual int Connect() = 0;
     // Closes the connection if one is open or pending.
     virtual void Deactivate() = 0;
+};
+
+// The UDP client of clock discovery (TUdpClient implements it). Every call throws
+// std::exception on a socket error.
+class IUdpClient {
+public:
+    virtual ~IUdpClient() = default;
+    // Opens a socket on a free local port, able to broadcast.
+    virtual void Activate() = 0;
+    virtual void Deactivate() = 0;
+    // Sends one datagram to a dotted IPv4 address.
+    virtual void SendTo(const std::string& host, uint16_t port, const std::vector<uint8_t>& data) = 0;
+    // Waits up to timeoutMs for one datagram (at most 256 bytes of it are kept), letting
+    // events run meanwhile; false when the wait ends without one.
+    virtual bool Receive(std::vector<uint8_t>& data, std::string& sender, int timeoutMs) = 0;
 };
 
 // Which link is selected: the "Network" menu item, checked or not.

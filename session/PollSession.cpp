@@ -8,7 +8,9 @@
 #include "link/CommPortMap.h"
 #include "link/Exchange.h"
 #include "link/NetworkLink.h"
+#include "link/UdpClient.h"
 #include "link/ZylSerialPort.h"
+#include "session/ClockFinder.h"
 #include "session/ModemLink.h"
 #include "session/RunDriver.h"
 
@@ -23,7 +25,9 @@ struct PollSession::Impl {
           interpreter(CommandContext{ps, exchange, status, time, op, timer4}),
           modem(ps, exchange, status, [this](bool on) { serial.SetDTR(on); }),
           driver(ps, status, ui, selection, pump, exchange, serial, network, modem,
-                 [this](char code) { interpreter.RunCommand(code); })
+                 [this](char code) { interpreter.RunCommand(code); }),
+          udp(pump, time),
+          finder(interpreter.Context(), ui, serial, udp, timer3)
     {
         serial.SetPortMap(portMap);
         serial.SetBaudRate(br009600);
@@ -56,6 +60,8 @@ struct PollSession::Impl {
     Interpreter interpreter;
     ModemLink modem;
     ::RunDriver driver;
+    TUdpClient udp;
+    ClockFinder finder;
 };
 
 PollSession::PollSession(PollState& ps, IStatusDisplay& status, IOperator& op, IRunUi& ui,
@@ -73,6 +79,11 @@ PollSession::~PollSession()
 void PollSession::RunDriver()
 {
     d_->driver.Run();
+}
+
+void PollSession::FindClocks(IFindUi& find)
+{
+    d_->finder.Run(find);
 }
 
 void PollSession::DeactivateSocket()

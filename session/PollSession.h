@@ -1,7 +1,7 @@
-// Everything below the window that a poll run needs, wired together: the exchange
-// engine, the serial port, the TCP link, the command interpreter, the modem link and the
-// run driver. The window owns one and implements the UI seams it is given; tests build
-// one with fakes.
+// Everything below the window that a poll run and a search need, wired together: the
+// exchange engine, the serial port, the TCP link, the command interpreter, the modem link,
+// the run driver and clock discovery. The window owns one and implements the UI seams it is
+// given; tests build one with fakes.
 #pragma once
 
 #include <memory>
@@ -12,6 +12,7 @@ struct PollState;
 class IStatusDisplay;
 class IOperator;
 class IRunUi;
+class IFindUi;
 class ILinkSelection;
 class ITimeSource;
 class IEventPump;
@@ -28,6 +29,8 @@ public:
 
     // The run behind "Poll Clock": single-command or command-file mode, as the UI says.
     void RunDriver();
+    // "Find Clocks": the search on the network and the serial ports.
+    void FindClocks(IFindUi& find);
     // Closes the TCP connection if one is open or pending.
     void DeactivateSocket();
     // Sets the socket's host (the window does this at start-up when "Network" is checked).

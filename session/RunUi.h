@@ -28,3 +28,16 @@ public:
     // Starts or stops the one-second serial port refresh (Timer2).
     virtual void SetPortRefreshEnabled(bool on) = 0;
 };
+
+// What clock discovery changes on the window beyond what a run does.
+class IFindUi {
+public:
+    virtual ~IFindUi() = default;
+    virtual void SetAbortEnabled(bool on) = 0;     // AbortButton
+    virtual void SetSkipPortEnabled(bool on) = 0;  // SkipPortButton
+    // Leaves neither mode radio button checked.
+    virtual void UncheckModes() = 0;
+    // Panels 2 and 3 from the checked port and baud items (the speed panel shows the last
+    // speed a search tried until then).
+    virtual void ShowCheckedLink() = 0;
+};

@@ -126,6 +126,14 @@ void PtyTransport::Read()
     uint8_t buf[1024];
     for (;;) {
         const ssize_t n = read(master_, buf, sizeof buf);
+        if (n > 0 && baud_ != 0) {
+            const int speed = LineSpeed();
+            if (speed != baud_) {
+                model_.Journal("noise at " + std::to_string(speed) + " baud: " + std::to_string(n) +
+                               " bytes");
+                continue;
+            }
+        }
         if (n > 0) {
             for (ssize_t i = 0; i < n; ++i)
                 Take(buf[i]);
@@ -139,6 +147,22 @@ void PtyTransport::Read()
         quiet_.stop();
     else
         quiet_.start(kQuietMs);
+}
+
+int PtyTransport::LineSpeed() const
+{
+    termios tio{};
+    if (tcgetattr(master_, &tio) != 0)
+        return 0;
+    static const struct {
+        speed_t code;
+        int baud;
+    } kSpeeds[] = {{B300, 300},   {B600, 600},     {B1200, 1200},   {B2400, 2400},   {B4800, 4800},
+                   {B9600, 9600}, {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    for (const auto& s : kSpeeds)
+        if (cfgetospeed(&tio) == s.code)
+            return s.baud;
+    return 0;
 }
 
 void PtyTransport::ReadOpenCloseEvents()

@@ -27,6 +27,9 @@ public:
     // Points a symlink at the slave; an existing symlink there is replaced.
     bool MakeLink(const std::string& path, std::string& error);
     bool Online() const { return online_; }
+    // The speed the clock's line runs at; bytes the program sends at another speed are
+    // noise to the clock and go unanswered. 0 answers at any speed.
+    void SetBaud(int baud) { baud_ = baud; }
 
 private:
     void Read();
@@ -35,6 +38,9 @@ private:
     void Take(uint8_t byte);
     void Write(const QByteArray& bytes);
     void Hangup();
+    // The speed the program set on its side of the line (a pty master reports the
+    // settings of its slave); 0 when unknown.
+    int LineSpeed() const;
 
     ClockModel& model_;
     int master_ = -1;
@@ -51,6 +57,7 @@ private:
     QTimer quiet_;
     bool online_ = false;
     bool hangupArmed_ = false;
+    int baud_ = 0;
 };
 
 }  // namespace sim

@@ -2,6 +2,7 @@
 // faults, so the poll program can be tested end to end without hardware.
 #include "ClockModel.h"
 #include "ControlChannel.h"
+#include "DiscoveryResponder.h"
 #include "PtyTransport.h"
 #include "TcpTransport.h"
 
@@ -133,6 +134,13 @@ int main(int argc, char** argv)
                   modemResult, modemCode,    anyAddress, records, recordCount, jobCodes,  packetBytes,
                   endByte,     messageList,  failPacket});
     sim::ProgramMode::AddOptions(p);
+    const QCommandLineOption discovery("discovery",
+                                       "Answer the UDP discovery request on port 30718 of the TCP "
+                                       "address and of its broadcast address (127.255.255.255 on "
+                                       "loopback).");
+    const QCommandLineOption baud("baud", "On the pty, answer only at this speed (default: any).", "N");
+    p.addOption(discovery);
+    p.addOption(baud);
     p.process(app);
     if (!p.positionalArguments().isEmpty())
         return Fail("unexpected argument " + p.positionalArguments().first().toStdString() + " (see --help)");
@@ -234,6 +242,16 @@ int main(int argc, char** argv)
             return Fail(error);
         readyText += "tcp: " + tcp->Address().toString().toStdString() + ":" + std::to_string(tcp->Port()) + "\n";
     }
+    std::unique_ptr<sim::DiscoveryResponder> responder;
+    if (p.isSet(discovery)) {
+        if (!tcp)
+            return Fail("--discovery needs the TCP address (--listen)");
+        responder = std::make_unique<sim::DiscoveryResponder>(model);
+        if (!responder->Listen(tcp->Address(), error))
+            return Fail(error);
+        readyText += "udp: " + tcp->Address().toString().toStdString() + ":" +
+                     std::to_string(sim::DiscoveryResponder::kPort) + "\n";
+    }
 
     std::unique_ptr<sim::PtyTransport> serial;
     if (wantPty) {
@@ -243,6 +261,12 @@ int main(int argc, char** argv)
         if (p.isSet(link) && !serial->MakeLink(p.value(link).toStdString(), error))
             return Fail(error);
         readyText += "pty: " + serial->SlavePath() + "\n";
+        if (p.isSet(baud)) {
+            const int rate = p.value(baud).toInt();
+            if (rate <= 0)
+                return Fail("--baud: not a speed: " + p.value(baud).toStdString());
+            serial->SetBaud(rate);
+        }
     }
 
     sim::ControlChannel channel(model);

@@ -2,6 +2,7 @@
 
 #include "core/PollState.h"
 #include "link/Framing.h"
+#include "link/NetworkGuard.h"
 
 #include <gtest/gtest.h>
 
@@ -235,6 +236,13 @@ public:
 const bool kCleanerInstalled = [] {
     ::testing::UnitTest::GetInstance()->listeners().Append(new TempDirCleaner);
     std::atexit(RemoveTempDirs);
+    return true;
+}();
+
+// No test may reach past 127.0.0.0/8: a refused destination fails the test that tried it.
+[[maybe_unused]] const bool kLoopbackOnly = [] {
+    NetworkGuard::AllowAnyAddress(false);
+    NetworkGuard::SetRefusalHook([](const std::string& what) { ADD_FAILURE() << what; });
     return true;
 }();
 

@@ -1,0 +1,215 @@
+#include "ClockFinder.h"
+
+#include "core/Platform.h"
+#include "core/PollState.h"
+#include "core/StatusDisplay.h"
+#include "link/ClockError.h"
+#include "link/Exchange.h"
+#include "link/Transport.h"
+#include "session/RunUi.h"
+
+#include <exception>
+#include <string>
+
+namespace {
+
+constexpr int kSpeeds[] = {9600, 4800, 2400, 1200};
+// A status reply shorter than this carries no status block.
+constexpr int kShortestStatusReply = 16;
+constexpr int kTriesPerStation = 2;
+
+}  // namespace
+
+const std::vector<uint8_t>& ClockFinder::DiscoveryRequest()
+{
+    static const std::vector<uint8_t> request{0x00, 0x00, 0x00, 0xF6};
+    return request;
+}
+
+ClockFinder::ClockFinder(const CommandContext& ctx, IRunUi& ui, ISerialLink& serial, IUdpClient& udp,
+                         ITimer& timer3)
+    : ctx_(ctx), commands_(ctx), ui_(ui), serial_(serial), udp_(udp), timer3_(timer3)
+{
+}
+
+std::string ClockFinder::BroadcastAddress(const std::string& gateway)
+{
+    const size_t dot = gateway.rfind('.');
+    return (dot == std::string::npos ? std::string() : gateway.substr(0, dot + 1)) + "255";
+}
+
+void ClockFinder::Run(IFindUi& find)
+{
+    PollState& ps = ctx_.ps;
+    IStatusDisplay& status = ctx_.status;
+    ui_.SetPortRefreshEnabled(false);
+    ui_.SetRunControlsEnabled(false);
+    find.SetAbortEnabled(false);
+    find.SetSkipPortEnabled(false);
+    find.UncheckModes();
+
+    ps.AbortRequested = false;
+    ps.SkipPortRequested = false;
+    ps.SearchActive = true;
+    status.ClearStatus();
+    status.AddStatusLine("Searching for TCP/IP Clocks...");
+    status.AddStatusLine(" ");
+    ps.ClocksFound = 0;
+    SearchNetwork();
+    timer3_.SetEnabled(false);
+    ps.SearchActive = false;
+    status.SetPanel(5, "");
+    ReportCount();
+
+    find.SetAbortEnabled(true);
+    find.SetSkipPortEnabled(true);
+    ps.ClocksFound = 0;
+    ps.SkipPortRequested = false;
+    ps.NetworkWasSelected = false;
+    // The status requests go out on the serial line.
+    ILinkSelection& selection = ctx_.exchange.Selection();
+    if (selection.NetworkSelected()) {
+        selection.SetNetworkSelected(false);
+        ps.NetworkWasSelected = true;
+    }
+    for (const char* line : {"", "Searching for USB/Serial Clocks...", " ", " "}) status.AddStatusLine(line);
+    for (int port = 1; port <= kLastSearchedPort; ++port)
+        if (SearchPort(port) == PortOutcome::EndSearch)
+            break;
+
+    serial_.Close();
+    // The waiting line of the last request.
+    status.DeleteLastStatusLine();
+    ReportCount();
+    Restore(find);
+}
+
+void ClockFinder::SearchNetwork()
+{
+    PollState& ps = ctx_.ps;
+    if (ps.GatewayAddress.empty()) {
+        std::string answer;
+        if (ctx_.op.InputBox("Network Gateway IP Address", "Enter IP Address:", answer))
+            ps.GatewayAddress = answer;
+    }
+    if (ps.GatewayAddress.size() <= 3)
+        return;
+    ps.LocalAddress = BroadcastAddress(ps.GatewayAddress);
+    try {
+        udp_.Activate();
+        udp_.SendTo(ps.LocalAddress, kDiscoveryPort, DiscoveryRequest());
+        std::vector<uint8_t> datagram;
+        std::string sender;
+        // Every answer is one clock; the first wait that ends empty ends the phase.
+        while (udp_.Receive(datagram, sender, kReceiveWaitMs)) {
+            ++ps.ClocksFound;
+            ctx_.status.AddStatusLine("Found: IP Address = " + sender);
+        }
+        udp_.Deactivate();
+    } catch (const std::exception&) {
+        udp_.Deactivate();
+        ctx_.status.AddStatusLine("ERROR Searching for TCP/IP Clocks!");
+    }
+}
+
+ClockFinder::PortOutcome ClockFinder::SearchPort(int port)
+{
+    PollState& ps = ctx_.ps;
+    IStatusDisplay& status = ctx_.status;
+    ps.PollStatus = ceOK;
+    ps.SkipPortRequested = false;
+    if (!ui_.PortItemEnabled(port))
+        return PortOutcome::NextPort;
+
+    const std::string portText = std::to_string(port);
+    status.SetPanel(2, "Comm " + portText);
+    status.SetPanel(1, "Station 1");
+    ps.Port = port;
+    ps.BaudRate = kSpeeds[0];
+    try {
+        serial_.SelectPort(port, kSpeeds[0]);
+        // A port held by another program or refused to this user is passed over like one
+        // without a cable; the serial component has said why on stderr.
+        serial_.Open();
+    } catch (const std::exception&) {
+        return PortOutcome::NextPort;
+    }
+    serial_.ClearInputBuffer();
+    serial_.ClearOutputBuffer();
+    if (!serial_.GetCTS()) {
+        serial_.Close();
+        return PortOutcome::NextPort;
+    }
+
+    for (const int speed : kSpeeds) {
+        ps.BaudRate = speed;
+        try {
+            serial_.SelectPort(port, speed);
+        } catch (const std::exception&) {
+            serial_.Close();
+            return PortOutcome::NextPort;
+        }
+        serial_.ClearInputBuffer();
+        serial_.ClearOutputBuffer();
+        const std::string speedText = std::to_string(speed);
+        status.SetPanel(3, "Baud " + speedText);
+        for (int station = 1; station <= kLastStation; ++station) {
+            if (ps.AbortRequested)
+                return PortOutcome::EndSearch;
+            if (ps.SkipPortRequested) {
+                serial_.Close();
+                return PortOutcome::NextPort;
+            }
+            ps.PollStatus = ceOK;
+            ps.SetStation(station);
+            const std::string stationText = std::to_string(station);
+            status.SetPanel(1, "Station " + stationText);
+            ps.PollStatus = ceBusy;
+            for (int tries = 0; tries < kTriesPerStation && ps.PollStatus != ceOK; ++tries)
+                commands_.RequestStatus(1, 1);
+            if (ps.PollStatus != ceOK || ps.ReplyLength < kShortestStatusReply)
+                continue;
+
+            status.DeleteLastStatusLine();
+            ++ps.ClocksFound;
+            status.AddStatusLine("Found: Station " + stationText + "  Com " + portText + "  Baud " +
+                                 speedText);
+            status.AddStatusLine(" ");
+            if (!ctx_.op.YesNo("Continue Scanning?", "Time Clock found"))
+                return PortOutcome::EndSearch;
+            if (ctx_.op.YesNo("Change to Next Comm Port?", "Change Comm Port before Continueing")) {
+                serial_.Close();
+                return PortOutcome::NextPort;
+            }
+        }
+    }
+    serial_.Close();
+    return PortOutcome::NextPort;
+}
+
+void ClockFinder::ReportCount()
+{
+    const PollState& ps = ctx_.ps;
+    ctx_.status.AddStatusLine(ps.ClocksFound > 0 ? std::to_string(ps.ClocksFound) + " Clock(s) Found."
+                                                 : "No Clocks Found!!");
+    ctx_.status.AddStatusLine(ps.AbortRequested ? "Search Aborted!!" : "Finished Search.");
+}
+
+void ClockFinder::Restore(IFindUi& find)
+{
+    PollState& ps = ctx_.ps;
+    ui_.SetRunControlsEnabled(true);
+    find.SetAbortEnabled(false);
+    find.SetSkipPortEnabled(false);
+    ps.SearchActive = false;
+    if (ps.NetworkWasSelected) {
+        ctx_.exchange.Selection().SetNetworkSelected(true);
+        ps.NetworkWasSelected = false;
+        ctx_.status.SetPanel(2, "Network");
+        ctx_.status.SetPanel(3, "");
+    } else {
+        ctx_.status.SetPanel(1, "Station " + std::to_string(ui_.StationNumber()));
+        find.ShowCheckedLink();
+    }
+    ui_.SetPortRefreshEnabled(true);
+}
