@@ -2,6 +2,7 @@
 
 #include "link/Framing.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <sstream>
@@ -149,6 +150,18 @@ void ClockModel::Log(const std::string& line) const
         std::fprintf(stderr, "clocksim: %s\n", line.c_str());
 }
 
+std::string ClockModel::Escaped(const std::vector<uint8_t>& v)
+{
+    std::string out;
+    for (uint8_t b : v) {
+        if (b >= 0x20 && b < 0x7F && b != '\\')
+            out += static_cast<char>(b);
+        else
+            out += "\\x" + Bcd(b);
+    }
+    return out;
+}
+
 std::string ClockModel::Hex(const uint8_t* data, size_t n)
 {
     std::string out;
@@ -180,6 +193,12 @@ const std::map<uint8_t, ClockModel::Handler>& ClockModel::Handlers()
         {frame::cmdJob, &ClockModel::TablePacket},
         {frame::cmdSetPinNumbers, &ClockModel::TablePacket},
         {frame::cmdClearMessage, &ClockModel::ClearMessages},
+        {frame::cmdSetMessage, &ClockModel::SetMessage},
+        {frame::cmdSetDaylight, &ClockModel::SetOneFrame},
+        {frame::cmdSetModem, &ClockModel::SetOneFrame},
+        {frame::cmdSetLogo, &ClockModel::SetOneFrame},
+        {frame::cmdSetCode, &ClockModel::SetCode},
+        {frame::cmdKeyBoard, &ClockModel::KeyBoard},
     };
     return table;
 }
@@ -309,6 +328,7 @@ ClockModel::Outcome ClockModel::TablePacket(const Request& r)
         case frame::cmdJob:
             if (code == 0x02 || code == 0x03) {
                 Journal(code == 0x03 ? "set_jobing ON" : "set_jobing OFF");
+                settings_.jobing = code == 0x03 ? 1 : 0;
                 return Acknowledge(r);
             }
             if (code != 0x04 && code != 0x05)
@@ -344,6 +364,7 @@ ClockModel::Outcome ClockModel::ClearMessages(const Request& r)
 {
     if (r.payload == std::vector<uint8_t>{0x01}) {
         Journal("clear_all_messages");
+        settings_.messages.clear();
         return Acknowledge(r);
     }
     if (r.payload.empty() || r.payload[0] != 0x02)
@@ -353,6 +374,68 @@ ClockModel::Outcome ClockModel::ClearMessages(const Request& r)
     table.rows.insert(table.rows.end(), r.payload.begin() + 1, r.payload.end());
     Journal("clear_message" +
             (r.payload.size() > 1 ? " " + Hex(r.payload.data() + 1, r.payload.size() - 1) : ""));
+    return Acknowledge(r);
+}
+
+// set_message: sequence byte 1 opens a message, 2 continues it; the message is kept when
+// the packet with its "}" arrives. A message sent again after a spoilt reply replaces its
+// earlier copy instead of being kept twice.
+ClockModel::Outcome ClockModel::SetMessage(const Request& r)
+{
+    if (r.payload.size() < 2 || (r.payload[0] != 0x01 && r.payload[0] != 0x02) ||
+        (r.payload[0] == 0x02 && !messageOpen_))
+        return Rejected();
+    if (r.payload[0] == 0x01)
+        partialMessage_.clear();
+    partialMessage_.insert(partialMessage_.end(), r.payload.begin() + 1, r.payload.end());
+    messageOpen_ = partialMessage_.back() != '}';
+    if (!messageOpen_) {
+        auto& kept = settings_.messages;
+        kept.erase(std::remove(kept.begin(), kept.end(), partialMessage_), kept.end());
+        kept.push_back(partialMessage_);
+        Journal("message " + Escaped(partialMessage_));
+    }
+    return Acknowledge(r);
+}
+
+// set_daylight, set_modem and set_logo: the payload is kept as it came.
+ClockModel::Outcome ClockModel::SetOneFrame(const Request& r)
+{
+    const char* name = "set_daylight";
+    std::vector<uint8_t>* kept = &settings_.daylight;
+    bool* set = &settings_.daylightSet;
+    if (r.command == frame::cmdSetModem) {
+        name = "set_modem";
+        kept = &settings_.modemParameters;
+        set = &settings_.modemSet;
+    } else if (r.command == frame::cmdSetLogo) {
+        name = "set_logo";
+        kept = &settings_.logo;
+        set = &settings_.logoSet;
+    }
+    *kept = r.payload;
+    *set = true;
+    Journal(std::string(name) + " " + (r.command == frame::cmdSetDaylight ? Hex(r.payload) : Escaped(r.payload)));
+    return Acknowledge(r);
+}
+
+// set_code: the six code bytes become status bytes D4..D9, as get_status reports them.
+ClockModel::Outcome ClockModel::SetCode(const Request& r)
+{
+    if (r.payload.size() != 6)
+        return Rejected();
+    std::copy(r.payload.begin(), r.payload.end(), status_.begin() + 4);
+    Journal("set_code " + Escaped(r.payload));
+    return Acknowledge(r);
+}
+
+// key_board: 00 is ON, 01 is OFF.
+ClockModel::Outcome ClockModel::KeyBoard(const Request& r)
+{
+    if (r.payload.size() != 1 || r.payload[0] > 0x01)
+        return Rejected();
+    settings_.keyboard = r.payload[0] == 0x00 ? 1 : 0;
+    Journal(settings_.keyboard ? "key_board ON" : "key_board OFF");
     return Acknowledge(r);
 }
 

@@ -57,6 +57,15 @@ public:
     std::string AccessCode() const;
     const ClockTime& LastTime() const { return time_; }
 
+    // What the message and settings commands left in the clock, for a test to read back.
+    struct Settings {
+        std::vector<std::vector<uint8_t>> messages;  // complete messages, braces included
+        std::vector<uint8_t> daylight, modemParameters, logo;
+        bool daylightSet = false, modemSet = false, logoSet = false;
+        int jobing = -1, keyboard = -1;  // -1 never set, 0 off, 1 on
+    };
+    const Settings& settings() const { return settings_; }
+
     Faults& faults() { return faults_; }
     ProgramMode& program() { return program_; }
     // Adds a fault for `times` requests in a row, starting with the n-th from now (1: the next).
@@ -78,6 +87,8 @@ public:
 
     static std::string Hex(const uint8_t* data, size_t n);
     static std::string Hex(const std::vector<uint8_t>& v) { return Hex(v.data(), v.size()); }
+    // Printable ASCII as it is, every other byte (and the backslash) as \xHH.
+    static std::string Escaped(const std::vector<uint8_t>& v);
 
 private:
     struct Request {
@@ -106,6 +117,10 @@ private:
     Outcome GetTimes(const Request& r);
     Outcome NextTimes(const Request& r);
     Outcome GetMessageList(const Request& r);
+    Outcome SetMessage(const Request& r);
+    Outcome SetOneFrame(const Request& r);
+    Outcome SetCode(const Request& r);
+    Outcome KeyBoard(const Request& r);
     // A table sent in packets: the rows of its packets in order and the code that closed it.
     struct Table {
         std::vector<uint8_t> rows;
@@ -126,6 +141,9 @@ private:
     ProgramMode program_;
     ModemSettings modem_;
     RecordStore records_;
+    Settings settings_;
+    std::vector<uint8_t> partialMessage_;  // packets of a message whose "}" is still due
+    bool messageOpen_ = false;
     // Tables being received, by command byte, and the last table closed under each name
     // ("set_belltable", "set_jobnumbers 2", "set_pinnumbers", "clear_message", ..).
     std::map<uint8_t, Table> receiving_;

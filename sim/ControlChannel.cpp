@@ -165,6 +165,30 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
         model.records().SetEndByte(static_cast<uint8_t>(std::stoi(args[1], nullptr, 16)));
         return "ok";
     }
+    if (cmd == "settings") {
+        // What the message and settings commands left: hex, "--" where never set.
+        const auto& s = model.settings();
+        const auto hex = [](bool set, const std::vector<uint8_t>& v) {
+            std::string out = set ? "" : "--";
+            for (uint8_t b : v)
+                out += Bcd(b);
+            return out;
+        };
+        const auto onOff = [](int v) { return v < 0 ? "--" : v ? "on" : "off"; };
+        return "ok code=" + model.AccessCode() + " jobing=" + onOff(s.jobing) + " keyboard=" + onOff(s.keyboard) +
+               " daylight=" + hex(s.daylightSet, s.daylight) + " modem=" + hex(s.modemSet, s.modemParameters) +
+               " logo=" + hex(s.logoSet, s.logo) + " messages=" + std::to_string(s.messages.size());
+    }
+    if (cmd == "messages") {
+        // The messages held, in the order kept, each in hex.
+        std::string out = "ok";
+        for (const auto& m : model.settings().messages) {
+            out += ' ';
+            for (uint8_t b : m)
+                out += Bcd(b);
+        }
+        return out;
+    }
     if (cmd == "show")
         return "ok " + Describe(model);
     if (cmd == "clear") {
