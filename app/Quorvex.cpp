@@ -8,6 +8,7 @@
 #include "app/WindowRunUi.h"
 #include "core/NetworkInfo.h"
 #include "core/PollState.h"
+#include "fingerprint/FingerLog.h"
 #include "session/PollSession.h"
 
 #include <QAction>
@@ -239,9 +240,16 @@ void TQuorvex::CommandFileClick()
     settings_.WriteString("CommandFile", name);
 }
 
-void TQuorvex::FingerprintLogFile1Click() {}
+void TQuorvex::FingerprintLogFile1Click()
+{
+    finger::ChooseFingerLogFile(ps_, dialogs_,
+                                [this](const std::string& name) { settings_.WriteString("FingerLogFile", name); });
+}
 
-void TQuorvex::DeleteFingerprintLogFile1Click() {}
+void TQuorvex::DeleteFingerprintLogFile1Click()
+{
+    finger::EraseFingerLogFile(ps_, dialogs_);
+}
 
 void TQuorvex::InputFileLabelDblClick()
 {

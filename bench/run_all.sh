@@ -19,6 +19,7 @@ build="${1:-${BUILD_DIR:-$src/build}}"
 case "$build" in /*) ;; *) build="$PWD/$build" ;; esac
 
 benches=(bench_idle_wait bench_round_trip bench_startup bench_unattended bench_get_times)
+benches+=(bench_finger_resume)
 benches+=(bench_program_upload)
 benches+=(bench_find_serial)
 

@@ -8,6 +8,7 @@ class IStatusDisplay;
 class ITimeSource;
 class IOperator;
 class ITimer;
+class INetConnection;
 
 struct CommandContext {
     PollState& ps;
@@ -17,4 +18,7 @@ struct CommandContext {
     IOperator& op;
     // 50 ms one-shot pause of the fingerprint commands.
     ITimer& timer4;
+    // The TCP link, for a command that connects again after a lost connection; null
+    // where there is none.
+    INetConnection* net = nullptr;
 };

@@ -5,6 +5,8 @@
 #include "SwitchCommands.h"
 #include "TableUploads.h"
 #include "TimeCommands.h"
+#include "fingerprint/TemplateBackup.h"
+#include "fingerprint/TemplateRestore.h"
 #include "firmware/ProgramTransfer.h"
 
 #include <algorithm>
@@ -165,14 +167,14 @@ const CommandEntry kCommands[] = {
      nullptr,
      5,
      {"finger_backup", nullptr, nullptr, "finger_backup     - "},
-     nullptr},
+     [](CommandContext& c) { finger::TemplateBackup(c).Run(); }},
     {'T',
      "finger_restore",
      Parameter::FileName,
      nullptr,
      6,
      {"finger_restore", nullptr, nullptr, "finger_restore    - "},
-     nullptr},
+     [](CommandContext& c) { finger::TemplateRestore(c).Run(); }},
     {'U',
      nullptr,
      Parameter::None,

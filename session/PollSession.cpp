@@ -22,7 +22,7 @@ struct PollSession::Impl {
         : timers{&timer1, &timer3, &timer4},
           exchange(ps, pump, time, timer1, selection),
           network(ps, status, pump, timer3, selection, socket, exchange),
-          interpreter(CommandContext{ps, exchange, status, time, op, timer4}),
+          interpreter(CommandContext{ps, exchange, status, time, op, timer4, &network}),
           modem(ps, exchange, status, [this](bool on) { serial.SetDTR(on); }),
           driver(ps, status, ui, selection, pump, exchange, serial, network, modem,
                  [this](char code) { interpreter.RunCommand(code); }),

@@ -22,6 +22,7 @@ std::string Bcd(uint8_t b)
 ClockModel::ClockModel() : status_(DefaultStatus())
 {
     stations_[1] = true;
+    finger_.journal = [this](const std::string& line) { Journal(line); };
     program_.journal = [this](const std::string& line) { Journal(line); };
 }
 
@@ -188,6 +189,7 @@ const std::map<uint8_t, ClockModel::Handler>& ClockModel::Handlers()
         {frame::cmdResend, &ClockModel::GetTimes},
         {frame::cmdNextBlock, &ClockModel::NextTimes},
         {frame::cmdGetMessageList, &ClockModel::GetMessageList},
+        {frame::cmdFinger, &ClockModel::Finger},
         {frame::cmdSetBellTable, &ClockModel::TablePacket},
         {frame::cmdSetBellTable2, &ClockModel::TablePacket},
         {frame::cmdJob, &ClockModel::TablePacket},

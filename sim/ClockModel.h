@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Faults.h"
+#include "FingerModule.h"
 #include "FrameReader.h"
 #include "ProgramMode.h"
 #include "RecordStore.h"
@@ -67,6 +68,7 @@ public:
     const Settings& settings() const { return settings_; }
 
     Faults& faults() { return faults_; }
+    FingerModule& finger() { return finger_; }
     ProgramMode& program() { return program_; }
     // Adds a fault for `times` requests in a row, starting with the n-th from now (1: the next).
     void AddPacketFault(long n, PacketFault kind, int times);
@@ -117,6 +119,12 @@ private:
     Outcome GetTimes(const Request& r);
     Outcome NextTimes(const Request& r);
     Outcome GetMessageList(const Request& r);
+    // The fingerprint commands (0xE6) go to the fingerprint module.
+    Outcome Finger(const Request& r)
+    {
+        const auto reply = finger_.Handle(r.payload);
+        return reply ? Outcome{true, reply->code, reply->payload, false} : NoReply(r);
+    }
     Outcome SetMessage(const Request& r);
     Outcome SetOneFrame(const Request& r);
     Outcome SetCode(const Request& r);
@@ -140,6 +148,7 @@ private:
     Faults faults_;
     ProgramMode program_;
     ModemSettings modem_;
+    FingerModule finger_;
     RecordStore records_;
     Settings settings_;
     std::vector<uint8_t> partialMessage_;  // packets of a message whose "}" is still due

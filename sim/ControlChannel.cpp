@@ -116,6 +116,8 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
 
     if (cmd.rfind("program", 0) == 0)
         return model.program().Control(args);
+    if (cmd.rfind("finger", 0) == 0)
+        return model.finger().Control(args);
     if (cmd == "ping")
         return "ok";
     if (cmd == "fail-packet") {

@@ -141,12 +141,25 @@ int main(int argc, char** argv)
     const QCommandLineOption baud("baud", "On the pty, answer only at this speed (default: any).", "N");
     p.addOption(discovery);
     p.addOption(baud);
+    const QCommandLineOption fingers("fingers",
+                                     "Fingerprint templates: EMPLOYEES [SEED [TEMPLATES]] (default \"5 1 0\": "
+                                     "templates 0 gives each employee 1 to 10, by the seed).",
+                                     "SPEC");
+    const QCommandLineOption fingerDump("finger-dump",
+                                        "Write the template backup file a complete backup gives to PATH.", "PATH");
+    p.addOptions({fingers, fingerDump});
     p.process(app);
     if (!p.positionalArguments().isEmpty())
         return Fail("unexpected argument " + p.positionalArguments().first().toStdString() + " (see --help)");
 
     sim::ClockModel model;
     model.SetVerbose(p.isSet(verbose));
+    for (const auto& [option, command] : {std::pair{&fingers, "fingers"}, std::pair{&fingerDump, "finger-dump"}})
+        if (p.isSet(*option)) {
+            const std::string reply = sim::ApplyControl(model, std::string(command) + " " + p.value(*option).toStdString());
+            if (reply != "ok")
+                return Fail("--" + std::string(command) + ": " + reply.substr(reply.find(' ') + 1));
+        }
 
     // Every switch is applied as the control command of the same name, so both agree.
     const struct {

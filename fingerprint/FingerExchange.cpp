@@ -1,0 +1,59 @@
+#include "FingerExchange.h"
+
+#include "commands/CommandContext.h"
+#include "commands/SingleExchange.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
+#include "link/Exchange.h"
+#include "link/Framing.h"
+
+namespace finger {
+
+int BuildFingerRequest(PollState& ps, std::span<const uint8_t> payload)
+{
+    return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdFinger, payload);
+}
+
+int BuildFingerRequest(PollState& ps, std::initializer_list<uint8_t> payload)
+{
+    return BuildFingerRequest(ps, std::span<const uint8_t>(payload.begin(), payload.size()));
+}
+
+std::span<const uint8_t> ReplyPayload(const PollState& ps)
+{
+    const int d = ps.ReplyLength - 5;
+    if (d <= 2 || d > static_cast<int>(ps.ReceiveBuffer.size()))
+        return {};
+    return {ps.ReceiveBuffer.data() + 2, static_cast<std::size_t>(d - 2)};
+}
+
+void ShortPause(CommandContext& ctx)
+{
+    PollState& ps = ctx.ps;
+    // The pause must end even where nobody else handles the timer.
+    auto previous = ctx.timer4.OnTimer;
+    ctx.timer4.OnTimer = [&ps, &ctx] {
+        ps.ShortDelayElapsed = true;
+        ctx.timer4.SetEnabled(false);
+    };
+    ps.ShortDelayElapsed = false;
+    ctx.timer4.SetEnabled(true);
+    ctx.exchange.PumpUntil([&ps] { return ps.ShortDelayElapsed; });
+    ctx.timer4.OnTimer = previous;
+}
+
+void EndFingerExchange(CommandContext& ctx, bool pauseFirst)
+{
+    PollState& ps = ctx.ps;
+    const int32_t result = ps.PollStatus;
+    RetryPolicy policy;
+    policy.busyWaitSeconds = 0;
+    ExchangeWithRetries(ctx, policy, [&](ClockError) {
+        if (pauseFirst)
+            ShortPause(ctx);
+        return BuildFingerRequest(ps, {scEndExchange});
+    });
+    ps.PollStatus = result;
+}
+
+}  // namespace finger

@@ -1,0 +1,80 @@
+#include "FingerLog.h"
+
+#include "commands/TextFile.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
+#include "link/ClockError.h"
+
+#include <cstdio>
+#include <exception>
+
+#include <sys/stat.h>
+
+namespace finger {
+
+namespace {
+// Index of "Log File(*.log)" in the window's file filters.
+constexpr int kLogFileFilter = 5;
+}  // namespace
+
+std::string LogStamp(const std::tm& t)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d:%02d ", t.tm_mday % 100, (t.tm_mon + 1) % 100,
+                  t.tm_year % 100, t.tm_hour % 100, t.tm_min % 100, t.tm_sec % 100);
+    return text;
+}
+
+bool OpenBackupFile(TextFile& file, const std::string& name, const char* mode)
+{
+    struct stat info {};
+    if (stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return false;
+    return file.Open(name, mode);
+}
+
+PutResult Put(TextFile& file, std::string_view text)
+{
+    try {
+        return file.Write(text) && file.Flush() ? PutResult::Written : PutResult::Failed;
+    } catch (const std::exception&) {
+        return PutResult::Threw;
+    }
+}
+
+void AccessErrorBox(IOperator& op, const std::string& text)
+{
+    op.Information(text, "Quorvex");
+}
+
+void ChooseFingerLogFile(PollState& ps, IOperator& op,
+                         const std::function<void(const std::string&)>& remember)
+{
+    std::string name = ps.FingerLogFile;
+    if (!op.OpenFile(kLogFileFilter, name))
+        return;
+    ps.FingerLogFile = name;
+    remember(name);
+}
+
+void EraseFingerLogFile(PollState& ps, IOperator& op)
+{
+    static const char* kQuestion =
+        "                    Are you sure?\n This function will erase all Log file entries!!\n"
+        "                       Continue?";
+    if (!op.YesNo(kQuestion, "File Erase Warning!!")) {
+        op.Information("Log File contents Not Erased!!", "Message");
+        return;
+    }
+    // The erase goes through the name buffer like every other fingerprint file.
+    ps.InputFileName = ps.FingerLogFile;
+    TextFile log;
+    if (!log.Open(ps.InputFileName, "w") || !log.Close()) {
+        // A log that could not be emptied is not reported as erased.
+        op.Information(ClockErrorText(ceCantOpenLogFile), "Message");
+        return;
+    }
+    op.Information("Log File contents Erased OK.", "Message");
+}
+
+}  // namespace finger

@@ -1,0 +1,59 @@
+// finger_backup: copies every fingerprint template a clock holds into the template backup
+// file, slot by slot, fetching only the templates the file does not hold yet, so an
+// interrupted backup resumes where it stopped; the run is logged in the fingerprint log.
+#pragma once
+
+#include "BackupFile.h"
+#include "commands/TextFile.h"
+#include "link/ClockError.h"
+
+#include <string>
+
+struct CommandContext;
+
+namespace finger {
+
+class TemplateBackup {
+public:
+    // Most data blocks one template may take, and the longest template line: a clock
+    // that never sends its last block cannot keep the command busy for ever.
+    static constexpr int kMaxBlocks = 1024;
+    static constexpr std::size_t kMaxTemplateLine = 1024;
+
+    explicit TemplateBackup(CommandContext& ctx) : ctx_(ctx) {}
+    // Runs the command; the outcome is left in PollStatus.
+    void Run();
+
+private:
+    // Where the slot loop goes next.
+    enum class Step { NewSlot, Query, NextTemplate, Retry, End };
+
+    Step Start();
+    Step QuerySlot();
+    Step FetchTemplate();
+    Step ReadTemplate(std::string& line);
+    Step Store(const std::string& templateLine);
+    Step RetryPath();
+    bool RecoverLink();
+    void Finish();
+
+    bool LoadIndex(const std::string& name);
+    // Sends the request in RequestBuffer; false (result 10) when it could not be sent.
+    bool Send(int length);
+    void Box(const char* text);
+
+    CommandContext& ctx_;
+    TextFile backup_;
+    TextFile log_;
+    BackupIndex index_;
+    ClockError result_ = ceOK;
+    int slot_ = 0;
+    int templates_ = 0;  // templates the clock holds in the slot
+    int number_ = 0;     // the template being fetched, 1..templates_
+    int errors_ = 0;     // templates of the slot stored as failed lines
+    bool existing_ = false;
+    std::string tag_;      // "#:" and the employee number
+    std::string logLine_;  // the employee's summary line, being built
+};
+
+}  // namespace finger

@@ -1,0 +1,230 @@
+#include "TemplateRestore.h"
+
+#include "FingerExchange.h"
+#include "FingerLog.h"
+#include "commands/CommandContext.h"
+#include "commands/ResultFile.h"
+#include "commands/SingleExchange.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
+#include "core/StatusDisplay.h"
+#include "link/Exchange.h"
+
+#include <vector>
+
+namespace finger {
+
+namespace {
+
+enum StoreReply : uint8_t {
+    srStored = 0x90,
+    srMemoryFull = 0xA8,
+    srEmployeeLimit = 0xA1,
+};
+
+}  // namespace
+
+void TemplateRestore::Run()
+{
+    if (Start() && Erase())
+        Entries();
+    Finish();
+}
+
+bool TemplateRestore::Send(int length)
+{
+    if (ctx_.exchange.SendFrame(ctx_.ps.RequestBuffer.data(), length) == ceOK)
+        return true;
+    result_ = cePortTransmitter;
+    return false;
+}
+
+void TemplateRestore::Log(const std::string& line, const char* box)
+{
+    if (Put(log_, line) != PutResult::Written && box != nullptr)
+        AccessErrorBox(ctx_.op, box);
+}
+
+bool TemplateRestore::Start()
+{
+    PollState& ps = ctx_.ps;
+    if (!OpenBackupFile(backup_, ps.InputFileName, "r")) {
+        result_ = ceCantOpenFile;
+        return false;
+    }
+    if (!ctx_.op.OkCancel("Are you sure? This function will erase and reprogram all Templates?", "Warning")) {
+        result_ = ceUserTerminated;
+        return false;
+    }
+    ps.InputFileName = ps.FingerLogFile;
+    if (!log_.Open(ps.InputFileName, "a+")) {
+        result_ = ceCantOpenLogFile;
+        return false;
+    }
+    stored_ = 1;
+    ctx_.status.AddStatusLine("Log File Opened - " + ps.InputFileName);
+    ctx_.status.AddStatusLine("");
+    Log("\n***Start Restore Log Session - " + LogStamp(ctx_.time.Now()) + "\n", " Log File Access Error 6");
+    return true;
+}
+
+bool TemplateRestore::Erase()
+{
+    PollState& ps = ctx_.ps;
+    talked_ = true;
+    RetryPolicy policy;
+    policy.sendingLine = "finger_restore         - Deleteing All Templates";
+    policy.sendingLineOnce = true;
+    policy.attempts = kAttempts;
+    policy.busyWaitSeconds = 0;
+    const ClockError r =
+        ExchangeWithRetries(ctx_, policy, [&ps](ClockError) { return BuildFingerRequest(ps, {scEraseAll}); });
+    if (r != ceOK) {
+        result_ = r == cePortTransmitter ? cePortTransmitter : ceDeleteTemplates;
+        return false;
+    }
+    Log("All Templates Erased.\n", " Log File Access Error 7");
+    stored_ = 1;
+    return true;
+}
+
+void TemplateRestore::Entries()
+{
+    BackupEntryReader reader([this] { return backup_.ReadChar(); });
+    BackupEntry entry;
+    EntryRead got = reader.Read(entry);
+    if (got == EntryRead::None)
+        result_ = ceCommandFile;
+    for (int ordinal = 1; got == EntryRead::Entry; ++ordinal) {
+        const std::string logLine =
+            "Restoring Employee " + entry.employee + " Template " + entry.templateNumber;
+        ctx_.status.AddStatusLine("finger_restore          - Uploading " + entry.employee + " - " +
+                                  std::to_string(ordinal));
+        // A text that is not a whole, valid template is refused before any of it is sent.
+        if (entry.overlong || !TemplateTextValid(entry.text))
+            RefuseEntry(ordinal, logLine);
+        else if (!Upload(entry, ordinal, logLine))
+            return;
+        got = reader.Read(entry);
+    }
+    // A file that ends inside an entry, or that could not be read to its end.
+    if (got == EntryRead::CutOff)
+        result_ = ceCommandFile;
+    if (backup_.ReadError())
+        result_ = ceCantOpenFile;
+}
+
+void TemplateRestore::RefuseEntry(int ordinal, const std::string& logLine)
+{
+    result_ = ceChecksum;
+    ctx_.status.ReplaceLastStatusLine("finger_restore          - Template number " + std::to_string(ordinal) +
+                                      " error - " + std::to_string(ceChecksum));
+    ctx_.status.AddStatusLine("");
+    WriteResultLine(ctx_.ps, ceChecksum, ordinal);
+    Log(logLine + "  - Template Checksum Error.\n", " Log File Access Error 9");
+}
+
+bool TemplateRestore::Upload(const BackupEntry& entry, int ordinal, const std::string& logLine)
+{
+    PollState& ps = ctx_.ps;
+    const std::string& text = entry.text;
+    const std::string k = std::to_string(ordinal);
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        const char* stepError = "finger_restore_Employee - Error";
+        std::vector<uint8_t> employee{scEmployee};
+        employee.insert(employee.end(), entry.employee.begin(), entry.employee.end());
+        if (!Send(BuildFingerRequest(ps, employee)))
+            return false;
+        ClockError r = ctx_.exchange.AwaitReply();
+
+        for (std::size_t pos = 0; r == ceOK && pos < text.size();) {
+            stepError = "finger_restore_Verify   - Error";
+            const std::size_t end = std::min(text.find_first_of("\r\n", pos), pos + kBlockCharacters);
+            const std::size_t take = std::min(end, text.size()) - pos;
+            std::vector<uint8_t> block{pos + take == text.size() ? scFinalBlock : scBlock};
+            block.insert(block.end(), text.begin() + static_cast<std::ptrdiff_t>(pos),
+                         text.begin() + static_cast<std::ptrdiff_t>(pos + take));
+            if (!Send(BuildFingerRequest(ps, block)))
+                return false;
+            r = ctx_.exchange.AwaitReply();
+            pos += take;
+        }
+
+        if (r == ceOK) {
+            stepError = nullptr;
+            if (!Send(BuildFingerRequest(ps, {scStore})))
+                return false;
+            r = ctx_.exchange.AwaitReply();
+        }
+        if (r == ceOK) {
+            const auto p = ReplyPayload(ps);
+            const int reply = p.empty() ? -1 : p[0];
+            if (reply == srStored) {
+                result_ = ceOK;
+                ++stored_;
+                switch (Put(log_, logLine + " OK.\n")) {
+                    case PutResult::Written:
+                        return true;
+                    case PutResult::Failed:
+                        result_ = ceDiskWrite;
+                        return false;
+                    case PutResult::Threw:
+                        AccessErrorBox(ctx_.op, " Log File Access Error 8");
+                        return true;
+                }
+            }
+            if (reply == srMemoryFull) {
+                result_ = ceFingerMemoryFull;
+                Log("Finger Memory Full\n", nullptr);
+                return false;
+            }
+            if (reply == srEmployeeLimit) {
+                ctx_.status.AddStatusLine("finger_restore Error     - Finger Limit Reached " +
+                                          entry.employee);
+                WriteResultLine(ps, ceFingerLimit, ordinal);
+                result_ = ceOK;
+                Log(logLine + "  - Finger Limit Reached.\n", nullptr);
+                return true;
+            }
+            r = ceFingerModule;
+        }
+
+        result_ = r;
+        if (attempt < kAttempts) {
+            ctx_.status.SetPanel(0, "Retry " + std::to_string(attempt));
+            continue;
+        }
+        if (r == ceFingerModule) {
+            ctx_.status.ReplaceLastStatusLine("finger_restore Error     - Finger Module Error " +
+                                              entry.employee + " - " + k);
+            WriteResultLine(ps, ceFingerModule, ordinal);
+            Log(logLine + "  - Finger Module Error.\n", nullptr);
+        } else {
+            ctx_.status.ReplaceLastStatusLine(
+                stepError ? std::string(stepError)
+                          : "Finger Restore Communication Error - Template Number: " + k);
+            WriteResultLine(ps, r, ordinal);
+        }
+    }
+    return true;
+}
+
+void TemplateRestore::Finish()
+{
+    PollState& ps = ctx_.ps;
+    backup_.Close();
+    ctx_.status.AddStatusLine(std::string("finger_restore    - ") + ClockErrorText(result_));
+    ps.PollStatus = result_;
+    WriteResultLine(ps, result_, 0);
+    if (log_.IsOpen()) {
+        Log("Total Number of Templates Restored = " + std::to_string(stored_ - 1) + "\n",
+            " Log File Access Error 10");
+        Log("***End Restore Log Session - " + LogStamp(ctx_.time.Now()) + "\n", " Log File Access Error 11");
+    }
+    log_.Close();
+    // Nothing was sent when the run ended before the erase: nothing to end either.
+    if (talked_)
+        EndFingerExchange(ctx_, false);
+}
+
+}  // namespace finger

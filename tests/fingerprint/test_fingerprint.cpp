@@ -1,0 +1,436 @@
+// finger_backup and finger_restore against the simulator's fingerprint module on fake time,
+// the count step of the backup file, and the fingerprint log's menu items.
+#include "FingerRig.h"
+#include "fingerprint/BackupFile.h"
+#include "fingerprint/FingerLog.h"
+#include "link/Transport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+using sim::FingerModule;
+
+struct Backup : ::testing::Test {
+    FingerRig r;
+};
+
+// A clock's templates into an empty file, then a second run over the complete file: the
+// second run queries each slot once and fetches nothing.
+TEST_F(Backup, emptyFileGetsEveryTemplateAndASecondRunFetchesNothing)
+{
+    r.clock.Generate(3, 11, 2);
+    r.Backup();
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(ReadFileBytes(r.backup), r.clock.BackupFileText());
+    EXPECT_EQ(Visible(ReadFileBytes(r.backup)), Golden("backup_3x2.txt"));
+    EXPECT_EQ(r.rig.status.Lines().back(), "Finger_backup       - OK");
+    EXPECT_EQ(r.CountRequests(0x02), 6);
+    EXPECT_EQ(r.CountRequests(0x09), 1);
+
+    r.frames.clear();
+    r.rig.time.Set(2023, 11, 15, 10, 20, 5);
+    r.Backup();
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.CountRequests(0x01), 4);
+    EXPECT_EQ(r.CountRequests(0x02), 0);
+    EXPECT_EQ(ReadFileBytes(r.backup), r.clock.BackupFileText());
+    EXPECT_EQ(Visible(ReadFileBytes(r.log)), Golden("backup_log.txt"));
+    EXPECT_EQ(ReadFileBytes(r.results), "01 finger_backup        00\r\n\r01 finger_backup        00\r\n\r");
+}
+
+// The slot number travels a nibble per byte; the clock's reply to the last slot ends the run.
+TEST_F(Backup, slotQueriesSplitTheSlotNumberIntoNibbles)
+{
+    r.clock.Generate(300, 3, 1);
+    r.Backup();
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    const auto q = r.Requests();
+    EXPECT_EQ(q[0], Bytes({0x01, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(r.Requests()[r.frames.size() - 2], Bytes({0x01, 0x00, 0x01, 0x20, 0x0C}));  // slot 300: none
+    EXPECT_NE(ReadFileBytes(r.log).find("Total Number of Templates Stored = 299\r\n"), std::string::npos);
+}
+
+// A failure in the middle of an employee ends the run; the next run resumes with the first
+// template the file does not hold.
+TEST_F(Backup, resumedRunFetchesOnlyWhatTheFailedRunMissed)
+{
+    r.clock.Generate(3, 11, 3);
+    r.clock.faults.push_back({FingerModule::FaultKind::Silent, 1, 2, -1});
+    r.Backup();
+    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(r.rig.status.Panel(0), "Retry 7");
+    EXPECT_EQ(r.CountRequests(0x02), 3 + 1 + 8);  // slot 0, template 1 of slot 1, eight tries of template 2
+    const std::string partial = ReadFileBytes(r.backup);
+
+    r.clock.faults.clear();
+    r.frames.clear();
+    r.Backup();
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    std::vector<std::vector<uint8_t>> selects;
+    for (const auto& p : r.Requests())
+        if (p[0] == 0x02)
+            selects.push_back(p);
+    EXPECT_EQ(selects,
+              (std::vector<std::vector<uint8_t>>{{0x02, 2}, {0x02, 3}, {0x02, 1}, {0x02, 2}, {0x02, 3}}));
+    EXPECT_EQ(ReadFileBytes(r.backup), r.clock.BackupFileText());
+    EXPECT_EQ(ReadFileBytes(r.backup).substr(0, partial.size()), partial);
+}
+
+// A template that keeps failing is tried eight times from the slot query, then stored as a
+// failed line; the employee's summary counts it.
+TEST_F(Backup, failingTemplateBecomesAFailedLineAfterSevenRetries)
+{
+    const struct {
+        FingerModule::FaultKind fault;
+        const char* line;
+    } rows[] = {
+        {FingerModule::FaultKind::Checksum, "T2:**Template Error 11**"},
+        {FingerModule::FaultKind::Bad, "T2:**Template Error 24**"},
+        {FingerModule::FaultKind::Short, "T2:**Template Error 11**"},
+        {FingerModule::FaultKind::NoEnd, "T2:**Template Error 11**"},
+    };
+    for (const auto& row : rows) {
+        FingerRig t;
+        t.clock.Generate(1, 5, 3);
+        t.clock.faults.push_back({row.fault, 0, 2, -1});
+        t.Backup();
+        SCOPED_TRACE(row.line);
+        EXPECT_EQ(t.ps.PollStatus, 0);
+        const std::string file = ReadFileBytes(t.backup);
+        EXPECT_NE(file.find("\r\n" + std::string(row.line) + "\r\n#:"), std::string::npos);
+        EXPECT_NE(ReadFileBytes(t.log).find(",Templates = 3, Errors = 1\r\n"), std::string::npos);
+        EXPECT_EQ(t.CountRequests(0x01), 8 + 1);
+    }
+}
+
+// Edge results of the slot loop: a rejected select ends the run as a success; a slot whose
+// query never checks out ends the run with its code, writing no failed line for an
+// employee it never learnt; an empty clock backs up nothing.
+TEST_F(Backup, rejectedSelectEchoErrorsAndAnEmptyClock)
+{
+    {
+        FingerRig t;
+        t.clock.Generate(2, 5, 2);
+        t.clock.faults.push_back({FingerModule::FaultKind::Reject, 1, 2, -1});
+        t.Backup();
+        EXPECT_EQ(t.ps.PollStatus, 0);
+        EXPECT_EQ(t.CountRequests(0x02), 2 + 1 + 3);
+    }
+    {
+        FingerRig t;
+        t.clock.Generate(2, 5, 1);
+        t.clock.faults.push_back({FingerModule::FaultKind::Echo, 1, 0, -1});
+        t.Backup();
+        EXPECT_EQ(t.ps.PollStatus, 31);
+        EXPECT_EQ(ReadFileBytes(t.backup).find("T0:"), std::string::npos);
+        EXPECT_EQ(ReadFileBytes(t.results), "01 finger_backup        31\r\n\r");
+    }
+    {
+        FingerRig t;
+        t.clock.Generate(0, 1, 0);
+        t.Backup();
+        EXPECT_EQ(t.ps.PollStatus, 0);
+        EXPECT_EQ(t.rig.status.Lines().back(), "Finger_backup       - No Templates Backed Up");
+        EXPECT_EQ(Visible(ReadFileBytes(t.log)),
+                  "\\r\n***Start Backup Log Session - 15/11/23 10:13:20 \\r\n"
+                  "Total Number of Templates Stored = 0\\r\n"
+                  "***End Backup Log Session - 15/11/23 10:13:20 \\r\n");
+    }
+}
+
+// Files that cannot be used: nothing is fetched, and a log that cannot be opened gets no
+// total; a log on a full disk shows its boxes and the run goes on until a line it needs.
+TEST_F(Backup, unusableFiles)
+{
+    {
+        FingerRig t;
+        mkdir(t.backup.c_str(), 0700);
+        t.Backup();
+        EXPECT_EQ(t.ps.PollStatus, 9);
+        EXPECT_EQ(t.CountRequests(0x01), 0);
+        EXPECT_EQ(t.rig.status.Lines().back(), "Finger_backup       - No Templates Backed Up");
+        EXPECT_EQ(ReadFileBytes(t.log), "<missing>");
+    }
+    {
+        FingerRig t;
+        t.ps.FingerLogFile = t.dir + "/no/such/folder.log";
+        t.Backup();
+        EXPECT_EQ(t.ps.PollStatus, 32);
+        EXPECT_EQ(t.ps.InputFileName, t.ps.FingerLogFile);
+    }
+    struct stat info {};
+    if (stat("/dev/full", &info) == 0) {
+        FingerRig t;
+        t.ps.FingerLogFile = "/dev/full";
+        t.Backup();
+        EXPECT_EQ(t.ps.PollStatus, 8);
+        EXPECT_EQ(t.rig.op.shown,
+                  (std::vector<std::string>{" Log File Access Error 1", " Log File Access Error 4",
+                                            " Log File Access Error 5"}));
+    }
+}
+
+// A send failure on the network link: the program connects again and starts over from
+// slot 0, skipping every template already stored.
+TEST_F(Backup, lostConnectionIsRecoveredAndTheBackupStartsOverFromSlotZero)
+{
+    struct Reconnect : INetConnection {
+        FakeNet& net;
+        int connects = 0;
+        explicit Reconnect(FakeNet& n) : net(n) {}
+        int Connect() override
+        {
+            ++connects;
+            net.fail = false;
+            return 0;
+        }
+        void Deactivate() override {}
+    } link(r.rig.net);
+    r.interpreter.Context().net = &link;
+    r.rig.selection.network = true;
+    r.clock.Generate(3, 11, 2);
+    bool lost = false;
+    r.onRequest = [&](const std::vector<uint8_t>& p) {
+        if (p == Bytes({0x01, 0x00, 0x00, 0x00, 0x01}) && !lost)
+            lost = r.rig.net.fail = true;  // the select after slot 1's first query is not sent
+    };
+    r.Backup();
+    EXPECT_EQ(link.connects, 1);
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(ReadFileBytes(r.backup), r.clock.BackupFileText());
+    EXPECT_EQ(r.CountRequests(0x02), 6);
+    int slot0 = 0;
+    for (const auto& p : r.Requests()) slot0 += p == Bytes({0x01, 0x00, 0x00, 0x00, 0x00});
+    EXPECT_EQ(slot0, 2);
+}
+
+// The count step gives what a scan of the file from its start gives.
+TEST(BackupIndex, countsTheFirstGroupOfEqualEmployeeLines)
+{
+    const std::string longLine(100000, '7');
+    const struct {
+        std::string file;
+        const char* tag;
+        int count;
+    } rows[] = {
+        {"#:12\r\nT1:AB\r\n#:12\r\nT2:CD\r\n#:5\r\nT1:EF\r\n#:12\r\nT3:00\r\n", "#:12", 2},
+        {"junk\nmore # junk\n#:5\n", "#:5", 1},
+        {"#:12\nT1:x\n#:12", "#:12", 2},  // the last line has no line end
+        {"12\nT1:x\n#12\n", "#:12", 0},   // no ":"
+        {"#:" + longLine + "\n#:12\n#:12\n", "#:12", 2},
+        {"#:12\x1A\n#:12\n", "#:12", 1},    // 0x1A ends the file for a reader
+        {"#:12\r\r\n#:1\r2\n", "#:12", 2},  // CR bytes are never read
+        {"#:12\n#:12x\n#:12\n", "#:12", 1},
+    };
+    for (const auto& row : rows) {
+        finger::BackupIndex index;
+        index.Feed(row.file);
+        EXPECT_EQ(index.Count(row.tag), row.count) << row.file.substr(0, 40);
+    }
+    finger::BackupIndex split;
+    split.Feed("#:1");
+    EXPECT_EQ(split.Count("#:12"), 0);
+    split.Feed("2\n#:3\n");
+    EXPECT_EQ(split.Count("#:12"), 1);
+    EXPECT_TRUE(split.AnyEmployeeLine());
+}
+
+}  // namespace
+
+namespace {
+
+struct Restore : ::testing::Test {
+    FingerRig r;
+    FingerModule source;
+    std::string file = r.dir + "/restore.txt";
+    void SetUp() override { r.rig.op.answers.push_back(true); }
+    // The backup file of `source`, with the last checksum digit of entry `spoil` (1-based) changed.
+    void WriteBackup(int spoil = 0)
+    {
+        std::string text = source.BackupFileText();
+        std::size_t at = 0;
+        for (int n = 0; n < spoil; ++n) at = text.find("\r\r\n", at + 1);
+        if (spoil > 0)
+            text[at - 1] = text[at - 1] == '0' ? '1' : '0';
+        WriteFile(file, text);
+    }
+};
+
+// Three entries, the second with a checksum that does not match: the other two are loaded,
+// each template has its log line, and the failure is reported with its ordinal.
+TEST_F(Restore, entryWithABadChecksumIsReportedAndNothingOfItIsSent)
+{
+    source.Generate(3, 11, 1);
+    WriteBackup(2);
+    r.Restore(file);
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    ASSERT_EQ(r.clock.Employees().size(), 2u);
+    EXPECT_EQ(r.clock.Employees()[0].templates, source.Employees()[0].templates);
+    EXPECT_EQ(r.clock.Employees()[1].number, source.Employees()[2].number);
+    EXPECT_EQ(r.clock.Employees()[1].templates, source.Employees()[2].templates);
+    EXPECT_EQ(Visible(ReadFileBytes(r.log)), Golden("restore_log.txt"));
+    EXPECT_EQ(ReadFileBytes(r.results), "01 finger_restore       11 2\r\n\r01 finger_restore       00\r\n\r");
+    const auto memo = r.rig.status.Lines();
+    EXPECT_EQ(memo[1], "Log File Opened - " + r.log);
+    EXPECT_EQ(
+        std::vector<std::string>(memo.begin() + 2, memo.end()),
+        (std::vector<std::string>{"finger_restore         - Deleteing All Templates",
+                                  "finger_restore          - Uploading 488 - 1",
+                                  "finger_restore          - Template number 2 error - 11", "",
+                                  "finger_restore          - Uploading 503 - 3", "finger_restore    - OK"}));
+    // Each template: its employee, ten blocks of 72 characters, one of 52, the store.
+    const auto q = r.Requests();
+    ASSERT_GE(q.size(), 14u);
+    EXPECT_EQ(q[0], Bytes({0x0B}));
+    EXPECT_EQ(q[1], Bytes({0x0E, '4', '8', '8'}));
+    for (int b = 0; b < 11; ++b) {
+        EXPECT_EQ(q[2 + b][0], b < 10 ? 0x11 : 0x12);
+        EXPECT_EQ(q[2 + b].size(), b < 10 ? 73u : 53u);
+    }
+    EXPECT_EQ(q[13], Bytes({0x13}));
+    EXPECT_EQ(r.CountRequests(0x0E), 2);
+    EXPECT_EQ(r.Requests().back(), Bytes({0x09}));
+}
+
+// The store reply decides: memory full ends the run, the employee's limit is reported and
+// the run goes on, a module error is tried five times.
+TEST_F(Restore, storeRepliesMemoryFullEmployeeLimitAndModuleError)
+{
+    source.Generate(2, 11, 2);
+    WriteBackup();
+    const struct {
+        int memory, perEmployee;
+        bool module;
+        int result, employeeRequests;
+        const char* logLine;
+        const char* resultLine;
+    } rows[] = {
+        {1, 10, false, 26, 2, "Finger Memory Full\r\n", "01 finger_restore       26\r\n\r"},
+        {100, 1, false, 0, 4, "Restoring Employee 488 Template 2  - Finger Limit Reached.\r\n",
+         "01 finger_restore       27 2\r\n\r"},
+        {100, 10, true, 0, 5 + 3, "Restoring Employee 488 Template 1  - Finger Module Error.\r\n",
+         "01 finger_restore       28 1\r\n\r"},
+    };
+    for (const auto& row : rows) {
+        FingerRig t;
+        t.rig.op.answers.push_back(true);
+        t.clock.memoryLimit = row.memory;
+        t.clock.employeeLimit = row.perEmployee;
+        if (row.module)
+            t.clock.faults.push_back({FingerModule::FaultKind::Module, -1, 0, 5});
+        t.Restore(file);
+        SCOPED_TRACE(row.logLine);
+        EXPECT_EQ(t.ps.PollStatus, row.result);
+        EXPECT_EQ(t.CountRequests(0x0E), row.employeeRequests);
+        EXPECT_NE(ReadFileBytes(t.log).find(row.logLine), std::string::npos);
+        EXPECT_EQ(ReadFileBytes(t.results).substr(0, 31), row.resultLine);
+    }
+}
+
+// Files the restore refuses, entry by entry or as a whole, and the operator's Cancel.
+TEST_F(Restore, badFilesAndCancel)
+{
+    source.Generate(1, 11, 1);
+    const std::string good = source.BackupFileText();
+    const std::string text = good.substr(good.find("T1:") + 3, 772);
+    std::string lower = good;
+    lower[lower.find("T1:") + 3 + 100] = 'a';
+    const struct {
+        std::string file;
+        int result;
+    } rows[] = {
+        {good.substr(0, good.find("T1:") + 3) + text.substr(1) + "\r\n", 11},  // 771 characters
+        {lower, 11},
+        {"#:" + std::string(150, '1') + "\r\nT1:" + text + "\r\n", 11},
+        {"#:12\r\nT1:" + text + std::string(100000, 'A') + "\r\n", 11},
+        {"#:12\r\nT1", 12},  // cut off before the text
+        {"no entries here\r\n", 12},
+    };
+    for (const auto& row : rows) {
+        FingerRig t;
+        t.rig.op.answers.push_back(true);
+        WriteFile(file, row.file);
+        t.Restore(file);
+        SCOPED_TRACE(row.file.substr(0, 30));
+        EXPECT_EQ(t.ps.PollStatus, row.result);
+        EXPECT_EQ(t.CountRequests(0x0B), 1);
+        EXPECT_EQ(t.CountRequests(0x0E), 0);
+    }
+
+    FingerRig cancel;
+    WriteFile(file, good);
+    cancel.Restore(file);
+    EXPECT_EQ(cancel.ps.PollStatus, 30);
+    EXPECT_TRUE(cancel.frames.empty());
+    EXPECT_EQ(ReadFileBytes(cancel.log), "<missing>");
+    EXPECT_EQ(
+        cancel.rig.op.shown,
+        std::vector<std::string>{"Are you sure? This function will erase and reprogram all Templates?"});
+
+    FingerRig deaf;
+    deaf.rig.op.answers.push_back(true);
+    deaf.silent = true;
+    deaf.Restore(file);
+    EXPECT_EQ(deaf.ps.PollStatus, 29);
+    EXPECT_EQ(deaf.CountRequests(0x0B), 5);
+    EXPECT_EQ(deaf.CountRequests(0x09), 3);
+}
+
+// The two menu items of the fingerprint log.
+TEST(FingerLogMenu, chooseRemembersTheNameAndEraseAsksFirst)
+{
+    struct Op : ScriptedOperator {
+        int filter = 0;
+        std::string preset;
+        std::vector<std::string> captions;
+        bool OpenFile(int f, std::string& name) override
+        {
+            filter = f;
+            preset = name;
+            return ScriptedOperator::OpenFile(f, name);
+        }
+        bool YesNo(const std::string& text, const std::string& caption) override
+        {
+            captions.push_back(caption);
+            return ScriptedOperator::YesNo(text, caption);
+        }
+        void Information(const std::string& text, const std::string& caption) override
+        {
+            captions.push_back(caption);
+            ScriptedOperator::Information(text, caption);
+        }
+    } op;
+    PollState ps;
+    const std::string dir = MakeTempDir();
+    ps.FingerLogFile = dir + "/old.log";
+    std::vector<std::string> remembered;
+    auto remember = [&remembered](const std::string& name) { remembered.push_back(name); };
+    finger::ChooseFingerLogFile(ps, op, remember);  // cancelled
+    EXPECT_EQ(op.filter, 5);
+    EXPECT_EQ(op.preset, dir + "/old.log");
+    EXPECT_TRUE(remembered.empty());
+    op.inputs.push_back(dir + "/new.log");
+    finger::ChooseFingerLogFile(ps, op, remember);
+    EXPECT_EQ(ps.FingerLogFile, dir + "/new.log");
+    EXPECT_EQ(remembered, std::vector<std::string>{dir + "/new.log"});
+
+    WriteFile(ps.FingerLogFile, "entries\r\n");
+    op.answers = {false, true};
+    finger::EraseFingerLogFile(ps, op);
+    EXPECT_EQ(ReadFileBytes(ps.FingerLogFile), "entries\r\n");
+    finger::EraseFingerLogFile(ps, op);
+    EXPECT_EQ(ReadFileBytes(ps.FingerLogFile), "");
+    const std::string question = std::string(20, ' ') +
+                                 "Are you sure?\n This function will erase all Log file "
+                                 "entries!!\n" +
+                                 std::string(23, ' ') + "Continue?";
+    EXPECT_EQ(op.shown, (std::vector<std::string>{question, "Log File contents Not Erased!!", question,
+                                                  "Log File contents Erased OK."}));
+    EXPECT_EQ(op.captions, (std::vector<std::string>{"File Erase Warning!!", "Message",
+                                                     "File Erase Warning!!", "Message"}));
+}
+
+}  // namespace
