@@ -81,15 +81,16 @@ public:
         ready_ = dir_ + "/ready";
         journal_ = dir_ + "/journal";
         control_ = dir_ + "/control";
-        args << "--ready-file" << QString::fromStdString(ready_) << "--journal" << QString::fromStdString(journal_)
-             << "--control" << QString::fromStdString(control_);
+        args << "--ready-file" << QString::fromStdString(ready_) << "--journal"
+             << QString::fromStdString(journal_) << "--control" << QString::fromStdString(control_);
         proc_.setProgram(QV_BIN_DIR "/clocksim");
         proc_.setArguments(args);
         proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         proc_.start();
         QElapsedTimer t;
         t.start();
-        while (!t.hasExpired(5000) && proc_.state() != QProcess::NotRunning && access(ready_.c_str(), F_OK) != 0)
+        while (!t.hasExpired(5000) && proc_.state() != QProcess::NotRunning &&
+               access(ready_.c_str(), F_OK) != 0)
             QThread::msleep(5);
         started_ = access(ready_.c_str(), F_OK) == 0;
     }
@@ -120,8 +121,7 @@ public:
         s.waitForBytesWritten(1000);
         QElapsedTimer t;
         t.start();
-        while (!s.canReadLine() && !t.hasExpired(2000))
-            s.waitForReadyRead(100);
+        while (!s.canReadLine() && !t.hasExpired(2000)) s.waitForReadyRead(100);
         return s.readLine().trimmed().toStdString();
     }
 
@@ -225,7 +225,10 @@ public:
         }
         return got;
     }
-    Bytes_t Reply() { return ReadUntil([](const Bytes_t& g) { return WellFormed(g, 1); }); }
+    Bytes_t Reply()
+    {
+        return ReadUntil([](const Bytes_t& g) { return WellFormed(g, 1); });
+    }
     std::string Line()
     {
         const Bytes_t b = ReadUntil([](const Bytes_t& g) { return !g.empty() && g.back() == '\r'; });
@@ -548,10 +551,29 @@ TEST(ClockSimOptions, refusesNonLoopbackAddressesAndDocumentsEveryOption)
     help.start(QV_BIN_DIR "/clocksim", {"--help"});
     ASSERT_TRUE(help.waitForFinished(5000));
     const QString text = QString::fromUtf8(help.readAllStandardOutput());
-    for (const char* option : {"--listen", "--port", "--pty", "--link", "--station", "--status-hex", "--busy",
-                               "--silent", "--wrong-station", "--bad-crc", "--chunk", "--chunk-gap", "--drop",
-                               "--short", "--garbage", "--delay", "--verbose", "--journal", "--ready-file",
-                               "--control", "--modem", "--modem-result", "--modem-connect-code",
+    for (const char* option : {"--listen",
+                               "--port",
+                               "--pty",
+                               "--link",
+                               "--station",
+                               "--status-hex",
+                               "--busy",
+                               "--silent",
+                               "--wrong-station",
+                               "--bad-crc",
+                               "--chunk",
+                               "--chunk-gap",
+                               "--drop",
+                               "--short",
+                               "--garbage",
+                               "--delay",
+                               "--verbose",
+                               "--journal",
+                               "--ready-file",
+                               "--control",
+                               "--modem",
+                               "--modem-result",
+                               "--modem-connect-code",
                                "--allow-any-address"})
         EXPECT_TRUE(text.contains(QString::fromLatin1(option))) << option;
 }

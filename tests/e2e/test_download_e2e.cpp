@@ -38,20 +38,8 @@ std::string Rx(uint8_t station, uint8_t command, std::vector<uint8_t> payload = 
     return out + " FF";
 }
 
-std::vector<std::string> RxLines(const std::string& journal)
-{
-    std::istringstream in(journal);
-    std::vector<std::string> out;
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("rx ", 0) == 0)
-            out.push_back(line);
-    return out;
-}
-
-std::string Line(const std::string& station, const std::string& keyword, const std::string& code)
-{
-    return station + " " + keyword + std::string(21 - keyword.size(), ' ') + code + "\r\n\r";
-}
+const auto RxLines = ReceivedFrames;
+const auto Line = ResultLine;
 
 class Downloads : public ::testing::Test {
 protected:
@@ -61,20 +49,8 @@ protected:
     {
         std::ofstream(dir + "/" + name, std::ios::binary) << content;
     }
-    void Settings(const std::string& serialPorts)
-    {
-        std::filesystem::create_directories(dir + "/config/Korvane");
-        std::ofstream(dir + "/config/Korvane/KX2.conf")
-            << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n\n[SerialPorts]\n"
-            << serialPorts;
-    }
-    RunResult Run(const std::string& cmdFile)
-    {
-        return RunProgram(
-            {std::string(QV_BIN_DIR) + "/quorvex", cmdFile, "results.txt"},
-            {"XDG_CONFIG_HOME=" + dir + "/config", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir,
-            90);
-    }
+    void Settings(const std::string& serialPorts) { WriteProfile(dir, serialPorts); }
+    RunResult Run(const std::string& cmdFile) { return RunUnattended(dir, cmdFile); }
     std::string File(const std::string& name) { return ReadFileBytes(dir + "/" + name); }
 };
 

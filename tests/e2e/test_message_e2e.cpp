@@ -55,9 +55,7 @@ std::string Control(const std::string& path, const std::string& line)
 TEST(MessageE2e, messagesAndSettingsOverTcpAreKeptAndASpoiledPacketResendsItsMessage)
 {
     const std::string dir = MakeTempDir();
-    std::filesystem::create_directories(dir + "/config/Korvane");
-    std::ofstream(dir + "/config/Korvane/KX2.conf")
-        << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n";
+    WriteProfile(dir);
     std::string longMessage = "{";
     for (char c : std::string("abcde")) longMessage += std::string(25, c) + (c == 'e' ? "}" : "\r\n");
     std::ofstream(dir + "/messages.txt", std::ios::binary) << "{Hello}\r\n\r\n"
@@ -73,14 +71,12 @@ TEST(MessageE2e, messagesAndSettingsOverTcpAreKeptAndASpoiledPacketResendsItsMes
     SimulatedClock clock(dir,
                          {"--listen", "127.0.0.76", "--fail-packet", "3:busy", "--control", dir + "/ctl"});
     ASSERT_TRUE(clock.Ready());
-    const RunResult r = RunProgram(
-        {std::string(QV_BIN_DIR) + "/quorvex", "run.cmd", "results.txt"},
-        {"XDG_CONFIG_HOME=" + dir + "/config", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 90);
+    const RunResult r = RunUnattended(dir, "run.cmd");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     std::string results;
     for (const char* keyword :
          {"init_clock", "set_message", "set_daylight", "set_modem", "set_logo", "set_code", "key_board"})
-        results += "01 " + std::string(keyword) + std::string(21 - std::strlen(keyword), ' ') + "00\r\n\r";
+        results += ResultLine("01", keyword, "00");
     EXPECT_EQ(ReadFileBytes(dir + "/results.txt"), results);
     EXPECT_NE(r.out.find("set_message       - OK\n"), std::string::npos) << r.out;
 

@@ -12,25 +12,12 @@
 
 namespace {
 
-std::string Hex(const std::vector<uint8_t>& bytes)
-{
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        if (!out.empty())
-            out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 0x0F];
-    }
-    return out;
-}
+const auto Hex = HexBytes;
 
 TEST(TableUploadE2e, bellTableOverTcpIsSentAgainAfterASpoiledPacketAndKept)
 {
     const std::string dir = MakeTempDir();
-    std::filesystem::create_directories(dir + "/config/Korvane");
-    std::ofstream(dir + "/config/Korvane/KX2.conf")
-        << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n";
+    WriteProfile(dir);
     std::string table;
     std::vector<uint8_t> rows;
     for (int i = 0; i < 21; ++i) {
@@ -45,9 +32,7 @@ TEST(TableUploadE2e, bellTableOverTcpIsSentAgainAfterASpoiledPacketAndKept)
     // The reply to the second packet fails its CRC check.
     SimulatedClock clock(dir, {"--listen", "127.0.0.74", "--fail-packet", "2:bad-crc"});
     ASSERT_TRUE(clock.Ready());
-    const RunResult r = RunProgram(
-        {std::string(QV_BIN_DIR) + "/quorvex", "run.cmd", "results.txt"},
-        {"XDG_CONFIG_HOME=" + dir + "/config", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 60);
+    const RunResult r = RunUnattended(dir, "run.cmd", "results.txt", 60);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(ReadFileBytes(dir + "/results.txt"), "01 init_clock" + std::string(11, ' ') +
                                                        "00\r\n\r01 set_belltable" + std::string(8, ' ') +
@@ -60,11 +45,8 @@ TEST(TableUploadE2e, bellTableOverTcpIsSentAgainAfterASpoiledPacketAndKept)
     const std::vector<std::vector<uint8_t>> sent = {first, second, first, second, {0x03}};
     std::string expected;
     for (const auto& payload : sent) expected += "rx " + Hex(ReplyFrame(0xC1, 0xA8, payload)) + "\n";
-    std::istringstream journal(clock.Journal());
-    std::string line, received;
-    while (std::getline(journal, line))
-        if (line.rfind("rx ", 0) == 0)
-            received += line + "\n";
+    std::string received;
+    for (const std::string& line : ReceivedFrames(clock.Journal())) received += line + "\n";
     EXPECT_EQ(received, expected);
     EXPECT_NE(clock.Journal().find("\ntable set_belltable 03 " + Hex(rows) + "\n"), std::string::npos)
         << clock.Journal();

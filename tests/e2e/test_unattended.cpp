@@ -35,10 +35,7 @@ const std::string kReport =
     "01 Input Module       Card Reader\r\n\r"
     "01 Comms Module       TCP/IP\r\n\r";
 
-std::string Line(const std::string& station, const std::string& keyword, const std::string& code)
-{
-    return station + " " + keyword + std::string(21 - keyword.size(), ' ') + code + "\r\n\r";
-}
+const auto Line = ResultLine;
 
 class Unattended : public ::testing::Test {
 protected:
@@ -49,19 +46,10 @@ protected:
         std::ofstream(dir + "/" + name, std::ios::binary) << content;
     }
     // Settings of a fresh profile, with an optional serial port map.
-    void Settings(const std::string& serialPorts)
-    {
-        std::filesystem::create_directories(dir + "/config/Korvane");
-        std::ofstream(dir + "/config/Korvane/KX2.conf")
-            << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n\n[SerialPorts]\n"
-            << serialPorts;
-    }
+    void Settings(const std::string& serialPorts) { WriteProfile(dir, serialPorts); }
     RunResult Run(const std::string& cmdFile, const std::string& results = "results.txt")
     {
-        return RunProgram(
-            {std::string(QV_BIN_DIR) + "/quorvex", cmdFile, results},
-            {"XDG_CONFIG_HOME=" + dir + "/config", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir,
-            90);
+        return RunUnattended(dir, cmdFile, results);
     }
     std::string File(const std::string& name) { return ReadFileBytes(dir + "/" + name); }
 };

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -44,8 +45,7 @@ void ApplyEnv(const std::vector<std::string>& env)
     // A test killed by its time-out must not leave a simulated clock holding its address.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
@@ -157,8 +157,8 @@ bool WaitForFile(const std::string& path, int timeoutMs)
 
 SimulatedClock::SimulatedClock(const std::string& dir, const std::vector<std::string>& options) : dir_(dir)
 {
-    std::vector<std::string> argv = {std::string(QV_BIN_DIR) + "/clocksim", "--ready-file", dir + "/clock.ready",
-                                     "--journal", dir + "/clock.journal"};
+    std::vector<std::string> argv = {std::string(QV_BIN_DIR) + "/clocksim", "--ready-file",
+                                     dir + "/clock.ready", "--journal", dir + "/clock.journal"};
     argv.insert(argv.end(), options.begin(), options.end());
     process_ = std::make_unique<BackgroundProcess>(argv, dir + "/clock.log");
     ready_ = WaitForFile(dir + "/clock.ready");
@@ -172,4 +172,50 @@ SimulatedClock::SimulatedClock(const std::string& dir, const std::vector<std::st
 std::string SimulatedClock::Journal() const
 {
     return ReadFileBytes(dir_ + "/clock.journal");
+}
+
+void WriteProfile(const std::string& dir, const std::string& serialPorts)
+{
+    std::filesystem::create_directories(dir + "/config/Korvane");
+    std::ofstream(dir + "/config/Korvane/KX2.conf")
+        << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n\n[SerialPorts]\n"
+        << serialPorts;
+}
+
+RunResult RunUnattended(const std::string& dir, const std::string& cmdFile, const std::string& results,
+                        int timeoutSeconds)
+{
+    return RunProgram(
+        {std::string(QV_BIN_DIR) + "/quorvex", cmdFile, results},
+        {"XDG_CONFIG_HOME=" + dir + "/config", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir,
+        timeoutSeconds);
+}
+
+std::string ResultLine(const std::string& station, const std::string& keyword, const std::string& code)
+{
+    return station + " " + keyword + std::string(keyword.size() < 21 ? 21 - keyword.size() : 1, ' ') + code +
+           "\r\n\r";
+}
+
+std::string HexBytes(const std::vector<uint8_t>& bytes)
+{
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (uint8_t b : bytes) {
+        if (!out.empty())
+            out += ' ';
+        out += digits[b >> 4];
+        out += digits[b & 0x0F];
+    }
+    return out;
+}
+
+std::vector<std::string> ReceivedFrames(const std::string& journal)
+{
+    std::istringstream in(journal);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("rx ", 0) == 0)
+            out.push_back(line);
+    return out;
 }

@@ -2,9 +2,10 @@
 // program run to completion with its output captured.
 #pragma once
 
+#include <sys/types.h>
+#include <cstdint>
 #include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 struct RunResult {
@@ -51,3 +52,16 @@ private:
     bool ready_ = false;
     std::unique_ptr<BackgroundProcess> process_;
 };
+
+// What the end-to-end tests of an unattended run share.
+// A settings profile in dir/config (BaudRate 9600, Port 1), with an optional serial map.
+void WriteProfile(const std::string& dir, const std::string& serialPorts = "");
+// `quorvex CMDFILE RESULTS` run in dir with that profile and no display.
+RunResult RunUnattended(const std::string& dir, const std::string& cmdFile,
+                        const std::string& results = "results.txt", int timeoutSeconds = 90);
+// One results-file line as it is on disk.
+std::string ResultLine(const std::string& station, const std::string& keyword, const std::string& code);
+// Bytes as upper-case hex pairs separated by blanks, as the simulator journals them.
+std::string HexBytes(const std::vector<uint8_t>& bytes);
+// The journal's "rx ..." lines: the requests the simulator received, in order.
+std::vector<std::string> ReceivedFrames(const std::string& journal);
