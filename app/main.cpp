@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -28,6 +29,41 @@ bool HaveDisplay()
     return EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY") || EnvSet("QT_QPA_PLATFORM");
 }
 
+const char* const kUsage =
+    "Usage: quorvex                       open the window\n"
+    "       quorvex CMDFILE RESULTS       run the command file unattended, append one line per\n"
+    "                                     command to RESULTS, print the status lines and exit\n"
+    "                                     (status 0 when every command succeeded, else 1)\n"
+    "       quorvex --help | --version\n"
+    "Settings: $XDG_CONFIG_HOME/Korvane/KX2.conf (normally ~/.config/Korvane/KX2.conf).\n";
+
+// A run from cron or a system timer has no runtime folder; Qt would warn about it on
+// stderr before every run. Give it a private one for this process and remove it after.
+class RuntimeDir {
+public:
+    RuntimeDir()
+    {
+        if (EnvSet("XDG_RUNTIME_DIR"))
+            return;
+        std::string dir = (std::filesystem::temp_directory_path() / "quorvex-runtime-XXXXXX").string();
+        if (mkdtemp(dir.data()) == nullptr)
+            return;
+        path_ = dir;
+        setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+    }
+    ~RuntimeDir()
+    {
+        std::error_code ignored;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ignored);
+    }
+    RuntimeDir(const RuntimeDir&) = delete;
+    RuntimeDir& operator=(const RuntimeDir&) = delete;
+
+private:
+    std::string path_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -35,6 +71,10 @@ int main(int argc, char** argv)
     QElapsedTimer sinceStart;
     sinceStart.start();
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "--version")) {
+        std::cout << (arguments[0] == "--help" ? kUsage : "quorvex 9.04\n");
+        return 0;
+    }
     const bool unattended = arguments.size() == 2;
 
     if (!HaveDisplay()) {
@@ -50,6 +90,7 @@ int main(int argc, char** argv)
     // The program reaches clocks wherever they are; QV_LOOPBACK_ONLY (set by the tests)
     // keeps it on 127.0.0.0/8.
     NetworkGuard::AllowAnyAddress(!EnvSet("QV_LOOPBACK_ONLY"));
+    const RuntimeDir runtimeDir;
     QApplication app(argc, argv);
     SystemNetworkInfo network;
     QtWindowTiming timing;

@@ -69,6 +69,7 @@ TEST_F(Unattended, networkRunWritesResultsAndStatusReportByteForByte)
     EXPECT_NE(r.out.find("get_status        - OK\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("set_time          - OK\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - 9), "Finished\n");
+    EXPECT_EQ(r.err, "") << "a run as from cron, with no runtime folder, writes nothing to stderr";
     // The clock got the time frame and the date frame; the acknowledge followed the status.
     const std::string journal = clock.Journal();
     EXPECT_NE(journal.find("rx C1 A5"), std::string::npos) << journal;
@@ -157,6 +158,16 @@ TEST(Interactive, noDisplaySaysSoAndFails)
                    {"XDG_CONFIG_HOME=" + dir, "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 30);
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.err.find("display"), std::string::npos) << r.err;
+
+    // One --help or --version argument answers without a display or a window.
+    for (const char* arg : {"--help", "--version"}) {
+        const RunResult a = RunProgram({std::string(QV_BIN_DIR) + "/quorvex", arg},
+                                       {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 30);
+        EXPECT_EQ(a.exitCode, 0) << arg << a.err;
+        EXPECT_NE(a.out.find(std::string(arg) == "--help" ? "quorvex CMDFILE RESULTS" : "quorvex 9.04"),
+                  std::string::npos)
+            << a.out;
+    }
 }
 
 }  // namespace

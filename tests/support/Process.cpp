@@ -185,10 +185,10 @@ void WriteProfile(const std::string& dir, const std::string& serialPorts)
 RunResult RunUnattended(const std::string& dir, const std::string& cmdFile, const std::string& results,
                         int timeoutSeconds)
 {
-    return RunProgram(
-        {std::string(QV_BIN_DIR) + "/quorvex", cmdFile, results},
-        {"XDG_CONFIG_HOME=" + dir + "/config", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir,
-        timeoutSeconds);
+    return RunProgram({std::string(QV_BIN_DIR) + "/quorvex", cmdFile, results},
+                      {"XDG_CONFIG_HOME=" + dir + "/config",
+                       "XDG_RUNTIME_DIR=", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="},
+                      dir, timeoutSeconds);
 }
 
 std::string ResultLine(const std::string& station, const std::string& keyword, const std::string& code)
