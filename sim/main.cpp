@@ -144,7 +144,7 @@ int main(int argc, char** argv)
     const QCommandLineOption fingers("fingers",
                                      "Fingerprint templates: EMPLOYEES [SEED [TEMPLATES]] (default \"5 1 0\": "
                                      "templates 0 gives each employee 1 to 10, by the seed).",
-                                     "SPEC");
+                                     "LIST");
     const QCommandLineOption fingerDump("finger-dump",
                                         "Write the template backup file a complete backup gives to PATH.", "PATH");
     p.addOptions({fingers, fingerDump});

@@ -238,7 +238,7 @@ TEST_F(ClockFinderTest, networkPhase_countsEveryAnswerUntilAWaitEndsEmpty)
         EXPECT_FALSE(rig.timer3.Enabled());
         EXPECT_FALSE(udp.active);
     }
-    EXPECT_EQ(ClockFinder::BroadcastAddress("192.168.1.1"), "192.168.1.255");
+    EXPECT_EQ(ClockFinder::BroadcastAddress("127.16.1.1"), "127.16.1.255");
     EXPECT_EQ(ClockFinder::BroadcastAddress("gateway"), "255");
 }
 
