@@ -3,6 +3,7 @@
 // pass a text it refuses; and the count step of finger_backup, whose counts, fed in two
 // pieces as a run appends, must equal what a scan of the whole file from its start finds.
 #include "fingerprint/BackupFile.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -44,12 +45,6 @@ int ScanCount(const std::string& view, const std::string& tag)
         i = end;
     }
     return s;
-}
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
 }
 
 }  // namespace

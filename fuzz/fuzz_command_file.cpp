@@ -4,6 +4,7 @@
 #include "commands/CommandContext.h"
 #include "commands/Interpreter.h"
 #include "core/PollState.h"
+#include "fuzz/FuzzSupport.h"
 #include "session/RunDriver.h"
 #include "session/RunUi.h"
 #include "support/Fakes.h"
@@ -42,12 +43,6 @@ struct Modem : IModemControl {
     void ModemReset() override {}
     void CloseModemFile() override {}
 };
-
-const std::string& WorkDir()
-{
-    static const std::string dir = MakeTempDir();
-    return dir;
-}
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 // must fit its frame, and a message file must be read to its end even when each message's
 // packets are sent twice.
 #include "commands/MessageCommands.h"
+#include "fuzz/FuzzSupport.h"
 #include "link/Framing.h"
 
 #include <cstdint>
@@ -11,12 +12,6 @@
 #include <vector>
 
 namespace {
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 msgfile::CharSource Source(const std::string& text)
 {

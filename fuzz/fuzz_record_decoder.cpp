@@ -6,6 +6,7 @@
 #include "commands/DownloadFormat.h"
 #include "commands/Downloads.h"
 #include "core/PollState.h"
+#include "fuzz/FuzzSupport.h"
 #include "support/Fakes.h"
 
 #include <algorithm>
@@ -15,18 +16,6 @@
 #include <string>
 
 namespace {
-
-const std::string& WorkDir()
-{
-    static const std::string dir = MakeTempDir();
-    return dir;
-}
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 void CheckRecordLines(const std::string& text, size_t endMarks)
 {

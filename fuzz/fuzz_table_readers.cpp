@@ -7,6 +7,7 @@
 #include "commands/Interpreter.h"
 #include "commands/TableUploads.h"
 #include "core/PollState.h"
+#include "fuzz/FuzzSupport.h"
 #include "support/Fakes.h"
 
 #include <cstdio>
@@ -14,18 +15,6 @@
 #include <string>
 
 namespace {
-
-const std::string& WorkDir()
-{
-    static const std::string dir = MakeTempDir();
-    return dir;
-}
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 // The reader alone over the raw bytes (carriage returns and 0x1A included).
 void ReadAll(TableRows kind, const uint8_t* data, size_t size)
