@@ -36,14 +36,15 @@ ClockModel::StatusBlock ClockModel::DefaultStatus()
 {
     StatusBlock s{};
     s[2] = 0x04;  // bell tables enabled
-    const char* text = "507316"  // D4..D9 access code
-                       "99"      // D10, D11 employee limit
-                       "50"      // D12, D13 job limit
-                       "04"      // D14, D15 job levels
-                       "20"      // D16, D17 job level 1 limit
-                       "20"      // D18, D19 job level 2 limit
-                       "10"      // D20, D21 job level 3 limit
-                       "10";     // D22, D23 job level 4 limit
+    const char* text =
+        "507316"  // D4..D9 access code
+        "99"      // D10, D11 employee limit
+        "50"      // D12, D13 job limit
+        "04"      // D14, D15 job levels
+        "20"      // D16, D17 job level 1 limit
+        "20"      // D18, D19 job level 2 limit
+        "10"      // D20, D21 job level 3 limit
+        "10";     // D22, D23 job level 4 limit
     std::memcpy(s.data() + 4, text, 20);
     s[24] = 0x09;  // CPU firmware 09.04
     s[25] = 0x04;
@@ -101,15 +102,15 @@ bool ClockModel::SetStatusHex(const std::string& hex)
     if (digits.size() != 2 * kStatusSize)
         return false;
     for (int i = 0; i < kStatusSize; ++i)
-        status_[static_cast<size_t>(i)] = static_cast<uint8_t>(std::stoi(digits.substr(2 * i, 2), nullptr, 16));
+        status_[static_cast<size_t>(i)] =
+            static_cast<uint8_t>(std::stoi(digits.substr(2 * i, 2), nullptr, 16));
     return true;
 }
 
 std::string ClockModel::StatusHex() const
 {
     std::string out;
-    for (uint8_t b : status_)
-        out += Bcd(b);
+    for (uint8_t b : status_) out += Bcd(b);
     return out;
 }
 
@@ -291,12 +292,24 @@ void ClockModel::AddPacketFault(long n, PacketFault kind, int times)
     faults_.packetFaults.push_back({requests_ + n, times, kind});
 }
 
-const PacketFaultRule* ClockModel::PacketFaultNow() const
+void ClockModel::SetRandomFaults(int perMille, unsigned seed)
+{
+    faults_.randomPerMille = perMille;
+    random_.seed(seed);
+}
+
+std::optional<PacketFault> ClockModel::PacketFaultNow()
 {
     for (const PacketFaultRule& rule : faults_.packetFaults)
         if (requests_ >= rule.first && requests_ < rule.first + rule.times)
-            return &rule;
-    return nullptr;
+            return rule.kind;
+    if (faults_.randomPerMille <= 0)
+        return std::nullopt;
+    if (std::uniform_int_distribution<int>(0, 999)(random_) >= faults_.randomPerMille)
+        return std::nullopt;
+    static constexpr PacketFault kinds[] = {PacketFault::Busy, PacketFault::BadCrc, PacketFault::WrongStation,
+                                            PacketFault::Silence, PacketFault::Lost};
+    return kinds[std::uniform_int_distribution<size_t>(0, std::size(kinds) - 1)(random_)];
 }
 
 // Table uploads: sequence byte 0 starts a table (again), 1 adds a packet to it, and a
@@ -417,7 +430,8 @@ ClockModel::Outcome ClockModel::SetOneFrame(const Request& r)
     }
     *kept = r.payload;
     *set = true;
-    Journal(std::string(name) + " " + (r.command == frame::cmdSetDaylight ? Hex(r.payload) : Escaped(r.payload)));
+    Journal(std::string(name) + " " +
+            (r.command == frame::cmdSetDaylight ? Hex(r.payload) : Escaped(r.payload)));
     return Acknowledge(r);
 }
 
@@ -458,11 +472,10 @@ Answer ClockModel::Receive(const Frame& frame, Link link)
     const uint8_t station = frame.bytes[0];
     ++requests_;
     Faults effective = faults_;
-    const PacketFaultRule* fault = PacketFaultNow();
-    if (fault != nullptr) {
-        Journal(std::string("fault ") + PacketFaultName(fault->kind) + " on request " +
-                std::to_string(requests_));
-        switch (fault->kind) {
+    const std::optional<PacketFault> fault = PacketFaultNow();
+    if (fault) {
+        Journal(std::string("fault ") + PacketFaultName(*fault) + " on request " + std::to_string(requests_));
+        switch (*fault) {
             case PacketFault::Lost:
                 return answer;
             case PacketFault::Silence:
@@ -475,6 +488,22 @@ Answer ClockModel::Receive(const Frame& frame, Link link)
                 break;
             case PacketFault::WrongStation:
                 effective.wrongStation = true;
+                break;
+            case PacketFault::Garbage:
+                effective.garbage = true;
+                break;
+            case PacketFault::Huge:
+                effective.huge = true;
+                break;
+            case PacketFault::Flood:
+                effective.flood = true;
+                break;
+            case PacketFault::Drop:
+                effective.drop = true;
+                break;
+            case PacketFault::Vanish:
+                effective.drop = true;
+                answer.vanish = true;
                 break;
         }
     }
@@ -499,7 +528,7 @@ Answer ClockModel::Receive(const Frame& frame, Link link)
     answer.modemReset = outcome.modemReset;
     if (!outcome.reply || effective.silent)
         return answer;
-    const bool packetBusy = fault != nullptr && fault->kind == PacketFault::Busy;
+    const bool packetBusy = fault == PacketFault::Busy;
     if (packetBusy || faults_.busy > 0) {
         if (!packetBusy)
             --faults_.busy;
@@ -509,7 +538,8 @@ Answer ClockModel::Receive(const Frame& frame, Link link)
     answer.delayMs = faults_.delayMs;
     answer.chunk = faults_.chunk;
     answer.chunkGapMs = faults_.chunkGapMs;
-    answer.dropHalf = faults_.drop;
+    answer.dropHalf = effective.drop;
+    answer.flood = effective.flood;
     return answer;
 }
 
@@ -518,10 +548,11 @@ std::vector<uint8_t> ClockModel::Render(uint8_t station, const Outcome& o, Link 
     const size_t terminators = link == Link::Serial ? 1 : 2;
     const uint8_t replyStation = f.wrongStation ? static_cast<uint8_t>(station + 1) : station;
     std::vector<uint8_t> out;
-    if (f.garbage) {
+    if (f.garbage || f.huge) {
         // Junk with no 0xFF inside, so only its end looks like a terminator.
+        const size_t size = f.huge ? 65536 : 300;
         uint32_t x = 0x2545F491u;
-        while (out.size() < 300 - terminators) {
+        while (out.size() < size - terminators) {
             x ^= x << 13;
             x ^= x >> 17;
             x ^= x << 5;
@@ -538,13 +569,11 @@ std::vector<uint8_t> ClockModel::Render(uint8_t station, const Outcome& o, Link 
     out.reserve(o.payload.size() + 6 + terminators);
     out.push_back(replyStation);
     out.push_back(o.code);
-    for (uint8_t b : o.payload)
-        out.push_back(b);
+    for (uint8_t b : o.payload) out.push_back(b);
     auto digits = frame::RenderDigits(frame::Crc16(out.data(), static_cast<int>(out.size())));
     if (f.badCrc)
         digits[3] = static_cast<char>(((digits[3] - 0x30 + 1) & 0x0F) + 0x30);
-    for (char c : digits)
-        out.push_back(static_cast<uint8_t>(c));
+    for (char c : digits) out.push_back(static_cast<uint8_t>(c));
     out.resize(out.size() + static_cast<size_t>(terminators), 0xFF);
     return out;
 }

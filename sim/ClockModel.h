@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,8 @@ struct Answer {
     int chunk = 0;
     int chunkGapMs = 0;
     bool dropHalf = false;
+    bool vanish = false;  // after the (half) reply the simulator ends
+    bool flood = false;   // 0xFF without end instead of the reply
 };
 
 class ClockModel {
@@ -35,7 +39,7 @@ public:
 
     struct ClockTime {
         bool timeSet = false, dateSet = false;
-        uint8_t hour = 0, minute = 0, second = 0;           // BCD as received
+        uint8_t hour = 0, minute = 0, second = 0;             // BCD as received
         uint8_t dayOfWeek = 0, day = 0, month = 0, year = 0;  // BCD as received
     };
 
@@ -72,6 +76,9 @@ public:
     ProgramMode& program() { return program_; }
     // Adds a fault for `times` requests in a row, starting with the n-th from now (1: the next).
     void AddPacketFault(long n, PacketFault kind, int times);
+    // Spoils each request with the given chance (per mille), drawing from a generator with
+    // this seed, so a soak run can be repeated.
+    void SetRandomFaults(int perMille, unsigned seed);
     // Requests addressed to a served station so far.
     long Requests() const { return requests_; }
     RecordStore& records() { return records_; }
@@ -136,8 +143,8 @@ private:
     };
     Outcome TablePacket(const Request& r);
     Outcome ClearMessages(const Request& r);
-    // The packet fault that hits the current request, if any.
-    const PacketFaultRule* PacketFaultNow() const;
+    // The packet fault that hits the current request, if any: a rule's, else a random one.
+    std::optional<PacketFault> PacketFaultNow();
 
     std::vector<uint8_t> Render(uint8_t station, const Outcome& o, Link link, const Faults& f);
 
@@ -158,6 +165,7 @@ private:
     std::map<uint8_t, Table> receiving_;
     std::map<std::string, Table> tables_;
     long requests_ = 0;
+    std::mt19937 random_{1};
     std::FILE* journalFile_ = nullptr;
     bool verbose_ = false;
 };

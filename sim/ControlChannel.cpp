@@ -4,11 +4,11 @@
 #include <QLocalSocket>
 #include <QSocketNotifier>
 
+#include <unistd.h>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <sstream>
-#include <unistd.h>
 #include <vector>
 
 namespace sim {
@@ -57,9 +57,10 @@ std::string Describe(ClockModel& m)
     const Faults& f = m.faults();
     std::ostringstream out;
     out << "busy=" << f.busy << " silent=" << OnOff(f.silent) << " wrong-station=" << OnOff(f.wrongStation)
-        << " bad-crc=" << OnOff(f.badCrc) << " short=" << OnOff(f.shortReply) << " garbage=" << OnOff(f.garbage)
-        << " drop=" << OnOff(f.drop) << " chunk=" << f.chunk << " chunk-gap=" << f.chunkGapMs
-        << " delay=" << f.delayMs << " modem=" << OnOff(m.modem().enabled)
+        << " bad-crc=" << OnOff(f.badCrc) << " short=" << OnOff(f.shortReply)
+        << " garbage=" << OnOff(f.garbage) << " drop=" << OnOff(f.drop) << " huge=" << OnOff(f.huge)
+        << " flood=" << OnOff(f.flood) << " fault-rate=" << f.randomPerMille << " chunk=" << f.chunk
+        << " chunk-gap=" << f.chunkGapMs << " delay=" << f.delayMs << " modem=" << OnOff(m.modem().enabled)
         << " modem-result=" << DialOutcomeName(m.modem().outcome)
         << " modem-connect-code=" << m.modem().connectCode << " status=" << m.StatusHex();
     return out.str();
@@ -76,8 +77,7 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
 {
     std::istringstream in(line);
     std::vector<std::string> args;
-    for (std::string word; in >> word;)
-        args.push_back(word);
+    for (std::string word; in >> word;) args.push_back(word);
     if (args.empty())
         return "error empty command";
     const std::string& cmd = args[0];
@@ -89,8 +89,10 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
         bool Faults::*field;
     };
     static const SwitchRow switches[] = {
-        {"silent", &Faults::silent}, {"wrong-station", &Faults::wrongStation}, {"bad-crc", &Faults::badCrc},
-        {"short", &Faults::shortReply}, {"garbage", &Faults::garbage},       {"drop", &Faults::drop},
+        {"silent", &Faults::silent},   {"wrong-station", &Faults::wrongStation},
+        {"bad-crc", &Faults::badCrc},  {"short", &Faults::shortReply},
+        {"garbage", &Faults::garbage}, {"drop", &Faults::drop},
+        {"huge", &Faults::huge},       {"flood", &Faults::flood},
     };
     for (const auto& row : switches)
         if (cmd == row.name)
@@ -102,8 +104,10 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
         int max;
     };
     static const NumberRow numbers[] = {
-        {"busy", &Faults::busy, 1000000}, {"chunk", &Faults::chunk, 4096},
-        {"chunk-gap", &Faults::chunkGapMs, kMaxMs}, {"delay", &Faults::delayMs, kMaxMs},
+        {"busy", &Faults::busy, 1000000},
+        {"chunk", &Faults::chunk, 4096},
+        {"chunk-gap", &Faults::chunkGapMs, kMaxMs},
+        {"delay", &Faults::delayMs, kMaxMs},
     };
     for (const auto& row : numbers)
         if (cmd == row.name) {
@@ -127,8 +131,19 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
         if (args.size() < 3 || args.size() > 4 || !ParseCount(args[1], 1000000, n) || n < 1 ||
             !ParsePacketFault(args[2], kind) ||
             (args.size() == 4 && (!ParseCount(args[3], 1000000, times) || times < 1)))
-            return "error usage: fail-packet N busy|bad-crc|wrong-station|silence|lost [TIMES]";
+            return "error usage: fail-packet N "
+                   "busy|bad-crc|wrong-station|silence|lost|garbage|huge|flood|drop|"
+                   "vanish [TIMES]";
         model.AddPacketFault(n, kind, times);
+        return "ok";
+    }
+    if (cmd == "fault-rate") {
+        // fault-rate PERMILLE [SEED]: spoil that share of requests at random.
+        int perMille = 0, seed = 1;
+        if (args.size() < 2 || args.size() > 3 || !ParseCount(args[1], 1000, perMille) ||
+            (args.size() == 3 && !ParseCount(args[2], 1000000000, seed)))
+            return "error usage: fault-rate PERMILLE (0..1000) [SEED]";
+        model.SetRandomFaults(perMille, static_cast<unsigned>(seed));
         return "ok";
     }
     if (cmd == "requests")
@@ -172,22 +187,21 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
         const auto& s = model.settings();
         const auto hex = [](bool set, const std::vector<uint8_t>& v) {
             std::string out = set ? "" : "--";
-            for (uint8_t b : v)
-                out += Bcd(b);
+            for (uint8_t b : v) out += Bcd(b);
             return out;
         };
         const auto onOff = [](int v) { return v < 0 ? "--" : v ? "on" : "off"; };
-        return "ok code=" + model.AccessCode() + " jobing=" + onOff(s.jobing) + " keyboard=" + onOff(s.keyboard) +
-               " daylight=" + hex(s.daylightSet, s.daylight) + " modem=" + hex(s.modemSet, s.modemParameters) +
-               " logo=" + hex(s.logoSet, s.logo) + " messages=" + std::to_string(s.messages.size());
+        return "ok code=" + model.AccessCode() + " jobing=" + onOff(s.jobing) +
+               " keyboard=" + onOff(s.keyboard) + " daylight=" + hex(s.daylightSet, s.daylight) +
+               " modem=" + hex(s.modemSet, s.modemParameters) + " logo=" + hex(s.logoSet, s.logo) +
+               " messages=" + std::to_string(s.messages.size());
     }
     if (cmd == "messages") {
         // The messages held, in the order kept, each in hex.
         std::string out = "ok";
         for (const auto& m : model.settings().messages) {
             out += ' ';
-            for (uint8_t b : m)
-                out += Bcd(b);
+            for (uint8_t b : m) out += Bcd(b);
         }
         return out;
     }
@@ -204,16 +218,15 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
     }
     if (cmd == "status-hex") {
         std::string hex;
-        for (size_t i = 1; i < args.size(); ++i)
-            hex += args[i];
+        for (size_t i = 1; i < args.size(); ++i) hex += args[i];
         if (!model.SetStatusHex(hex))
             return "error usage: status-hex followed by 68 hex digits";
         return "ok";
     }
     if (cmd == "status-byte") {
         int index = 0;
-        if (args.size() != 3 || !ParseCount(args[1], ClockModel::kStatusSize - 1, index) || args[2].size() != 2 ||
-            !std::isxdigit(static_cast<unsigned char>(args[2][0])) ||
+        if (args.size() != 3 || !ParseCount(args[1], ClockModel::kStatusSize - 1, index) ||
+            args[2].size() != 2 || !std::isxdigit(static_cast<unsigned char>(args[2][0])) ||
             !std::isxdigit(static_cast<unsigned char>(args[2][1])))
             return "error usage: status-byte INDEX(0..33) HH";
         model.Status()[static_cast<size_t>(index)] = static_cast<uint8_t>(std::stoi(args[2], nullptr, 16));
@@ -249,8 +262,7 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
     if (cmd == "journal") {
         // A marker line, so a test can split the journal into phases.
         std::string text = line.substr(line.find("journal") + 7);
-        while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-            text.erase(text.begin());
+        while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.erase(text.begin());
         model.Journal("note " + text);
         return "ok";
     }
@@ -279,8 +291,7 @@ bool ControlChannel::ListenSocket(const std::string& path, std::string& error)
             connect(s, &QLocalSocket::readyRead, s, [this, s] {
                 while (s->canReadLine()) {
                     std::string line = s->readLine().toStdString();
-                    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-                        line.pop_back();
+                    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
                     s->write(QByteArray::fromStdString(ApplyControl(model_, line) + "\n"));
                 }
                 if (s->bytesAvailable() > static_cast<qint64>(kMaxLine)) {

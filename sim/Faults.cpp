@@ -15,6 +15,11 @@ const PacketFaultRow kPacketFaults[] = {
     {PacketFault::WrongStation, "wrong-station"},
     {PacketFault::Silence, "silence"},
     {PacketFault::Lost, "lost"},
+    {PacketFault::Garbage, "garbage"},
+    {PacketFault::Huge, "huge"},
+    {PacketFault::Flood, "flood"},
+    {PacketFault::Drop, "drop"},
+    {PacketFault::Vanish, "vanish"},
 };
 
 }  // namespace

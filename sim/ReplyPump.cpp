@@ -1,6 +1,14 @@
 #include "ReplyPump.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace sim {
+
+namespace {
+constexpr int kFloodPiece = 1024;
+constexpr int kFloodGapMs = 5;
+}  // namespace
 
 ReplyPump::ReplyPump(const ClockModel& model, WriteFn write, CloseFn close, QObject* parent)
     : QObject(parent), model_(model), write_(std::move(write)), close_(std::move(close))
@@ -12,20 +20,28 @@ ReplyPump::ReplyPump(const ClockModel& model, WriteFn write, CloseFn close, QObj
 
 void ReplyPump::Enqueue(const Answer& answer)
 {
-    if (answer.bytes.empty())
+    const bool wasIdle = steps_.empty();
+    if (answer.flood) {
+        // A stuck line driver: 0xFF without end, until the other side closes.
+        steps_.push_back({answer.delayMs, QByteArray(kFloodPiece, '\xFF'), false, false, true});
+        if (wasIdle)
+            Next();
         return;
-    QByteArray all(reinterpret_cast<const char*>(answer.bytes.data()), static_cast<qsizetype>(answer.bytes.size()));
+    }
+    if (answer.bytes.empty() && !answer.vanish)
+        return;
+    QByteArray all(reinterpret_cast<const char*>(answer.bytes.data()),
+                   static_cast<qsizetype>(answer.bytes.size()));
     if (answer.dropHalf)
         all.truncate(all.size() / 2);
-    const bool wasIdle = steps_.empty();
     const qsizetype piece = answer.chunk > 0 ? answer.chunk : all.size();
     int wait = answer.delayMs;
     for (qsizetype at = 0; at < all.size(); at += piece) {
         steps_.push_back({wait, all.mid(at, piece), false});
         wait = answer.chunkGapMs;
     }
-    if (answer.dropHalf)
-        steps_.push_back({0, {}, true});
+    if (answer.dropHalf || answer.vanish)
+        steps_.push_back({0, {}, true, answer.vanish});
     if (wasIdle)
         Next();
 }
@@ -44,6 +60,11 @@ void ReplyPump::Next()
 void ReplyPump::Fire()
 {
     while (!steps_.empty()) {
+        if (steps_.front().flood) {
+            write_(steps_.front().bytes);
+            timer_.start(kFloodGapMs);
+            return;
+        }
         Step step = std::move(steps_.front());
         steps_.pop_front();
         if (!step.bytes.isEmpty()) {
@@ -54,6 +75,13 @@ void ReplyPump::Fire()
         if (step.close) {
             steps_.clear();
             close_();
+            if (step.vanish) {
+                model_.Log("vanishing");
+                std::fflush(nullptr);
+                // Leave at once, as a clock losing power would: the kernel closes the
+                // pty master and the sockets.
+                std::_Exit(0);
+            }
             return;
         }
         if (!steps_.empty() && steps_.front().waitMs > 0) {

@@ -23,13 +23,19 @@ public:
 
     void Enqueue(const Answer& answer);
     bool Idle() const { return steps_.empty(); }
-    void Cancel() { steps_.clear(); timer_.stop(); }
+    void Cancel()
+    {
+        steps_.clear();
+        timer_.stop();
+    }
 
 private:
     struct Step {
         int waitMs;
         QByteArray bytes;
         bool close;
+        bool vanish = false;  // end the simulator after this step
+        bool flood = false;   // write this step's bytes again and again, never moving on
     };
     void Next();
     void Fire();

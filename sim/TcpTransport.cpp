@@ -15,9 +15,17 @@ constexpr int kQuietMs = 50;
 class Connection : public QObject {
 public:
     Connection(ClockModel& model, QTcpSocket* socket)
-        : QObject(socket), model_(model), socket_(socket), reader_(Link::Tcp),
+        : QObject(socket),
+          model_(model),
+          socket_(socket),
+          reader_(Link::Tcp),
           pump_(
-              model, [this](const QByteArray& b) { socket_->write(b); },
+              model,
+              [this](const QByteArray& b) {
+                  // A flooding clock outruns a reader that has stopped: hold at most 1 MiB.
+                  if (socket_->bytesToWrite() < (1 << 20))
+                      socket_->write(b);
+              },
               [this] {
                   model_.Log("dropping the connection mid-reply");
                   socket_->flush();

@@ -11,15 +11,15 @@
 #include <QHostAddress>
 #include <QSocketNotifier>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -67,7 +67,8 @@ const char* kDescription =
     "Control commands (one per line on --control PATH or stdin with --control -; each\n"
     "answered by one line \"ok ...\" or \"error ...\"):\n"
     "  busy N | chunk N | chunk-gap MS | delay MS\n"
-    "  silent|wrong-station|bad-crc|short|garbage|drop [on|off]   (no argument: on)\n"
+    "  silent|wrong-station|bad-crc|short|garbage|drop|huge|flood [on|off]   (no argument: on)\n"
+    "  fail-packet N KIND [TIMES] | fault-rate PERMILLE [SEED]\n"
     "  clear (all faults off) | station N[,N..]|all | status-hex HEX68 | status-byte I HH\n"
     "  modem [on|off] | modem-result R | modem-connect-code N\n"
     "  show | time (last set time and date) | journal TEXT (writes \"note TEXT\") | ping\n"
@@ -87,12 +88,17 @@ int main(int argc, char** argv)
     p.setApplicationDescription(QString::fromLatin1(kDescription));
     p.addHelpOption();
     p.addVersionOption();
-    const QCommandLineOption listen({"listen", "address"}, "TCP address to listen on, optionally with :PORT "
-                                                           "(default 127.0.0.1:14001).", "ADDR[:PORT]");
-    const QCommandLineOption port("port", "TCP port (default 14001; 0 picks a free one, printed on stdout).", "N");
+    const QCommandLineOption listen({"listen", "address"},
+                                    "TCP address to listen on, optionally with :PORT "
+                                    "(default 127.0.0.1:14001).",
+                                    "ADDR[:PORT]");
+    const QCommandLineOption port("port", "TCP port (default 14001; 0 picks a free one, printed on stdout).",
+                                  "N");
     const QCommandLineOption pty("pty", "Play the clock on a pseudo-terminal; prints \"pty: /dev/pts/N\".");
-    const QCommandLineOption link("link", "Create a symlink PATH to the pty's slave (implies --pty).", "PATH");
-    const QCommandLineOption station("station", "Station(s) answered: N (0..31), N,N,... or all (default 1).", "N");
+    const QCommandLineOption link("link", "Create a symlink PATH to the pty's slave (implies --pty).",
+                                  "PATH");
+    const QCommandLineOption station("station", "Station(s) answered: N (0..31), N,N,... or all (default 1).",
+                                     "N");
     const QCommandLineOption statusHex("status-hex", "Status block D0..D33 as 68 hex digits.", "HEX");
     const QCommandLineOption busy("busy", "Answer 0xB0 (busy) to the next N requests.", "N");
     const QCommandLineOption silent("silent", "Never answer.");
@@ -105,15 +111,18 @@ int main(int argc, char** argv)
     const QCommandLineOption garbage("garbage", "Send 300 bytes of junk ending in 0xFF instead of a reply.");
     const QCommandLineOption delay("delay", "Wait MS milliseconds before answering.", "MS");
     const QCommandLineOption verbose("verbose", "Log each received and sent frame in hex on stderr.");
-    const QCommandLineOption journal("journal", "Append one line per received request to FILE (flushed).", "FILE");
+    const QCommandLineOption journal("journal", "Append one line per received request to FILE (flushed).",
+                                     "FILE");
     const QCommandLineOption ready("ready-file", "Create PATH once listening; it holds the tcp:/pty: lines.",
                                    "PATH");
     const QCommandLineOption control("control", "Control channel: Unix socket PATH, or - for stdin.", "PATH");
-    const QCommandLineOption modem("modem", "Put a dial-up modem in front of the clock on the pty (implies --pty).");
-    const QCommandLineOption modemResult("modem-result",
-                                         "Dial outcome: connect|busy|nocarrier|noanswer|nodialtone|error|silent|ring "
-                                         "(default connect).",
-                                         "R");
+    const QCommandLineOption modem("modem",
+                                   "Put a dial-up modem in front of the clock on the pty (implies --pty).");
+    const QCommandLineOption modemResult(
+        "modem-result",
+        "Dial outcome: connect|busy|nocarrier|noanswer|nodialtone|error|silent|ring "
+        "(default connect).",
+        "R");
     const QCommandLineOption modemCode("modem-connect-code", "Result code of a connect (default 1).", "N");
     const QCommandLineOption anyAddress("allow-any-address", "Allow listening outside 127.0.0.0/8.");
     const QCommandLineOption records("records", "Punch records to hand out, one per line in hex bytes.",
@@ -126,13 +135,18 @@ int main(int argc, char** argv)
                                          "FILE");
     const QCommandLineOption failPacket("fail-packet",
                                         "Spoil the N-th request (repeatable): busy|bad-crc|wrong-station|"
-                                        "silence|lost, TIMES requests in a row (default 1).",
+                                        "silence|lost|garbage|huge|flood|drop|vanish, TIMES requests in a "
+                                        "row (default 1).",
                                         "N:KIND[:TIMES]");
-    p.addOptions({listen,      port,         pty,        link,    station,     statusHex, busy,
-                  silent,      wrongStation, badCrc,     chunk,   chunkGap,    drop,      shortReply,
-                  garbage,     delay,        verbose,    journal, ready,       control,   modem,
-                  modemResult, modemCode,    anyAddress, records, recordCount, jobCodes,  packetBytes,
-                  endByte,     messageList,  failPacket});
+    const QCommandLineOption faultRate("fault-rate",
+                                       "Spoil PERMILLE of all requests at random (busy|bad-crc|wrong-station|"
+                                       "silence|lost), drawn with SEED (default 1).",
+                                       "PERMILLE[:SEED]");
+    p.addOptions({listen,      port,         pty,        link,     station,     statusHex, busy,
+                  silent,      wrongStation, badCrc,     chunk,    chunkGap,    drop,      shortReply,
+                  garbage,     delay,        verbose,    journal,  ready,       control,   modem,
+                  modemResult, modemCode,    anyAddress, records,  recordCount, jobCodes,  packetBytes,
+                  endByte,     messageList,  failPacket, faultRate});
     sim::ProgramMode::AddOptions(p);
     const QCommandLineOption discovery("discovery",
                                        "Answer the UDP discovery request on port 30718 of the TCP "
@@ -141,12 +155,13 @@ int main(int argc, char** argv)
     const QCommandLineOption baud("baud", "On the pty, answer only at this speed (default: any).", "N");
     p.addOption(discovery);
     p.addOption(baud);
-    const QCommandLineOption fingers("fingers",
-                                     "Fingerprint templates: EMPLOYEES [SEED [TEMPLATES]] (default \"5 1 0\": "
-                                     "templates 0 gives each employee 1 to 10, by the seed).",
-                                     "LIST");
-    const QCommandLineOption fingerDump("finger-dump",
-                                        "Write the template backup file a complete backup gives to PATH.", "PATH");
+    const QCommandLineOption fingers(
+        "fingers",
+        "Fingerprint templates: EMPLOYEES [SEED [TEMPLATES]] (default \"5 1 0\": "
+        "templates 0 gives each employee 1 to 10, by the seed).",
+        "LIST");
+    const QCommandLineOption fingerDump(
+        "finger-dump", "Write the template backup file a complete backup gives to PATH.", "PATH");
     p.addOptions({fingers, fingerDump});
     p.process(app);
     if (!p.positionalArguments().isEmpty())
@@ -154,9 +169,11 @@ int main(int argc, char** argv)
 
     sim::ClockModel model;
     model.SetVerbose(p.isSet(verbose));
-    for (const auto& [option, command] : {std::pair{&fingers, "fingers"}, std::pair{&fingerDump, "finger-dump"}})
+    for (const auto& [option, command] :
+         {std::pair{&fingers, "fingers"}, std::pair{&fingerDump, "finger-dump"}})
         if (p.isSet(*option)) {
-            const std::string reply = sim::ApplyControl(model, std::string(command) + " " + p.value(*option).toStdString());
+            const std::string reply =
+                sim::ApplyControl(model, std::string(command) + " " + p.value(*option).toStdString());
             if (reply != "ok")
                 return Fail("--" + std::string(command) + ": " + reply.substr(reply.find(' ') + 1));
         }
@@ -179,15 +196,17 @@ int main(int argc, char** argv)
                   {messageList, "message-list"}};
     for (const auto& v : valued)
         if (p.isSet(v.option)) {
-            const std::string reply = sim::ApplyControl(model, std::string(v.command) + " " + p.value(v.option).toStdString());
+            const std::string reply =
+                sim::ApplyControl(model, std::string(v.command) + " " + p.value(v.option).toStdString());
             if (reply != "ok")
                 return Fail("--" + std::string(v.command) + ": " + reply.substr(reply.find(' ') + 1));
         }
     const struct {
         const QCommandLineOption& option;
         const char* command;
-    } flags[] = {{silent, "silent"}, {wrongStation, "wrong-station"}, {badCrc, "bad-crc"}, {drop, "drop"},
-                 {shortReply, "short"}, {garbage, "garbage"},       {modem, "modem"}};
+    } flags[] = {{silent, "silent"}, {wrongStation, "wrong-station"}, {badCrc, "bad-crc"},
+                 {drop, "drop"},     {shortReply, "short"},           {garbage, "garbage"},
+                 {modem, "modem"}};
     for (const auto& f : flags)
         if (p.isSet(f.option))
             sim::ApplyControl(model, f.command);
@@ -203,6 +222,14 @@ int main(int argc, char** argv)
         const std::string reply = sim::ApplyControl(model, "fail-packet " + text);
         if (reply != "ok")
             return Fail("--fail-packet: " + reply.substr(reply.find(' ') + 1));
+    }
+
+    if (p.isSet(faultRate)) {
+        std::string text = p.value(faultRate).toStdString();
+        std::replace(text.begin(), text.end(), ':', ' ');
+        const std::string reply = sim::ApplyControl(model, "fault-rate " + text);
+        if (reply != "ok")
+            return Fail("--fault-rate: " + reply.substr(reply.find(' ') + 1));
     }
 
     std::string error;
@@ -253,7 +280,8 @@ int main(int argc, char** argv)
         tcp = std::make_unique<sim::TcpTransport>(model);
         if (!tcp->Listen(address, static_cast<quint16>(portNumber), error))
             return Fail(error);
-        readyText += "tcp: " + tcp->Address().toString().toStdString() + ":" + std::to_string(tcp->Port()) + "\n";
+        readyText +=
+            "tcp: " + tcp->Address().toString().toStdString() + ":" + std::to_string(tcp->Port()) + "\n";
     }
     std::unique_ptr<sim::DiscoveryResponder> responder;
     if (p.isSet(discovery)) {
@@ -296,11 +324,10 @@ int main(int argc, char** argv)
         return Fail(std::string("pipe: ") + std::strerror(errno));
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        sigaction(sig, &sa, nullptr);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     std::fputs(readyText.c_str(), stdout);
