@@ -1,6 +1,11 @@
 #!/bin/sh
-# Takes a picture of the main window on a virtual X display and saves it as
-# docs/screenshot.png. Usage: scripts/screenshot.sh [build-dir] [output.png]
+# Takes pictures of the main window on a virtual X display for the README:
+#   output.png       the window as it opens (default docs/screenshot.png)
+#   output-poll.png  after a get_status poll of a simulated clock on 127.0.0.61
+#   output-menu.png  with Options > Comm Port open and "Network" checked
+# Usage: scripts/screenshot.sh [build-dir] [output.png]
+# The poll picture needs the clocksim target too; without it only the other two are taken.
+# Every run uses its own settings profile and working folder, removed at the end.
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -8,34 +13,116 @@ build=${1:-"$here/build"}
 out=${2:-"$here/docs/screenshot.png"}
 bin="$build/bin/quorvex"
 [ -x "$bin" ] || { echo "screenshot: $bin not found; build the quorvex target first" >&2; exit 1; }
+build=$(cd "$build" && pwd)
+bin="$build/bin/quorvex"
+sim="$build/bin/clocksim"
+mkdir -p "$(dirname "$out")"
+out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
+stem=${out%.png}
 
-# The virtual display, the window lister and the grabber, installed when missing.
-for tool in xvfb-run:xvfb xwininfo:x11-utils import:imagemagick; do
+# The virtual display, the window lister, the grabber and the input sender, installed
+# when missing.
+for tool in xvfb-run:xvfb xwininfo:x11-utils import:imagemagick xdotool:xdotool; do
     command -v "${tool%%:*}" >/dev/null 2>&1 && continue
     sudo_cmd=""
     [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
     $sudo_cmd apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${tool#*:}" xauth >/dev/null
 done
 
-config=$(mktemp -d)
-trap 'rm -rf "$config"' EXIT
-mkdir -p "$(dirname "$out")"
+# A short fixed-looking folder: the poll picture shows the data file's path.
+work=$(mktemp -d /tmp/clocks.XXXX)
+simpid=
+cleanup() {
+    [ -n "$simpid" ] && kill "$simpid" 2>/dev/null && wait "$simpid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
 
-# Inside the virtual display: start the window, wait until it is mapped, grab it, close.
-XDG_CONFIG_HOME="$config" xvfb-run -a -s "-screen 0 800x600x24" sh -c '
-    bin=$1; out=$2
-    "$bin" & pid=$!
-    id=
+# profile NAME PORT IPADDRESS INPUTFILE: a settings profile of its own for one picture.
+profile() {
+    mkdir -p "$work/$1/Korvane"
+    cat >"$work/$1/Korvane/KX2.conf" <<CONF
+[General]
+BaudRate=9600
+CommandFile=
+FingerLogFile=
+IPAddress=$3
+InputFile=$4
+Port=$2
+CONF
+}
+
+# Runs inside the virtual display: start the window, wait until it is mapped, then act.
+# The window has no frame (no window manager), so it sits at 0,0 and the click positions
+# below are window coordinates.
+cat >"$work/inside.sh" <<'INSIDE'
+bin=$1; scene=$2; out=$3
+"$bin" & pid=$!
+id=
+tries=0
+while [ -z "$id" ] && [ $tries -lt 100 ]; do
+    id=$(xwininfo -root -tree 2>/dev/null | awk '/"Quorvex Version 9.04"/ { print $1; exit }')
+    [ -n "$id" ] || { tries=$((tries + 1)); sleep 0.1; }
+done
+if [ -z "$id" ]; then kill $pid; echo "screenshot: window did not appear" >&2; exit 1; fi
+# Let the first paint finish before acting or grabbing.
+sleep 1
+case $scene in
+    start)
+        import -window "$id" "$out"
+        ;;
+    poll)
+        # Choose get_status in the command list; its data-file dialog opens: name status.txt.
+        xdotool mousemove 183 44 click 1; sleep 0.5
+        xdotool mousemove 153 87 click 1; sleep 0.5
+        xdotool type --delay 20 status.txt; xdotool key Return; sleep 0.5
+        xdotool mousemove 416 38 click 1
+        # The report reaches status.txt just before the memo's last lines.
+        tries=0
+        while [ ! -s status.txt ] && [ $tries -lt 100 ]; do tries=$((tries + 1)); sleep 0.1; done
+        [ -s status.txt ] || { kill $pid; echo "screenshot: the poll wrote no status report" >&2; exit 1; }
+        sleep 1
+        import -window "$id" "$out"
+        ;;
+    menu)
+        # Options, then Comm Port: the submenu opens beside it.
+        xdotool mousemove 68 8 click 1; sleep 0.5
+        xdotool mousemove 100 52; sleep 0.8
+        # Grab the screen and cut away the empty black around window and menus.
+        import -window root "$out.full.png"
+        convert "$out.full.png" -bordercolor black -border 1 -trim +repage "$out"
+        rm -f "$out.full.png"
+        ;;
+esac
+kill $pid
+wait $pid 2>/dev/null || true
+INSIDE
+
+# shoot PROFILE SCENE OUTPUT
+shoot() {
+    (cd "$work" && XDG_CONFIG_HOME="$work/$1" xvfb-run -a -s "-screen 0 800x600x24" \
+        sh "$work/inside.sh" "$bin" "$2" "$3")
+    echo "saved $3"
+}
+
+# A first start: no settings yet, so the window writes and shows the defaults.
+mkdir -p "$work/start"
+shoot start start "$out"
+
+profile menu 0 127.0.0.61 ""
+shoot menu menu "$stem-menu.png"
+
+if [ -x "$sim" ]; then
+    profile poll 0 127.0.0.61 ""
+    # get_status appends its report; the open dialog takes only an existing file.
+    : >"$work/status.txt"
+    "$sim" --listen 127.0.0.61 --ready-file "$work/clock.ready" >/dev/null &
+    simpid=$!
     tries=0
-    while [ -z "$id" ] && [ $tries -lt 100 ]; do
-        id=$(xwininfo -root -tree 2>/dev/null | awk "/\"Quorvex Version 9.04\"/ { print \$1; exit }")
-        [ -n "$id" ] || { tries=$((tries + 1)); sleep 0.1; }
-    done
-    if [ -z "$id" ]; then kill $pid; echo "screenshot: window did not appear" >&2; exit 1; fi
-    # Let the first paint finish before grabbing.
-    sleep 1
-    import -window "$id" "$out"
-    kill $pid
-    wait $pid 2>/dev/null || true
-' sh "$bin" "$out"
-echo "saved $out"
+    while [ ! -f "$work/clock.ready" ] && [ $tries -lt 100 ]; do tries=$((tries + 1)); sleep 0.05; done
+    [ -f "$work/clock.ready" ] || { echo "screenshot: the simulated clock did not start" >&2; exit 1; }
+    shoot poll poll "$stem-poll.png"
+else
+    echo "screenshot: $sim not built; no poll picture" >&2
+fi
