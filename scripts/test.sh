@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the test flavour (AddressSanitizer + UBSan, warnings as
-# errors) in build-test/ and runs every test.
+# errors) in build-test/ and runs every test, then builds and tries the Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -11,3 +11,4 @@ export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd build-test
 ctest --output-on-failure --timeout 180 -j2 "$@"
+../scripts/package_test.sh
