@@ -73,7 +73,8 @@ case $scene in
         import -window "$id" "$out"
         ;;
     poll)
-        # Choose get_status in the command list; its data-file dialog opens: name status.txt.
+        # Choose get_status in the command list; its data-file dialog opens: type status.txt
+        # (a new file) and take it.
         xdotool mousemove 183 44 click 1; sleep 0.5
         xdotool mousemove 153 87 click 1; sleep 0.5
         xdotool type --delay 20 status.txt; xdotool key Return; sleep 0.5
@@ -115,8 +116,6 @@ shoot menu menu "$stem-menu.png"
 
 if [ -x "$sim" ]; then
     profile poll 0 127.0.0.61 ""
-    # get_status appends its report; the open dialog takes only an existing file.
-    : >"$work/status.txt"
     "$sim" --listen 127.0.0.61 --ready-file "$work/clock.ready" >/dev/null &
     simpid=$!
     tries=0
