@@ -1,15 +1,38 @@
-// What the fuzz targets share: one scratch folder per process for the files they write,
-// and a check that stops the run at the first broken promise.
+// What the fuzz targets share: one scratch folder per process for the files they write
+// (in memory under /dev/shm, or under $QV_FUZZ_SCRATCH, so a run costs no disk writes), a check that
+// stops the run at the first broken promise, and the scripted clock of the reply targets.
 #pragma once
 
+#include "core/PollState.h"
 #include "support/Fakes.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <vector>
+
+#include <unistd.h>
 
 inline const std::string& WorkDir()
 {
-    static const std::string dir = MakeTempDir();
+    static const std::string dir = [] {
+        const char* parent = std::getenv("QV_FUZZ_SCRATCH");
+        if (parent == nullptr || *parent == '\0')
+            parent = "/dev/shm";
+        if (access(parent, W_OK) != 0)
+            return MakeTempDir();
+        std::string tmpl = std::string(parent) + "/qvfuzz-XXXXXX";
+        if (mkdtemp(tmpl.data()) == nullptr)
+            return MakeTempDir();
+        static const std::string removeAtExit = tmpl;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(removeAtExit, ignored);
+        });
+        return tmpl;
+    }();
     return dir;
 }
 
@@ -18,3 +41,70 @@ inline void Check(bool ok)
     if (!ok)
         std::abort();
 }
+
+inline void WriteFile(const std::string& path, const std::string& bytes)
+{
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        if (!bytes.empty())
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+}
+
+// A clock whose answers come from the fuzz input. Each frame written to the link (the
+// serial preamble aside) takes the next reply: a delay byte, a length byte and that many
+// bytes. With the delay byte's top bit set the bytes become a well-formed reply frame for
+// the station (code first, payload after, digits and terminators added), so the fuzzer
+// reaches what lies behind a good checksum; otherwise they arrive raw, in two receive
+// events. A frame written after the input has run out goes unanswered.
+class ScriptedReplies {
+public:
+    ScriptedReplies(FakeRig& rig, const uint8_t* data, size_t size) : rig_(rig), data_(data), size_(size)
+    {
+        auto answer = [this](const std::vector<uint8_t>& w) {
+            if (w.size() == 2 && w[0] == 0x55 && w[1] == 0x55)
+                return;
+            Next();
+        };
+        rig_.serial.onWrite = answer;
+        rig_.net.onWrite = answer;
+    }
+
+    void Next()
+    {
+        if (at_ + 2 > size_)
+            return;
+        const uint8_t delay = data_[at_];
+        const size_t length = std::min<size_t>(data_[at_ + 1], size_ - at_ - 2);
+        std::vector<uint8_t> bytes(data_ + at_ + 2, data_ + at_ + 2 + length);
+        at_ += 2 + length;
+        if ((delay & 0x80) != 0) {
+            const uint8_t code = bytes.empty() ? 0xA1 : bytes.front();
+            if (!bytes.empty())
+                bytes.erase(bytes.begin());
+            bytes = ReplyFrame(static_cast<uint8_t>(rig_.ps.StationByte), code, bytes,
+                               rig_.selection.network ? 2 : 1);
+        }
+        const size_t cut = bytes.size() / 3;
+        Deliver((delay & 0x7F) * 10, std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
+        Deliver((delay & 0x7F) * 10 + 1, std::vector<uint8_t>(bytes.begin() + cut, bytes.end()));
+    }
+
+private:
+    void Deliver(int64_t delayMs, std::vector<uint8_t> bytes)
+    {
+        if (bytes.empty())
+            return;
+        rig_.pump.After(delayMs, [this, bytes = std::move(bytes)] {
+            if (rig_.selection.network)
+                rig_.exchange.ClientSocket1Read(bytes);
+            else
+                rig_.exchange.ZylSerialPort1Receive(bytes);
+        });
+    }
+
+    FakeRig& rig_;
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
           libgtest-dev libgmock-dev
-          desktop-file-utils appstream dpkg-dev groff-base)
+          desktop-file-utils appstream dpkg-dev groff-base
+          clang libclang-rt-dev)  # the libFuzzer targets and the ThreadSanitizer build
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

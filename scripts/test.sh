@@ -12,3 +12,5 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd build-test
 ctest --output-on-failure --timeout 180 -j2 "$@"
 ../scripts/package_test.sh
+../scripts/fuzz_ci.sh
+../scripts/tsan_test.sh

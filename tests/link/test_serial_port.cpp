@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -91,6 +93,45 @@ struct Pty {
         return got;
     }
 };
+
+// The clock side streaming the letters a..z over and over into the master end until
+// stopped; it waits for room in the line rather than spinning. Letters only: bytes that
+// arrive while the port is closed meet the line's cooked settings, which act on control
+// characters.
+class PeerWriter {
+public:
+    explicit PeerWriter(int master)
+        : thread_([this, master] {
+              uint8_t next = 'a';
+              while (!stop_) {
+                  pollfd p{master, POLLOUT, 0};
+                  if (::poll(&p, 1, 20) > 0 && (p.revents & POLLOUT) != 0 && ::write(master, &next, 1) == 1)
+                      next = next == 'z' ? 'a' : next + 1;
+              }
+          })
+    {
+    }
+    ~PeerWriter() { Stop(); }
+    void Stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Bytes of one open session of the port: each must follow the one before it.
+bool Consecutive(const std::vector<uint8_t>& bytes)
+{
+    for (size_t i = 1; i < bytes.size(); ++i)
+        if (bytes[i] != (bytes[i - 1] == 'z' ? 'a' : bytes[i - 1] + 1))
+            return false;
+    return true;
+}
 
 std::shared_ptr<const CommPortMap> MapCom2To(const std::string& path)
 {
@@ -320,6 +361,91 @@ TEST_F(SerialPort, otherEndGoingAwayDisconnectsWithoutHanging)
     port.Close();
     EXPECT_LT(ElapsedMs(start), 300);
     EXPECT_EQ(disconnects, 1);
+}
+
+TEST_F(SerialPort, openAndCloseRaceAPeerThatKeepsWriting)
+{
+    PeerWriter peer(pty.master);
+    std::vector<uint8_t> session;
+    bool inOrder = true;
+    int disconnects = 0;
+    port.OnReceive = [&](TZylSerialPort&, std::span<const uint8_t> bytes) {
+        session.insert(session.end(), bytes.begin(), bytes.end());
+    };
+    port.OnDisconnect = [&](TZylSerialPort&, TCommPort) { ++disconnects; };
+    for (int round = 0; round < 30; ++round) {
+        session.clear();
+        port.Open();
+        ASSERT_TRUE(port.IsConnected());
+        // Closed while bytes arrive: some rounds right after the first event, some later.
+        ASSERT_TRUE(PumpUntil([&] { return session.size() >= static_cast<size_t>(1 + round % 3 * 40); }));
+        const auto start = Clock::now();
+        port.Close();
+        EXPECT_LT(ElapsedMs(start), 500);
+        const size_t atClose = session.size();
+        PumpUntil([] { return false; }, 5);
+        EXPECT_EQ(session.size(), atClose) << "a receive event came after Close";
+        inOrder = inOrder && Consecutive(session);
+        EXPECT_EQ(disconnects, round + 1);
+    }
+    EXPECT_TRUE(inOrder) << "bytes of one session lost or reordered";
+}
+
+TEST_F(SerialPort, exitingWithThePortOpenEndsCleanly)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // As a program that never closes its port: exit runs while the watcher delivers.
+            static TZylSerialPort open(MapCom2To(pty.slave));
+            std::vector<uint8_t> received;
+            open.OnReceive = [&](TZylSerialPort&, std::span<const uint8_t> bytes) {
+                received.insert(received.end(), bytes.begin(), bytes.end());
+            };
+            open.SetDelay(1);
+            open.Open();
+            static PeerWriter peer(pty.master);
+            PumpUntil([&] { return received.size() > 100; });
+            std::exit(received.size() > 100 ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(SerialPort, aDeviceThatDisappearsEndsTheWatcherAndItsReplacementOpens)
+{
+    // The port's path is a link, as udev makes for an adaptor; unplugging removes the device.
+    const std::string dir = MakeTempDir();
+    const std::string link = dir + "/ttyQV";
+    ASSERT_EQ(::symlink(pty.slave.c_str(), link.c_str()), 0);
+    TZylSerialPort adaptor(MapCom2To(link));
+    adaptor.SetDelay(5);
+    std::vector<uint8_t> received;
+    int disconnects = 0;
+    adaptor.OnReceive = [&](TZylSerialPort&, std::span<const uint8_t> bytes) {
+        received.insert(received.end(), bytes.begin(), bytes.end());
+    };
+    adaptor.OnDisconnect = [&](TZylSerialPort&, TCommPort) { ++disconnects; };
+    adaptor.Open();
+    {
+        PeerWriter peer(pty.master);
+        ASSERT_TRUE(PumpUntil([&] { return received.size() > 50; }));
+    }
+    pty.CloseMaster();
+    ASSERT_TRUE(PumpUntil([&] { return !adaptor.IsConnected(); }, 1000));
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_TRUE(Consecutive(received));
+
+    Pty replacement;
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    ASSERT_EQ(::symlink(replacement.slave.c_str(), link.c_str()), 0);
+    received.clear();
+    adaptor.Open();
+    ASSERT_TRUE(adaptor.IsConnected());
+    replacement.Write({0xC3, 0xA1, 0xFF});
+    ASSERT_TRUE(PumpUntil([&] { return received.size() >= 3; }));
+    EXPECT_EQ(received, (std::vector<uint8_t>{0xC3, 0xA1, 0xFF}));
+    adaptor.Close();
+    EXPECT_EQ(disconnects, 2);
 }
 
 TEST_F(SerialPort, closingFromInsideTheReceiveEventDoesNotDeadlock)

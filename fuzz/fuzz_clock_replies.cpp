@@ -1,0 +1,115 @@
+// Feeds arbitrary bytes as the clock's replies to one command, chosen by the first byte,
+// over the serial or the network receive path (second byte), through each command's reply
+// check on fake time. Whatever the clock sends, the command must end, with a known result
+// code, without reading or writing outside a buffer.
+#include "commands/CommandContext.h"
+#include "commands/Interpreter.h"
+#include "core/PollState.h"
+#include "firmware/ProgramFiles.h"
+#include "fuzz/FuzzSupport.h"
+#include "link/ClockError.h"
+#include "support/Fakes.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUXYZ";
+
+struct Files {
+    std::string dir = WorkDir();
+    std::string bells = dir + "/bells.txt";
+    std::string jobs = dir + "/jobs.txt";
+    std::string pins = dir + "/pins.txt";
+    std::string clear = dir + "/clear.txt";
+    std::string message = dir + "/message.txt";
+    std::string daylight = dir + "/daylight.txt";
+    std::string modem = dir + "/modem.txt";
+    std::string logo = dir + "/logo.txt";
+    std::string restore = dir + "/restore.txt";
+    std::string program = dir + "/main.pgm";
+    // Written by the command under test and removed after each input.
+    std::string output = dir + "/out.txt";
+    std::string fingerLog = dir + "/finger.log";
+
+    Files()
+    {
+        WriteFile(bells, "00304512\r\n01304512\r\n02304512\r\n");
+        std::string rows;
+        for (int i = 0; i < 30; ++i) rows += "12345678901234\n";
+        WriteFile(jobs, rows);
+        WriteFile(pins, "12,34\n123456,654321\n7\n");
+        WriteFile(clear, "1\n22\n9\n");
+        WriteFile(message, "{aaaaaaaaaaaaaaaaaaaaaaaaa\nbbbb}\n  {x}\n");
+        WriteFile(daylight, "0329\r\n1025\r\n");
+        WriteFile(modem, "ATZ\r\nATS0=1\r\n");
+        WriteFile(logo, "ACME TIMECLOCKS\r\n");
+        WriteFile(restore, ReadFileBytes(std::string(QV_SOURCE_DIR) + "/fuzz/corpus/backup_file/valid.txt"));
+        const auto image = ProgramImage("Main", {{0x10}, {1, 2, 3}, {0xFF, 0xEE, 0x00}});
+        WriteFile(program, std::string(image.begin(), image.end()));
+    }
+
+    std::string For(char letter) const
+    {
+        switch (letter) {
+            case 'C':
+            case 'E':
+                return bells;
+            case 'F':
+                return jobs;
+            case 'R':
+                return pins;
+            case 'P':
+                return clear;
+            case 'K':
+                return message;
+            case 'L':
+                return daylight;
+            case 'M':
+                return modem;
+            case 'N':
+                return logo;
+            case 'T':
+                return restore;
+            case 'U':
+                return program;
+            default:
+                return output;
+        }
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static const Files files;
+    if (size < 2)
+        return 0;
+    const char letter = kLetters[data[0] % (sizeof kLetters - 1)];
+
+    PollState ps;
+    FakeRig rig(ps);
+    rig.pump.maxPasses = 200000;
+    rig.selection.network = (data[1] & 1) != 0;
+    ps.SetStation(1 + (data[1] >> 1) % 31);
+    ps.InputFileName = files.For(letter);
+    ps.LogFileName = files.dir + "/results.txt";
+    ps.FingerLogFile = files.fingerLog;
+    ps.ProgramBoard = "Main";
+    ps.ProgramRecordCount = 3;
+    ps.JobTableDigit = '1';
+    // The operator confirms whatever a command asks.
+    rig.op.answers = {true, true, true, true};
+    ScriptedReplies replies(rig, data + 2, size - 2);
+
+    Interpreter(CommandContext{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4})
+        .RunCommand(letter);
+    // Every outcome is one of the known result codes.
+    Check(ps.PollStatus >= 0 && ps.PollStatus < kClockErrorCount);
+
+    std::remove(files.output.c_str());
+    std::remove(files.fingerLog.c_str());
+    return 0;
+}
