@@ -41,7 +41,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFI
     -DQV_TESTS=OFF -DQV_SANITIZE=OFF -DQV_WERROR=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
 cmake --build "$build" --parallel 2 --target quorvex clocksim
 rm -f "$build"/*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
+(cd "$build" && cpack -G DEB) >"$scratch/cpack.log" 2>&1 || fail "cpack: $(cat "$scratch/cpack.log")"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 arch=$(dpkg --print-architecture)
@@ -49,7 +49,8 @@ deb="$build/quorvex_${version}_${arch}.deb"
 simdeb="$build/quorvex-clocksim_${version}_${arch}.deb"
 [ -f "$deb" ] || fail "no $deb"
 [ -f "$simdeb" ] || fail "no $simdeb"
-dpkg-deb -c "$deb" | grep -q '/clocksim$' && fail "clocksim is in the quorvex package"
+contents=$(dpkg-deb -c "$deb")
+grep -q '/clocksim$' <<<"$contents" && fail "clocksim is in the quorvex package"
 
 # Depends names the package of every shared library the program links, and the offscreen
 # platform plugin an unattended run without a display needs.
