@@ -1,0 +1,385 @@
+#!/usr/bin/env bash
+# Soak: many unattended polls (get_times with records, a bell-table upload, get_status)
+# against clocksim over TCP on loopback with random packet faults, then an account of the
+# records the clock handed out against the records in the files, the result codes, and the
+# memory and descriptors of the program and of the simulator.
+#
+#   bench/soak.sh [--runs N] [--lanes 1|2] [--fault-rate PERMILLE] [--seed S]
+#                 [--build-dir DIR] [--summary FILE] [--keep] [--run-timeout SEC]
+#   bench/soak.sh --analyze DIR [--summary FILE]   account for a folder kept with --keep
+#
+# Defaults: 1000 runs, 2 lanes (one simulator each, on 127.0.0.170 and .171), fault rate
+# 50 per mille with seed 1 (lane L draws with seed S+L), build folder build-soak (configured
+# Release without tests and built for quorvex and clocksim unless --build-dir is given).
+#
+# Exit status: 0 when every record is accounted for and nothing grew; 1 when a record was
+# lost, a duplicate is unexplained, a run hung, or memory or descriptors grew beyond the
+# margins below; 2 when the soak could not be set up.
+set -u
+
+# Growth margins: the last 100 runs against the first 100.
+RSS_MARGIN_PCT=10      # peak resident memory may grow by this share ...
+RSS_MARGIN_KB=1024     # ... plus this much
+FD_MARGIN=2            # open descriptors may grow by this many
+
+here="$(cd "$(dirname "$0")" && pwd)"
+src="$(cd "$here/.." && pwd)"
+runs=1000
+lanes=2
+rate=50
+seed=1
+build=""
+summary=""
+keep=0
+analyze=""
+run_timeout=600
+
+die() {
+    echo "soak: $*" >&2
+    exit 2
+}
+
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --runs) runs="${2:?}"; shift 2 ;;
+        --lanes) lanes="${2:?}"; shift 2 ;;
+        --fault-rate) rate="${2:?}"; shift 2 ;;
+        --seed) seed="${2:?}"; shift 2 ;;
+        --build-dir) build="${2:?}"; shift 2 ;;
+        --summary) summary="${2:?}"; shift 2 ;;
+        --keep) keep=1; shift ;;
+        --analyze) analyze="${2:?}"; shift 2 ;;
+        --run-timeout) run_timeout="${2:?}"; shift 2 ;;
+        -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) die "unknown option $1 (see --help)" ;;
+    esac
+done
+case "$runs$lanes$rate$seed$run_timeout" in *[!0-9]*) die "numbers only for --runs, --lanes, --fault-rate, --seed, --run-timeout" ;; esac
+[ "$lanes" -ge 1 ] && [ "$lanes" -le 2 ] || die "--lanes is 1 or 2"
+[ "$runs" -ge 1 ] || die "--runs must be at least 1"
+
+# ---------------------------------------------------------------------------------------
+# The account, from what the lanes left in their folders.
+# ---------------------------------------------------------------------------------------
+analyze_dir() {
+    local work="$1" out="$2"
+    [ -f "$work/soak.conf" ] || die "$work holds no soak"
+    # shellcheck disable=SC1091
+    . "$work/soak.conf"
+    local failed=0 lanedirs=()
+    for d in "$work"/lane*; do [ -d "$d" ] && lanedirs+=("$d"); done
+
+    {
+        echo "soak: $runs_planned runs, $lanes_used lane(s), fault rate $rate_used per mille, seed $seed_used" \
+            "(lane L draws with seed+L), started $started, ended $(date -u '+%Y-%m-%d %H:%M:%S UTC')"
+        echo "command: $command_line"
+        echo
+
+        # Runs: exit codes and hangs. runs.tsv: run rc wall_s maxrss_kb fd_max fd_last cs_fds cs_rss_kb taken loaded status_bytes
+        cat "${lanedirs[@]/%//runs.tsv}" | sort -n >"$work/all-runs.tsv"
+        awk -v planned="$runs_planned" '
+            { n++; rc[$2]++; wall += $3; if ($3 > wmax) wmax = $3; if ($11 > 0) st++ }
+            END {
+                printf "runs completed: %d of %d (exit 0: %d, exit 1: %d, other: %d, killed after the run time-out: %d)\n",
+                    n - rc["hang"], planned, rc[0], rc[1], n - rc[0] - rc[1] - rc["hang"], rc["hang"]
+                printf "wall time per run: mean %.1f s, longest %.1f s; status files written: %d\n",
+                    n ? wall / n : 0, wmax, st
+            }' "$work/all-runs.tsv"
+        awk '$2 == "hang" { print "  run " $1 " hung" }' "$work/all-runs.tsv"
+
+        # Result codes per command.
+        echo "result codes per command (command code: count):"
+        cat "${lanedirs[@]/%//results.all}" | awk '
+            NF >= 4 { count[$3 " " $4]++ }
+            END { for (k in count) printf "  %s: %d\n", k, count[k] }' | sort
+
+        # Faults the simulators journalled.
+        echo "faults journalled (kind: count):"
+        cat "${lanedirs[@]/%//journal}" | awk '
+            /^fault / { count[$2]++ }
+            END { for (k in count) printf "  %s: %d\n", k, count[k] }' | sort
+    } >"$out"
+
+    # Records: handed out (acknowledged by the program's request for the next packet, as the
+    # simulator counts them) against the lines in the records files; duplicates explained by a
+    # lost request for the next packet after the packet that holds them.
+    : >"$work/records.problems"
+    local lost=0 unexplained=0 tot_acked=0 tot_lines=0 tot_dups=0 tot_pending=0 tot_lostacks=0
+    for d in "${lanedirs[@]}"; do
+        local line
+        line=$(awk '
+            FNR == 1 { file++ }
+            file == 1 { acked[$0]++; nacked++; next }           # acked.txt: the lines expected
+            file == 2 {                                          # journal
+                if ($1 == "note" && $2 == "run") { first = $5; lo = hi = -1; ab = 0; next }
+                if ($1 == "get_times" && $2 == "packet") {
+                    split($3, r, "-"); lo = first + r[1] - 1; hi = first + r[2] - 1; ab = 0; next
+                }
+                if ($1 == "get_times" && $2 == "end") { lo = hi = -1; ab = 0; next }
+                if ($1 == "rx") { ab = ($3 == "AB"); next }
+                if ($1 == "fault" && $2 == "lost" && ab && lo >= 0) {
+                    lostacks++
+                    for (s = lo; s <= hi; s++) again[s]++
+                }
+                ab = 0
+                next
+            }
+            {                                                    # times.txt: what the program wrote
+                gsub(/\r/, "")
+                if ($0 == "") next
+                nlines++
+                seen[$0]++
+                split($0, f, ","); serial[$0] = f[2] - 100000
+            }
+            END {
+                for (k in acked) if (!(k in seen)) { lost++; if (lost <= 10) print "LOST " k > "/dev/stderr" }
+                for (k in seen) {
+                    if (seen[k] > 1) {
+                        dups += seen[k] - 1
+                        if (seen[k] - 1 > again[serial[k]]) {
+                            unexplained += seen[k] - 1 - again[serial[k]]
+                            print "UNEXPLAINED " k " x" seen[k] > "/dev/stderr"
+                        }
+                    }
+                    if (!(k in acked)) {
+                        # Stored, but the simulator never saw it taken: only a lost request
+                        # for the next packet, in the lane'"'"'s last run, leaves that.
+                        pending++
+                        if (!again[serial[k]]) { unexplained++; print "NOT HANDED OUT " k > "/dev/stderr" }
+                    }
+                }
+                printf "%d %d %d %d %d %d %d\n", nacked, nlines, dups, lost, unexplained, pending, lostacks
+            }' "$d/acked.txt" "$d/journal" "$d/times.txt" 2>>"$work/records.problems")
+        read -r a l dp ls ux pd la <<<"$line"
+        tot_acked=$((tot_acked + a)); tot_lines=$((tot_lines + l)); tot_dups=$((tot_dups + dp))
+        lost=$((lost + ls)); unexplained=$((unexplained + ux)); tot_pending=$((tot_pending + pd))
+        tot_lostacks=$((tot_lostacks + la))
+    done
+    {
+        echo "records handed out by the clock(s): $tot_acked; lines in the records files: $tot_lines;" \
+            "duplicate lines: $tot_dups; lines less duplicates: $((tot_lines - tot_dups))"
+        echo "  lost requests for the next packet (each makes the clock hand the same packet out again): $tot_lostacks"
+        echo "  records lost (handed out, not in a file): $lost; unexplained duplicates or lines: $unexplained;" \
+            "stored but not yet handed out at the end: $tot_pending"
+        if [ -s "$work/records.problems" ]; then head -20 "$work/records.problems" | sed 's/^/  /'; fi
+        if [ $((tot_lines - tot_dups - tot_pending)) -eq "$tot_acked" ] && [ "$lost" -eq 0 ] && [ "$unexplained" -eq 0 ]; then
+            echo "  records: PASS (every record handed out is in a file, every duplicate explained)"
+        else
+            echo "  records: FAIL"
+        fi
+    } >>"$out"
+    [ "$lost" -eq 0 ] && [ "$unexplained" -eq 0 ] && [ $((tot_lines - tot_dups - tot_pending)) -eq "$tot_acked" ] || failed=1
+
+    # Growth: the program's peak memory and descriptors per run, the simulators' after each run.
+    local growth
+    growth=$(awk -v pct="$RSS_MARGIN_PCT" -v kb="$RSS_MARGIN_KB" -v fdm="$FD_MARGIN" '
+        $2 == "hang" { next }
+        { n++; rss[n] = $4; fd[n] = $5; csfd[n] = $7; csrss[n] = $8 }
+        function mx(a, from, to,   i, m) { m = 0; for (i = from; i <= to; i++) if (a[i] > m) m = a[i]; return m }
+        END {
+            if (n == 0) { print "FAIL no runs"; exit }
+            w = n < 100 ? n : 100
+            fail = 0
+            r1 = mx(rss, 1, w); r2 = mx(rss, n - w + 1, n)
+            f1 = mx(fd, 1, w); f2 = mx(fd, n - w + 1, n)
+            c1 = mx(csfd, 1, w); c2 = mx(csfd, n - w + 1, n)
+            s1 = mx(csrss, 1, w); s2 = mx(csrss, n - w + 1, n)
+            printf "quorvex peak RSS (max over runs): first %d runs %d kB, last %d runs %d kB, all runs %d kB\n", w, r1, w, r2, mx(rss, 1, n)
+            printf "quorvex open descriptors (most seen in a run): first %d runs %d, last %d runs %d\n", w, f1, w, f2
+            printf "clocksim after each run (per lane, most seen): descriptors first %d %d, last %d %d; RSS first %d %d kB, last %d %d kB\n", w, c1, w, c2, w, s1, w, s2
+            if (r2 > r1 * (1 + pct / 100) + kb) { print "  GROWTH quorvex RSS"; fail = 1 }
+            if (f2 > f1 + fdm) { print "  GROWTH quorvex descriptors"; fail = 1 }
+            if (c2 > c1 + fdm) { print "  GROWTH clocksim descriptors"; fail = 1 }
+            if (s2 > s1 * (1 + pct / 100) + kb) { print "  GROWTH clocksim RSS"; fail = 1 }
+            printf "  margins: RSS +%d %% + %d kB, descriptors +%d; growth: %s\n", pct, kb, fdm, fail ? "FAIL" : "PASS (none beyond the margins)"
+        }' "$work/all-runs.tsv")
+    echo "$growth" >>"$out"
+    case "$growth" in *FAIL*) failed=1 ;; esac
+    grep -q '^hang' <(awk '{print $2}' "$work/all-runs.tsv") && failed=1
+
+    if [ "$failed" -eq 0 ]; then echo "soak: PASS" >>"$out"; else echo "soak: FAIL" >>"$out"; fi
+    cat "$out"
+    return "$failed"
+}
+
+if [ -n "$analyze" ]; then
+    [ -n "$summary" ] || summary="$analyze/summary.txt"
+    analyze_dir "$analyze" "$summary"
+    exit $?
+fi
+
+# ---------------------------------------------------------------------------------------
+# Build.
+# ---------------------------------------------------------------------------------------
+if [ -z "$build" ]; then
+    build="$src/build-soak"
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        generator=()
+        command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+        # GCC 12 reports a false -Wrestrict in an optimised build, hence no -Werror here.
+        cmake -S "$src" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF -DQV_WERROR=OFF \
+            >/dev/null || die "configure failed"
+    fi
+    cmake --build "$build" --target quorvex clocksim >/dev/null || die "build failed"
+fi
+case "$build" in /*) ;; *) build="$PWD/$build" ;; esac
+qv="$build/bin/quorvex"
+cs="$build/bin/clocksim"
+[ -x "$qv" ] && [ -x "$cs" ] || die "no quorvex or clocksim in $build/bin"
+[ -x /usr/bin/time ] || die "needs /usr/bin/time (GNU time) for the peak memory of each run"
+
+# ---------------------------------------------------------------------------------------
+# Lanes.
+# ---------------------------------------------------------------------------------------
+work="$(mktemp -d "${TMPDIR:-/tmp}/qvsoak-XXXXXX")"
+lane_pids=()
+cleanup() {
+    for p in "${lane_pids[@]}"; do kill "$p" 2>/dev/null; done
+    wait 2>/dev/null
+    if [ "$keep" -eq 1 ]; then echo "soak: kept $work" >&2; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+cat >"$work/soak.conf" <<EOF
+runs_planned=$runs
+lanes_used=$lanes
+rate_used=$rate
+seed_used=$seed
+started='$(date -u '+%Y-%m-%d %H:%M:%S UTC')'
+command_line='bench/soak.sh --runs $runs --lanes $lanes --fault-rate $rate --seed $seed'
+EOF
+
+# BCD of a two-digit number is the number's decimal digits read as hex.
+two() { printf '%02d' $(($1 % 100)); }
+
+# One lane: one simulator on its own address, the runs n = lane+1, lane+1+lanes, ...
+# Records carry a serial number in the badge (100000 + serial), so every line is unique
+# across the soak and a line seen twice is a record written twice.
+lane() {
+    local L="$1" addr="127.0.0.17$1"
+    local dir="$work/lane$L"
+    mkdir -p "$dir/config/Korvane" || exit 2
+    cd "$dir" || exit 2
+    printf '[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n\n[SerialPorts]\n' >config/Korvane/KX2.conf
+    printf '01073010\r\n02120005\r\n03163010\r\n' >bells.txt
+    printf 'init_clock 01 IP%s\nget_times times.txt\nset_belltable bells.txt\nget_status status.txt\n' \
+        "$addr" >run.cmd
+    : >times.txt
+    : >acked.txt
+    : >runs.tsv
+    : >results.all
+    mkfifo ctl.in ctl.out || exit 2
+
+    local s_pid
+    "$cs" --listen "$addr" --journal "$dir/journal" --ready-file "$dir/ready" \
+        --fault-rate "$rate:$((seed + L))" --control - <ctl.in >ctl.out 2>clocksim.log &
+    s_pid=$!
+    exec 7>ctl.in 8<ctl.out
+    local i=0
+    while [ ! -f ready ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+    [ -f ready ] || { echo "soak: clocksim on $addr did not start: $(cat clocksim.log)" >&2; kill "$s_pid"; exit 2; }
+
+    local reply
+    ctl() {
+        echo "$1" >&7
+        while IFS= read -r -t 30 reply <&8; do
+            case "$reply" in ok* | error*) [ "${reply%% *}" = ok ] && return 0; echo "soak: $1: $reply" >&2; return 1 ;; esac
+        done
+        echo "soak: clocksim on $addr does not answer '$1'" >&2
+        return 1
+    }
+    trap 'kill $s_pid 2>/dev/null; [ -n "${t_pid:-}" ] && kill $t_pid 2>/dev/null; exit 1' TERM
+
+    RANDOM=$((seed * 7 + L))
+    local next=$((L * 400000)) pfirst=$((L * 400000)) pcount=0 n=$((L + 1)) t_pid=""
+    while [ "$n" -le "$runs" ]; do
+        # Load what the clock still holds plus 1 to 60 new records (one to three packets).
+        local k=$((1 + RANDOM % 60)) first=$pfirst count s b
+        count=$((pcount + k))
+        {
+            for ((s = first; s < first + count; s++)); do
+                b=$((100000 + s))
+                echo "${b:0:2} ${b:2:2} ${b:4:2} $(two $((s / 60 % 24))) $(two $((s % 60))) $(two $((1 + s % 28))) $(two $((1 + s % 12)))"
+            done
+        } >load.hex
+        ctl "journal run $n load $first $count" && ctl "records $dir/load.hex" || exit 2
+
+        rm -f results.txt status.txt
+        local start end fdmax=0 fdlast=0 q_pid="" c rc
+        start=$(date +%s.%N)
+        XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR='' DISPLAY='' WAYLAND_DISPLAY='' QT_QPA_PLATFORM='' \
+            /usr/bin/time -v -o time.txt "$qv" run.cmd results.txt >out.txt 2>err.txt &
+        t_pid=$!
+        # Sample the program's descriptors while it runs (the last sample is near its end:
+        # the closing acknowledge wait keeps it alive for a second or two).
+        local deadline=$(($(date +%s) + run_timeout)) hung=0
+        while kill -0 "$t_pid" 2>/dev/null; do
+            [ -z "$q_pid" ] && q_pid=$(cat "/proc/$t_pid/task/$t_pid/children" 2>/dev/null | awk '{print $1}')
+            if [ -n "$q_pid" ]; then
+                c=$(ls "/proc/$q_pid/fd" 2>/dev/null | wc -l)
+                if [ "$c" -gt 0 ]; then
+                    fdlast=$c
+                    [ "$c" -gt "$fdmax" ] && fdmax=$c
+                fi
+            fi
+            if [ "$(date +%s)" -ge "$deadline" ]; then
+                hung=1
+                [ -n "$q_pid" ] && kill "$q_pid" 2>/dev/null
+                break
+            fi
+            sleep 0.2
+        done
+        wait "$t_pid"
+        rc=$?
+        t_pid=""
+        end=$(date +%s.%N)
+        [ "$hung" -eq 1 ] && rc=hang
+        local rss
+        rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' time.txt)
+
+        ctl "records-left" || exit 2
+        local taken total
+        total=$(echo "$reply" | sed -n 's/.*total=\([0-9]*\).*/\1/p')
+        taken=$(echo "$reply" | sed -n 's/.*taken=\([0-9]*\).*/\1/p')
+        [ "$total" = "$count" ] || { echo "soak: lane $L run $n: clock holds $total records, loaded $count" >&2; exit 2; }
+        for ((s = first; s < first + taken; s++)); do
+            b=$((100000 + s))
+            echo "01,$b,$(two $((s / 60 % 24)))$(two $((s % 60))),$(two $((1 + s % 28))),$(two $((1 + s % 12)))"
+        done >>acked.txt
+        pfirst=$((first + taken))
+        pcount=$((count - taken))
+
+        local csfd csrss sbytes=0
+        csfd=$(ls "/proc/$s_pid/fd" 2>/dev/null | wc -l)
+        csrss=$(awk '/^VmRSS/ {print $2}' "/proc/$s_pid/status" 2>/dev/null)
+        [ -f status.txt ] && sbytes=$(stat -c %s status.txt)
+        [ -f results.txt ] && tr -d '\r' <results.txt | awk -v n="$n" 'NF { print n, $0 }' >>results.all
+        printf '%s %s %.2f %s %s %s %s %s %s %s %s\n' "$n" "$rc" "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')" "${rss:-0}" \
+            "$fdmax" "$fdlast" "${csfd:-0}" "${csrss:-0}" "$taken" "$count" "$sbytes" >>runs.tsv
+        if [ $(((n - 1) / lanes % 50)) -eq 0 ] && [ "$L" -eq 0 ]; then
+            echo "soak: run $n of $runs ($(date -u +%H:%M:%S))" >&2
+        fi
+        n=$((n + lanes))
+    done
+    kill "$s_pid" 2>/dev/null
+    wait "$s_pid" 2>/dev/null
+    exit 0
+}
+
+for ((L = 0; L < lanes; L++)); do
+    lane "$L" &
+    lane_pids+=($!)
+done
+lane_failed=0
+for p in "${lane_pids[@]}"; do wait "$p" || lane_failed=1; done
+lane_pids=()
+[ "$lane_failed" -eq 0 ] || die "a lane could not run (see above)"
+
+[ -n "$summary" ] || summary="$work/summary.txt"
+analyze_dir "$work" "$summary"
+status=$?
+if [ "$summary" = "$work/summary.txt" ] && [ "$keep" -eq 0 ]; then
+    cp "$summary" "${TMPDIR:-/tmp}/qvsoak-summary.txt" && echo "soak: summary in ${TMPDIR:-/tmp}/qvsoak-summary.txt" >&2
+fi
+exit "$status"
