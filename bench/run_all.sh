@@ -9,6 +9,9 @@
 #   QV_BENCH_CMAKE_ARGS   extra configure arguments, e.g. "-DQV_WERROR=OFF"
 #   JOBS                  parallel build jobs (default: ninja's own choice)
 #
+# The soak (bench/soak.sh, 1,000 fault-ridden polls, about 40 minutes) is left out: run it
+# by itself.
+#
 # Exit status: 0 when every benchmark measured (targets missed or not), 1 when one could
 # not measure, 2 when the build failed.
 set -u

@@ -5,10 +5,11 @@
 # memory and descriptors of the program and of the simulator.
 #
 #   bench/soak.sh [--runs N] [--lanes 1|2] [--fault-rate PERMILLE] [--seed S]
-#                 [--build-dir DIR] [--summary FILE] [--keep] [--run-timeout SEC]
+#                 [--build-dir DIR] [--summary FILE] [--keep] [--run-timeout SEC] [--address N]
 #   bench/soak.sh --analyze DIR [--summary FILE]   account for a folder kept with --keep
 #
-# Defaults: 1000 runs, 2 lanes (one simulator each, on 127.0.0.170 and .171), fault rate
+# Defaults: 1000 runs, 2 lanes (one simulator each, on 127.0.0.170 and .171; --address N
+# moves lane L to 127.0.0.(N+L), N+L within 170..179), fault rate
 # 50 per mille with seed 1 (lane L draws with seed S+L), build folder build-soak (configured
 # Release without tests and built for quorvex and clocksim unless --build-dir is given).
 #
@@ -33,6 +34,7 @@ summary=""
 keep=0
 analyze=""
 run_timeout=600
+octet=170
 
 die() {
     echo "soak: $*" >&2
@@ -50,11 +52,14 @@ while [ $# -gt 0 ]; do
         --keep) keep=1; shift ;;
         --analyze) analyze="${2:?}"; shift 2 ;;
         --run-timeout) run_timeout="${2:?}"; shift 2 ;;
-        -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --address) octet="${2:?}"; shift 2 ;;
+        -h | --help) sed -n '2,/^set -u/p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) die "unknown option $1 (see --help)" ;;
     esac
 done
-case "$runs$lanes$rate$seed$run_timeout" in *[!0-9]*) die "numbers only for --runs, --lanes, --fault-rate, --seed, --run-timeout" ;; esac
+case "$runs$lanes$rate$seed$run_timeout$octet" in *[!0-9]*) die "numbers only for --runs, --lanes, --fault-rate, --seed, --run-timeout, --address" ;; esac
+# Loopback only, and only the bench's own addresses.
+[ "$octet" -ge 170 ] && [ $((octet + lanes - 1)) -le 179 ] || die "--address takes 170..179 (lane L is on 127.0.0.(N+L))"
 [ "$lanes" -ge 1 ] && [ "$lanes" -le 2 ] || die "--lanes is 1 or 2"
 [ "$runs" -ge 1 ] || die "--runs must be at least 1"
 
@@ -64,14 +69,16 @@ case "$runs$lanes$rate$seed$run_timeout" in *[!0-9]*) die "numbers only for --ru
 analyze_dir() {
     local work="$1" out="$2"
     [ -f "$work/soak.conf" ] || die "$work holds no soak"
-    # shellcheck disable=SC1091
+    local runs_planned lanes_used rate_used seed_used started command_line ended="" t0 t1=""
+    # shellcheck source=/dev/null
     . "$work/soak.conf"
     local failed=0 lanedirs=()
     for d in "$work"/lane*; do [ -d "$d" ] && lanedirs+=("$d"); done
 
     {
         echo "soak: $runs_planned runs, $lanes_used lane(s), fault rate $rate_used per mille, seed $seed_used" \
-            "(lane L draws with seed+L), started $started, ended $(date -u '+%Y-%m-%d %H:%M:%S UTC')"
+            "(lane L draws with seed+L), started $started, ended ${ended:-(not yet)}" \
+            "${t1:+(wall $(((t1 - t0) / 60)) min $(((t1 - t0) % 60)) s)}"
         echo "command: $command_line"
         echo
 
@@ -99,6 +106,44 @@ analyze_dir() {
             /^fault / { count[$2]++ }
             END { for (k in count) printf "  %s: %d\n", k, count[k] }' | sort
     } >"$out"
+
+    # Every failure must have a cause: the exit status agrees with the result lines (0 only
+    # when all four are 00), and a run with a non-zero result saw a fault of its own. The
+    # faults of such runs are listed by the request they hit (command byte, and the first
+    # payload byte: a table's sequence or closing code).
+    local verdict
+    verdict=$(cat "${lanedirs[@]/%//journal}" | awk '
+        FNR == 1 { file++ }
+        file == 1 { rc[$1] = $2; next }                               # all-runs.tsv
+        file == 2 { lines[$1]++; if ($4 != "00") { bad[$1] = bad[$1] " " $3 "=" $4 } ; next }  # results
+        $1 == "note" && $2 == "run" { run = $3; next }                # journals
+        $1 == "rx" { req = $3 "/" $4; next }
+        $1 == "fault" { faults[run] = faults[run] " " $2 "@" req; nf[run]++ }
+        END {
+            for (r in rc) {
+                if (rc[r] == "hang") continue
+                expect = (lines[r] == 4 && !(r in bad)) ? 0 : 1
+                if (rc[r] != expect) { disagree++; print "  exit status " rc[r] " with results:" bad[r] " lines " lines[r] + 0 " in run " r }
+                if (r in bad) {
+                    failed++
+                    if (!nf[r]) { nofault++; print "  run " r " failed without a fault:" bad[r] }
+                    n = split(bad[r], b, " ")
+                    for (i = 1; i <= n; i++) { per[b[i]]++; cause[b[i]] = cause[b[i]] faults[r] " |" }
+                }
+            }
+            printf "runs with a non-zero result: %d (without a fault of their own: %d); exit status disagreeing with the result lines: %d\n", failed, nofault, disagree
+            for (k in per) {
+                m = split(cause[k], c, " ")
+                delete tally
+                for (i = 1; i <= m; i++) if (c[i] != "|") tally[c[i]]++
+                line = ""
+                for (t in tally) line = line ", " t " x" tally[t]
+                printf "  %s in %d runs; faults in those runs (kind@command/first byte): %s\n", k, per[k], substr(line, 3)
+            }
+            if (nofault || disagree) print "  failures: FAIL"
+        }' "$work/all-runs.tsv" <(cat "${lanedirs[@]/%//results.all}") -)
+    echo "$verdict" >>"$out"
+    case "$verdict" in *FAIL*) failed=1 ;; esac
 
     # Records: handed out (acknowledged by the program's request for the next packet, as the
     # simulator counts them) against the lines in the records files; duplicates explained by a
@@ -247,7 +292,8 @@ lanes_used=$lanes
 rate_used=$rate
 seed_used=$seed
 started='$(date -u '+%Y-%m-%d %H:%M:%S UTC')'
-command_line='bench/soak.sh --runs $runs --lanes $lanes --fault-rate $rate --seed $seed'
+t0=$(date +%s)
+command_line='bench/soak.sh --runs $runs --lanes $lanes --fault-rate $rate --seed $seed --address $octet'
 EOF
 
 # BCD of a two-digit number is the number's decimal digits read as hex.
@@ -257,7 +303,7 @@ two() { printf '%02d' $(($1 % 100)); }
 # Records carry a serial number in the badge (100000 + serial), so every line is unique
 # across the soak and a line seen twice is a record written twice.
 lane() {
-    local L="$1" addr="127.0.0.17$1"
+    local L="$1" addr="127.0.0.$((octet + $1))"
     local dir="$work/lane$L"
     mkdir -p "$dir/config/Korvane" || exit 2
     cd "$dir" || exit 2
@@ -292,7 +338,7 @@ lane() {
     trap 'kill $s_pid 2>/dev/null; [ -n "${t_pid:-}" ] && kill $t_pid 2>/dev/null; exit 1' TERM
 
     RANDOM=$((seed * 7 + L))
-    local next=$((L * 400000)) pfirst=$((L * 400000)) pcount=0 n=$((L + 1)) t_pid=""
+    local pfirst=$((L * 400000)) pcount=0 n=$((L + 1)) t_pid=""
     while [ "$n" -le "$runs" ]; do
         # Load what the clock still holds plus 1 to 60 new records (one to three packets).
         local k=$((1 + RANDOM % 60)) first=$pfirst count s b
@@ -375,6 +421,7 @@ lane_failed=0
 for p in "${lane_pids[@]}"; do wait "$p" || lane_failed=1; done
 lane_pids=()
 [ "$lane_failed" -eq 0 ] || die "a lane could not run (see above)"
+echo "ended='$(date -u '+%Y-%m-%d %H:%M:%S UTC')'; t1=$(date +%s)" >>"$work/soak.conf"
 
 [ -n "$summary" ] || summary="$work/summary.txt"
 analyze_dir "$work" "$summary"
