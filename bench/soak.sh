@@ -82,15 +82,16 @@ analyze_dir() {
         echo "command: $command_line"
         echo
 
-        # Runs: exit codes and hangs. runs.tsv: run rc wall_s maxrss_kb fd_max fd_last cs_fds cs_rss_kb taken loaded status_bytes
+        # Runs: exit codes and hangs. runs.tsv: run rc wall_s maxrss_kb fd_max fd_last cs_fds cs_rss_kb
+        # taken loaded status_bytes runtime_folders_left
         cat "${lanedirs[@]/%//runs.tsv}" | sort -n >"$work/all-runs.tsv"
         awk -v planned="$runs_planned" '
-            { n++; rc[$2]++; wall += $3; if ($3 > wmax) wmax = $3; if ($11 > 0) st++ }
+            { n++; rc[$2]++; wall += $3; if ($3 > wmax) wmax = $3; if ($11 > 0) st++; if ($2 != "hang" && $12 > left) left = $12 }
             END {
                 printf "runs completed: %d of %d (exit 0: %d, exit 1: %d, other: %d, killed after the run time-out: %d)\n",
                     n - rc["hang"], planned, rc[0], rc[1], n - rc[0] - rc[1] - rc["hang"], rc["hang"]
-                printf "wall time per run: mean %.1f s, longest %.1f s; status files written: %d\n",
-                    n ? wall / n : 0, wmax, st
+                printf "wall time per run: mean %.1f s, longest %.1f s; status files written: %d; runtime folders left behind: %d\n",
+                    n ? wall / n : 0, wmax, st, left
             }' "$work/all-runs.tsv"
         awk '$2 == "hang" { print "  run " $1 " hung" }' "$work/all-runs.tsv"
 
@@ -241,6 +242,8 @@ analyze_dir() {
     echo "$growth" >>"$out"
     case "$growth" in *FAIL*) failed=1 ;; esac
     grep -q '^hang' <(awk '{print $2}' "$work/all-runs.tsv") && failed=1
+    # A run that ended by itself must not leave its private runtime folder behind.
+    awk '$2 != "hang" && $12 > 0 { found = 1 } END { exit !found }' "$work/all-runs.tsv" && failed=1
 
     if [ "$failed" -eq 0 ]; then echo "soak: PASS" >>"$out"; else echo "soak: FAIL" >>"$out"; fi
     cat "$out"
@@ -335,7 +338,7 @@ lane() {
         echo "soak: clocksim on $addr does not answer '$1'" >&2
         return 1
     }
-    trap 'kill $s_pid 2>/dev/null; [ -n "${t_pid:-}" ] && kill $t_pid 2>/dev/null; exit 1' TERM
+    trap 'kill $s_pid ${q_pid:-} ${t_pid:-} 2>/dev/null; exit 1' TERM
 
     RANDOM=$((seed * 7 + L))
     local pfirst=$((L * 400000)) pcount=0 n=$((L + 1)) t_pid=""
@@ -354,7 +357,8 @@ lane() {
         rm -f results.txt status.txt
         local start end fdmax=0 fdlast=0 q_pid="" c rc
         start=$(date +%s.%N)
-        XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR='' DISPLAY='' WAYLAND_DISPLAY='' QT_QPA_PLATFORM='' \
+        # TMPDIR: the program's private runtime folder goes here, where it can be counted.
+        TMPDIR="$dir" XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR='' DISPLAY='' WAYLAND_DISPLAY='' QT_QPA_PLATFORM='' \
             /usr/bin/time -v -o time.txt "$qv" run.cmd results.txt >out.txt 2>err.txt &
         t_pid=$!
         # Sample the program's descriptors while it runs (the last sample is near its end:
@@ -396,13 +400,15 @@ lane() {
         pfirst=$((first + taken))
         pcount=$((count - taken))
 
-        local csfd csrss sbytes=0
+        local csfd csrss sbytes=0 leftover
+        leftover=$(find "$dir" -maxdepth 1 -name 'quorvex-runtime-*' | wc -l)
+        [ "$rc" = hang ] && rm -rf "$dir"/quorvex-runtime-*
         csfd=$(ls "/proc/$s_pid/fd" 2>/dev/null | wc -l)
         csrss=$(awk '/^VmRSS/ {print $2}' "/proc/$s_pid/status" 2>/dev/null)
         [ -f status.txt ] && sbytes=$(stat -c %s status.txt)
         [ -f results.txt ] && tr -d '\r' <results.txt | awk -v n="$n" 'NF { print n, $0 }' >>results.all
-        printf '%s %s %.2f %s %s %s %s %s %s %s %s\n' "$n" "$rc" "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')" "${rss:-0}" \
-            "$fdmax" "$fdlast" "${csfd:-0}" "${csrss:-0}" "$taken" "$count" "$sbytes" >>runs.tsv
+        printf '%s %s %.2f %s %s %s %s %s %s %s %s %s\n' "$n" "$rc" "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')" "${rss:-0}" \
+            "$fdmax" "$fdlast" "${csfd:-0}" "${csrss:-0}" "$taken" "$count" "$sbytes" "$leftover" >>runs.tsv
         if [ $(((n - 1) / lanes % 50)) -eq 0 ] && [ "$L" -eq 0 ]; then
             echo "soak: run $n of $runs ($(date -u +%H:%M:%S))" >&2
         fi
