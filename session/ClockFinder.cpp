@@ -5,9 +5,11 @@
 #include "core/StatusDisplay.h"
 #include "link/ClockError.h"
 #include "link/Exchange.h"
+#include "link/Stopwatch.h"
 #include "link/Transport.h"
 #include "session/RunUi.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
@@ -100,12 +102,26 @@ void ClockFinder::SearchNetwork()
         udp_.SendTo(ps.LocalAddress, kDiscoveryPort, DiscoveryRequest());
         std::vector<uint8_t> datagram;
         std::string sender;
-        // Every answer is one clock; the first wait that ends empty ends the phase.
-        while (udp_.Receive(datagram, sender, kReceiveWaitMs)) {
+        // Every answer is one clock; the first wait that ends empty ends the phase, and so
+        // does a flood of answers, reported like an error of the search.
+        Stopwatch watch(ctx_.time);
+        bool flooded = false;
+        for (;;) {
+            const int64_t left = kLongestNetworkSearchMs - watch.ElapsedMs();
+            if (ps.ClocksFound >= kMostAnswers || left <= 0) {
+                flooded = true;
+                break;
+            }
+            if (!udp_.Receive(datagram, sender, static_cast<int>(std::min<int64_t>(kReceiveWaitMs, left)))) {
+                flooded = watch.ElapsedMs() >= kLongestNetworkSearchMs;
+                break;
+            }
             ++ps.ClocksFound;
             ctx_.status.AddStatusLine("Found: IP Address = " + sender);
         }
         udp_.Deactivate();
+        if (flooded)
+            ctx_.status.AddStatusLine("ERROR Searching for TCP/IP Clocks!");
     } catch (const std::exception&) {
         udp_.Deactivate();
         ctx_.status.AddStatusLine("ERROR Searching for TCP/IP Clocks!");

@@ -20,6 +20,11 @@ class ClockFinder {
 public:
     static constexpr uint16_t kDiscoveryPort = 30718;
     static constexpr int kReceiveWaitMs = 5000;
+    // A broadcast on a /24 network reaches fewer adaptors than this, and they answer within
+    // a few seconds: a sender that goes on answering past either limit is not a set of
+    // clocks, and without a limit it would hold the window for as long as it kept sending.
+    static constexpr int kMostAnswers = 256;
+    static constexpr int kLongestNetworkSearchMs = 30000;
     static constexpr int kLastSearchedPort = 10;
     static constexpr int kLastStation = 31;
     static const std::vector<uint8_t>& DiscoveryRequest();

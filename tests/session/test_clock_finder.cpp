@@ -161,7 +161,34 @@ TEST_F(ClockFinderTest, networkPhase_countsEveryAnswerUntilAWaitEndsEmpty)
         std::string count;
         std::string sentTo;  // empty: nothing sent
     };
+    // Answers from one sender every gapMs; the lines of the first n, then the error line.
+    const auto every = [](int64_t gapMs, int n) {
+        std::vector<std::pair<int64_t, std::string>> out;
+        for (int i = 1; i <= n; ++i) out.emplace_back(i * gapMs, "127.0.0.9");
+        return out;
+    };
+    const auto cutOff = [](int n) {
+        Lines out(static_cast<size_t>(n), "Found: IP Address = 127.0.0.9");
+        out.push_back("ERROR Searching for TCP/IP Clocks!");
+        return out;
+    };
     const Row rows[] = {
+        {"answers without end, cut off at the most a network holds",
+         "127.255.255.1",
+         {},
+         every(10, 1000),
+         false,
+         cutOff(ClockFinder::kMostAnswers),
+         "256 Clock(s) Found.",
+         "127.255.255.255"},
+        {"an answer just inside every wait, cut off after 30 s",
+         "127.255.255.1",
+         {},
+         every(4900, 20),
+         false,
+         cutOff(6),
+         "6 Clock(s) Found.",
+         "127.255.255.255"},
         {"one clock",
          "127.255.255.1",
          {},
