@@ -45,9 +45,13 @@ void WriteResultLine(PollState& ps, int code, int number)
     bool written = file.Open(ps.LogFileName, "a");
     int error = written ? 0 : errno;
     if (written) {
-        written = file.Write(FormatResultLine(ps, code, number));
-        if (!written)
+        const long before = file.Size();
+        written = file.Write(FormatResultLine(ps, code, number)) && file.Flush();
+        if (!written) {
             error = errno;
+            // A cut line would run into the next line appended: none of it is left.
+            file.Truncate(before);
+        }
         if (!file.Close() && written) {
             written = false;
             error = errno;

@@ -87,8 +87,14 @@ void TimeCommands::GetStatus()
             if (!file.Open(ps.InputFileName, "a")) {
                 result = ceCantOpenFile;
             } else {
+                // A report that did not reach the disk must not be reported as read, and is
+                // taken back whole: the next report appended would begin inside a cut line.
+                const long before = file.Size();
                 file.Write(FormatStatusReport(ps.StationDigitsText(), data));
-                // A report that did not reach the disk must not be reported as read.
+                if (!file.Flush()) {
+                    file.Truncate(before);
+                    result = ceDiskWrite;
+                }
                 if (!file.Close())
                     result = ceDiskWrite;
             }

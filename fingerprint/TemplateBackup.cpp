@@ -258,11 +258,15 @@ TemplateBackup::Step TemplateBackup::ReadTemplate(std::string& line)
 TemplateBackup::Step TemplateBackup::Store(const std::string& templateLine)
 {
     const std::string pair = tag_ + "\n" + templateLine + "\n";
+    const long before = backup_.Size();
     switch (Put(backup_, pair)) {
         case PutResult::Written:
             index_.Feed(pair);
             break;
         case PutResult::Failed:
+            // A cut pair would be counted as stored by the next run, which would then never
+            // fetch that template again: none of it is left in the file.
+            backup_.Truncate(before);
             result_ = ceDiskWrite;
             return Step::End;
         case PutResult::Threw:

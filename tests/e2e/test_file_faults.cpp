@@ -1,0 +1,479 @@
+// Hostile surroundings, end to end: a disk that is full or fills while the program writes its
+// data, backup, log and results files; a command file of random bytes; discovery answers
+// that are empty, 64 KiB long or never stop. Each case checks the result codes, that nothing
+// the clock handed over is lost, and that the program ends in bounded time.
+#include "core/PollState.h"
+#include "session/PollSession.h"
+#include "support/FakeFindUi.h"
+#include "support/Fakes.h"
+#include "support/Process.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+size_t Count(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The program with every file it writes held to `bytes`, as on a disk with that much room:
+// the write that crosses the limit is cut short and fails. Set here, it is inherited by the
+// program (and ignoring SIGXFSZ makes the write fail instead of killing the program).
+RunResult RunWithFileLimit(const std::string& dir, const std::string& cmdFile, long bytes)
+{
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit lower = old;
+    lower.rlim_cur = static_cast<rlim_t>(bytes);
+    std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &lower);
+    RunResult r = RunUnattended(dir, cmdFile, "results.txt", 60);
+    setrlimit(RLIMIT_FSIZE, &old);
+    return r;
+}
+
+// A settings profile whose fingerprint log is `log`.
+void WriteProfileWithLog(const std::string& dir, const std::string& log)
+{
+    fs::create_directories(dir + "/config/Korvane");
+    std::ofstream(dir + "/config/Korvane/KX2.conf")
+        << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\nFingerLogFile=" << log << "\n";
+}
+
+// The badge numbers of the record lines of a data file, checking that every line is whole.
+std::vector<int> Badges(const std::string& data)
+{
+    std::vector<int> out;
+    for (size_t at = 0; at < data.size();) {
+        const size_t end = data.find("\r\n\r", at);
+        EXPECT_NE(end, std::string::npos) << "a cut record line at byte " << at;
+        if (end == std::string::npos)
+            break;
+        const std::string line = data.substr(at, end - at);
+        EXPECT_EQ(line.size(), 20u) << line;
+        EXPECT_EQ(line.substr(0, 3), "01,") << line;
+        out.push_back(std::atoi(line.substr(3, 6).c_str()));
+        at = end + 3;
+    }
+    return out;
+}
+
+// The template backup file cut into employee/template pairs, each from its "#:" line to the
+// next; the template line ends in a line end (its text may hold CR and LF of its own).
+std::vector<std::string> Pairs(const std::string& backup)
+{
+    std::vector<std::string> out;
+    for (size_t at = 0; at < backup.size();) {
+        size_t next = backup.find("\n#:", at);
+        next = next == std::string::npos ? backup.size() : next + 1;
+        const std::string pair = backup.substr(at, next - at);
+        const bool whole = pair.rfind("#:", 0) == 0 && pair.size() > 2 &&
+                           pair.compare(pair.size() - 2, 2, "\r\n") == 0 && Count(pair, "\r\n") >= 2;
+        out.push_back(whole ? pair : "cut: " + pair);
+        at = next;
+    }
+    return out;
+}
+
+// The last "get_times taken N" of the journal: records the clock counts as handed over.
+int Taken(const std::string& journal)
+{
+    const size_t at = journal.rfind("get_times taken ");
+    return at == std::string::npos ? 0 : std::atoi(journal.c_str() + at + 16);
+}
+
+const auto Line = ResultLine;
+
+class FullDisk : public ::testing::Test {
+protected:
+    std::string dir = MakeTempDir();
+    std::string simDir = MakeTempDir();
+
+    void Write(const std::string& name, const std::string& content)
+    {
+        std::ofstream(dir + "/" + name, std::ios::binary) << content;
+    }
+    std::string File(const std::string& name) { return ReadFileBytes(dir + "/" + name); }
+};
+
+// 60 records, 9 to a packet of 207 bytes on disk: a file held to 1000 bytes takes four
+// packets whole and the fifth not at all. The clock keeps what was not taken, so the next
+// get_times of the run collects it into another file: every record once, in order.
+TEST_F(FullDisk, recordsOfAPacketThatDoesNotFitAreLeftWithTheClock)
+{
+    WriteProfile(dir);
+    SimulatedClock clock(simDir, {"--listen", "127.0.0.150", "--record-count", "60", "--packet-bytes", "80"});
+    ASSERT_TRUE(clock.Ready());
+    Write("run.cmd", "init_clock 01 IP127.0.0.150\nget_times times.txt\nget_times rest.txt\n");
+    const RunResult r = RunWithFileLimit(dir, "run.cmd", 1000);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(File("results.txt"),
+              Line("01", "init_clock", "00") + Line("01", "get_times", "08") + Line("01", "get_times", "00"));
+    EXPECT_NE(r.out.find("get_times         - Disk Write Error\n"), std::string::npos) << r.out;
+    const std::vector<int> first = Badges(File("times.txt"));
+    EXPECT_EQ(first.size(), 36u);
+    std::vector<int> all = first;
+    for (int b : Badges(File("rest.txt"))) all.push_back(b);
+    ASSERT_EQ(all.size(), 60u);
+    for (int i = 0; i < 60; ++i) EXPECT_EQ(all[static_cast<size_t>(i)], 100001 + i);
+    EXPECT_EQ(Taken(clock.Journal()), 60);
+}
+
+// Nothing reaches /dev/full: the first packet is not taken, and the clock hands all of it
+// out again to the next get_times.
+TEST_F(FullDisk, recordsToAFullDeviceAreNotTakenFromTheClock)
+{
+    WriteProfile(dir);
+    SimulatedClock clock(simDir, {"--listen", "127.0.0.151", "--record-count", "30", "--packet-bytes", "80"});
+    ASSERT_TRUE(clock.Ready());
+    Write("run.cmd", "init_clock 01 IP127.0.0.151\nget_times /dev/full\nget_times times.txt\n");
+    const RunResult r = RunUnattended(dir, "run.cmd", "results.txt", 60);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(File("results.txt"),
+              Line("01", "init_clock", "00") + Line("01", "get_times", "08") + Line("01", "get_times", "00"));
+    EXPECT_EQ(Badges(File("times.txt")).size(), 30u);
+    EXPECT_EQ(Taken(clock.Journal()), 30);
+    EXPECT_EQ(Count(clock.Journal(), "get_times packet 1-9"), 2u) << clock.Journal();
+}
+
+// The second report crosses the limit: it is taken back whole, so the next report appended
+// to the file does not begin inside a cut line.
+TEST_F(FullDisk, aStatusReportThatDoesNotFitLeavesNoPartOfItself)
+{
+    WriteProfile(dir);
+    SimulatedClock clock(simDir, {"--listen", "127.0.0.152"});
+    ASSERT_TRUE(clock.Ready());
+    Write("run.cmd", "init_clock 01 IP127.0.0.152\nget_status status.txt\nget_status status.txt\n");
+    const RunResult r = RunWithFileLimit(dir, "run.cmd", 1000);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "00") + Line("01", "get_status", "00") +
+                                       Line("01", "get_status", "08"));
+    EXPECT_NE(r.out.find("get_status        - Disk Write Error\n"), std::string::npos) << r.out;
+    const std::string report = File("status.txt");
+    EXPECT_EQ(Count(report, "01 Job Costing"), 1u) << report;
+    EXPECT_EQ(report.substr(report.size() - 31), "01 Comms Module       TCP/IP\r\n\r") << report;
+    EXPECT_EQ(Count(report, "\r\n\r"), 22u);
+}
+
+// The backup file fills in the middle of its last template: the cut pair is taken back, and
+// a backup run again with room to spare ends with exactly what a complete backup gives.
+TEST_F(FullDisk, aTemplateBackupThatFillsTheDiskResumesToTheWholeBackup)
+{
+    WriteProfileWithLog(dir, dir + "/finger.log");
+    SimulatedClock clock(
+        simDir, {"--listen", "127.0.0.153", "--fingers", "4 21 0", "--finger-dump", simDir + "/dump.txt"});
+    ASSERT_TRUE(clock.Ready());
+    const std::string dump = ReadFileBytes(simDir + "/dump.txt");
+    const std::vector<std::string> whole = Pairs(dump);
+    ASSERT_GT(whole.size(), 6u);
+    Write("run.cmd", "init_clock 01 IP127.0.0.153\nfinger_backup backup.txt\n");
+    RunResult r = RunWithFileLimit(dir, "run.cmd", static_cast<long>(dump.size() - whole.back().size() / 2));
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "00") + Line("01", "finger_backup", "08"));
+    EXPECT_NE(r.out.find("Finger_backup       - Disk Write Error\n"), std::string::npos) << r.out;
+    const std::vector<std::string> kept = Pairs(File("backup.txt"));
+    EXPECT_EQ(kept, std::vector<std::string>(whole.begin(), whole.end() - 1));
+
+    std::remove((dir + "/results.txt").c_str());
+    r = RunUnattended(dir, "run.cmd", "results.txt", 60);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(File("backup.txt"), dump);
+}
+
+// A log that takes nothing: the start line's failure is only shown, the run goes on; the
+// first employee's summary ends it, with that employee's templates kept in the backup.
+TEST_F(FullDisk, aFingerprintLogOnAFullDeviceEndsTheBackupAfterTheFirstEmployee)
+{
+    WriteProfileWithLog(dir, "/dev/full");
+    SimulatedClock clock(
+        simDir, {"--listen", "127.0.0.154", "--fingers", "4 21 0", "--finger-dump", simDir + "/dump.txt"});
+    ASSERT_TRUE(clock.Ready());
+    Write("run.cmd", "init_clock 01 IP127.0.0.154\nfinger_backup backup.txt\n");
+    const RunResult r = RunUnattended(dir, "run.cmd", "results.txt", 60);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "00") + Line("01", "finger_backup", "08"));
+    for (const char* box :
+         {" Log File Access Error 1", " Log File Access Error 4", " Log File Access Error 5"})
+        EXPECT_NE(r.err.find(box), std::string::npos) << box << "\n" << r.err;
+    const std::vector<std::string> whole = Pairs(ReadFileBytes(simDir + "/dump.txt"));
+    const std::vector<std::string> kept = Pairs(File("backup.txt"));
+    ASSERT_FALSE(kept.empty());
+    const std::string firstTag = whole.front().substr(0, whole.front().find("\r\n"));
+    size_t firstEmployee = 0;
+    while (firstEmployee < whole.size() && whole[firstEmployee].rfind(firstTag + "\r\n", 0) == 0)
+        ++firstEmployee;
+    EXPECT_EQ(kept,
+              std::vector<std::string>(whole.begin(), whole.begin() + static_cast<long>(firstEmployee)));
+}
+
+// Results that cannot be written: the commands still run, the failure is said on stderr
+// and in the exit status. A results file that fills keeps whole lines only.
+TEST_F(FullDisk, resultsOnAFullDeviceOrAFillingDiskFailTheRunAndKeepWholeLines)
+{
+    WriteProfile(dir);
+    SimulatedClock clock(simDir, {"--listen", "127.0.0.155"});
+    ASSERT_TRUE(clock.Ready());
+    Write("run.cmd", "init_clock 01 IP127.0.0.155\nset_time\nget_status status.txt\n");
+    RunResult r = RunUnattended(dir, "run.cmd", "/dev/full", 60);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("quorvex: can't write the results file /dev/full: No space left on device"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Count(File("status.txt"), "01 Job Costing"), 1u);
+
+    // Room for the earlier line, one more and a part of a third.
+    const std::string earlier = Line("01", "init_clock", "00");
+    Write("results.txt", earlier);
+    Write("again.cmd", "init_clock 01 IP127.0.0.155\nset_time\nreset_errors\n");
+    r = RunWithFileLimit(dir, "again.cmd", static_cast<long>(earlier.size()) * 2 + 10);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("quorvex: can't write the results file results.txt: File too large"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(File("results.txt"), earlier + Line("01", "init_clock", "00"));
+    EXPECT_EQ(Count(clock.Journal(), "rx C1 AE"), 1u) << clock.Journal();
+}
+
+// Everything in a folder, relative names, folders with a trailing '/'.
+std::set<std::string> Listing(const std::string& dir)
+{
+    std::set<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        out.insert(fs::relative(e.path(), dir).string() + (e.is_directory() ? "/" : ""));
+    return out;
+}
+
+// Random bytes after a line that connects: with seed 12 no keyword and file name come
+// together, so nothing is sent and only the results file is written, one line of code 12
+// for each token too long to be a keyword. A 0x1A byte ends a text file, so the first row,
+// 1 MB, is read only up to its first one (byte 179); the second, 128 KiB without any, is
+// read whole (each token it echoes is a memo line and a repaint, so it is kept smaller).
+class RandomCommandFile : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RandomCommandFile, isReadToItsEndSendingAndWritingNothingBut12s)
+{
+    const bool withEndMark = GetParam();
+    const std::string dir = MakeTempDir(), simDir = MakeTempDir();
+    const std::string address = withEndMark ? "127.0.0.156" : "127.0.0.157";
+    SimulatedClock clock(simDir, {"--listen", address});
+    ASSERT_TRUE(clock.Ready());
+    WriteProfile(dir);
+
+    std::mt19937 random(12);
+    std::string bytes(withEndMark ? 1 << 20 : 1 << 17, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() & 0xFF);
+        if (!withEndMark && c == 0x1A)
+            c = 'x';
+    }
+    std::ofstream(dir + "/run.cmd", std::ios::binary) << "init_clock 01 IP" << address << "\n" << bytes;
+    // The tokens as the file's syntax cuts them: CR dropped, 0x1A the end, blank or LF between.
+    size_t overLong = 0, length = 0;
+    for (char c : bytes) {
+        if (c == '\r')
+            continue;
+        if (c == 0x1A)
+            break;
+        if (c == ' ' || c == '\n') {
+            overLong += length > 20;
+            length = 0;
+        } else {
+            ++length;
+        }
+    }
+    overLong += length > 20;
+    const std::set<std::string> before = Listing(dir);
+
+    const RunResult r = RunUnattended(dir, "run.cmd", "results.txt", 60);
+    EXPECT_EQ(r.exitCode, overLong > 0 ? 1 : 0) << r.err;
+    EXPECT_EQ(r.out.substr(r.out.size() - 9), "Finished\n");
+    std::set<std::string> after = Listing(dir);
+    EXPECT_EQ(after.erase("results.txt"), 1u);
+    // The settings file may be written again; nothing else may appear.
+    EXPECT_EQ(after, before);
+
+    const std::string results = ReadFileBytes(dir + "/results.txt");
+    const std::string first = Line("01", "init_clock", "00");
+    ASSERT_EQ(results.substr(0, first.size()), first);
+    ASSERT_EQ(results.size(), first.size() + overLong * 29);
+    for (size_t at = first.size(); at < results.size(); at += 29)
+        EXPECT_EQ(results.substr(at + 24, 5), "12\r\n\r") << at;
+    EXPECT_TRUE(ReceivedFrames(clock.Journal()).empty()) << clock.Journal();
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, RandomCommandFile, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "withEndMarks" : "withoutEndMarks"; });
+
+// A network adaptor of the test's own: takes the discovery request on listenOn:30718 and
+// answers it from `from` with the datagrams `next` gives, until it gives none or the test
+// ends.
+class Answerer {
+public:
+    using Next = std::function<bool(int index, std::vector<uint8_t>& datagram)>;
+    Answerer(const std::string& listenOn, const std::string& from, Next next) : next_(std::move(next))
+    {
+        rx_ = Bound(listenOn, 30718);
+        tx_ = Bound(from, 0);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~Answerer()
+    {
+        stop_ = true;
+        thread_.join();
+        close(rx_);
+        close(tx_);
+    }
+    bool Ready() const { return rx_ >= 0 && tx_ >= 0; }
+    int Sent() const { return sent_; }
+
+private:
+    static int Bound(const std::string& address, uint16_t port)
+    {
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            if (fd >= 0)
+                close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    void Serve()
+    {
+        pollfd p{rx_, POLLIN, 0};
+        if (!Ready() || poll(&p, 1, 10000) != 1)
+            return;
+        uint8_t request[64];
+        sockaddr_in program{};
+        socklen_t size = sizeof program;
+        if (recvfrom(rx_, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&program), &size) != 4)
+            return;
+        std::vector<uint8_t> datagram;
+        for (int i = 0; !stop_ && i < 1'000'000 && next_(i, datagram); ++i) {
+            sendto(tx_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&program), size);
+            ++sent_;
+        }
+    }
+
+    Next next_;
+    int rx_ = -1, tx_ = -1;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> sent_{0};
+    std::thread thread_;
+};
+
+struct DiscoveryCase {
+    const char* name;
+    int net;           // the request goes to 127.0.<net>.255, the answers come from 127.0.0.<net>
+    size_t size;       // bytes of each answer
+    bool endless;      // answer without end, or once
+    Lines found;       // memo lines after the two heading lines
+    int minMs, maxMs;  // how long the search may take
+};
+
+void PrintTo(const DiscoveryCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DiscoveryAnswers : public ::testing::TestWithParam<DiscoveryCase> {};
+
+TEST_P(DiscoveryAnswers, areCountedAndTheSearchEnds)
+{
+    const DiscoveryCase& c = GetParam();
+    static int argc = 1;
+    static char name[] = "test_file_faults";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = new QCoreApplication(argc, argv);
+    (void)app;
+    const std::string config = MakeTempDir();
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(config));
+
+    const std::string net = std::to_string(c.net);
+    Answerer answerer("127.0." + net + ".255", "127.0.0." + net, [&](int i, std::vector<uint8_t>& d) {
+        d.assign(c.size, static_cast<uint8_t>(i));
+        return c.endless || i == 0;
+    });
+    ASSERT_TRUE(answerer.Ready());
+
+    PollState ps;
+    RecordingStatus status;
+    ScriptedOperator op;
+    FakeFindUi ui;  // no serial port: the serial phase ends at once
+    FakeSelection selection;
+    SystemTimeSource time;
+    QtEventPump pump{time};
+    QtWindowTimer timer1{2}, timer3{100}, timer4{50};
+    ps.GatewayAddress = "127.0." + net + ".1";
+    QElapsedTimer took;
+    took.start();
+    {
+        PollSession session(ps, status, op, ui, selection, time, pump, timer1, timer3, timer4);
+        session.FindClocks(ui);
+    }
+    const qint64 ms = took.elapsed();
+
+    Lines expected{"Searching for TCP/IP Clocks...", " "};
+    expected.insert(expected.end(), c.found.begin(), c.found.end());
+    expected.push_back("Finished Search.");
+    const Lines memo = status.Lines();
+    ASSERT_GE(memo.size(), expected.size());
+    EXPECT_EQ(Lines(memo.begin(), memo.begin() + static_cast<long>(expected.size())), expected);
+    EXPECT_GE(ms, c.minMs);
+    EXPECT_LT(ms, c.maxMs);
+    EXPECT_GE(answerer.Sent(), c.endless ? 256 : 1);
+}
+
+Lines Found(const std::string& from, int n, const std::vector<std::string>& after)
+{
+    Lines out(static_cast<size_t>(n), "Found: IP Address = " + from);
+    out.insert(out.end(), after.begin(), after.end());
+    return out;
+}
+
+// An answer counts as a clock whatever it holds; the last wait ends empty after 5 s. A
+// sender that never stops is cut off at the most answers a network can hold.
+INSTANTIATE_TEST_SUITE_P(
+    Datagrams, DiscoveryAnswers,
+    ::testing::Values(DiscoveryCase{"empty", 160, 0, false, Found("127.0.0.160", 1, {"1 Clock(s) Found."}),
+                                    5000, 5900},
+                      DiscoveryCase{"of64KiB", 161, 65507, false,
+                                    Found("127.0.0.161", 1, {"1 Clock(s) Found."}), 5000, 5900},
+                      DiscoveryCase{"withoutEnd", 162, 4, true,
+                                    Found("127.0.0.162", 256,
+                                          {"ERROR Searching for TCP/IP Clocks!", "256 Clock(s) Found."}),
+                                    0, 4000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
