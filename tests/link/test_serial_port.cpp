@@ -104,8 +104,15 @@ public:
         : thread_([this, master] {
               uint8_t next = 'a';
               while (!stop_) {
-                  pollfd p{master, POLLOUT, 0};
-                  if (::poll(&p, 1, 20) > 0 && (p.revents & POLLOUT) != 0 && ::write(master, &next, 1) == 1)
+                  pollfd p{master, POLLIN | POLLOUT, 0};
+                  if (::poll(&p, 1, 20) <= 0)
+                      continue;
+                  // While the port is closed the line echoes; unread echoes would stall it.
+                  if ((p.revents & POLLIN) != 0) {
+                      uint8_t echo[256];
+                      [[maybe_unused]] const ssize_t ignored = ::read(master, echo, sizeof echo);
+                  }
+                  if ((p.revents & POLLOUT) != 0 && ::write(master, &next, 1) == 1)
                       next = next == 'z' ? 'a' : next + 1;
               }
           })
