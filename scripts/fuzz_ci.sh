@@ -46,7 +46,11 @@ for t in "${targets[@]}"; do
         grep -E -A30 "^==[0-9]+==ERROR|runtime error|ALARM|out-of-memory|deadly signal" "$log" | head -60 || tail -40 "$log"
         # The input that failed, so it can be replayed from the log alone.
         for a in "$work/artifacts-$t"/*; do
-            [ -f "$a" ] && echo "input $(basename "$a") (base64):" && base64 -w 0 "$a" | head -c 20000 && echo
+            if [ -f "$a" ]; then
+                echo "input $(basename "$a") (base64):"
+                base64 -w 0 "$a" | head -c 20000
+                echo
+            fi
         done
         failed+=("$t")
     fi
