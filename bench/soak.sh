@@ -23,6 +23,10 @@ RSS_MARGIN_PCT=10      # peak resident memory may grow by this share ...
 RSS_MARGIN_KB=1024     # ... plus this much
 FD_MARGIN=2            # open descriptors may grow by this many
 
+# The bell table each run uploads, and the line the simulator journals when it keeps it.
+BELL_FILE='01073010\r\n02120005\r\n03163010\r\n'
+BELL_KEPT='table set_belltable 03 01 07 30 10 02 12 00 05 03 16 30 10'
+
 here="$(cd "$(dirname "$0")" && pwd)"
 src="$(cd "$here/.." && pwd)"
 runs=1000
@@ -113,16 +117,25 @@ analyze_dir() {
     # faults of such runs are listed by the request they hit (command byte, and the first
     # payload byte: a table's sequence or closing code).
     local verdict
-    verdict=$(cat "${lanedirs[@]/%//journal}" | awk '
+    verdict=$(cat "${lanedirs[@]/%//journal}" | awk -v table="$BELL_KEPT" '
         FNR == 1 { file++ }
         file == 1 { rc[$1] = $2; next }                               # all-runs.tsv
-        file == 2 { lines[$1]++; if ($4 != "00") { bad[$1] = bad[$1] " " $3 "=" $4 } ; next }  # results
+        file == 2 {                                                   # results
+            lines[$1]++
+            if ($4 != "00") bad[$1] = bad[$1] " " $3 "=" $4
+            if ($3 == "set_belltable") upload[$1] = $4
+            next
+        }
+        $0 == table { kept[run]++; next }
         $1 == "note" && $2 == "run" { run = $3; next }                # journals
         $1 == "rx" { req = $3 "/" $4; next }
         $1 == "fault" { faults[run] = faults[run] " " $2 "@" req; nf[run]++ }
         END {
             for (r in rc) {
                 if (rc[r] == "hang") continue
+                if (kept[r]) nkept++
+                if (upload[r] == "00" && !kept[r]) { notkept++; print "  run " r ": upload reported 00, table not kept" }
+                if (upload[r] != "00" && kept[r]) keptfailed++
                 expect = (lines[r] == 4 && !(r in bad)) ? 0 : 1
                 if (rc[r] != expect) { disagree++; print "  exit status " rc[r] " with results:" bad[r] " lines " lines[r] + 0 " in run " r }
                 if (r in bad) {
@@ -141,7 +154,8 @@ analyze_dir() {
                 for (t in tally) line = line ", " t " x" tally[t]
                 printf "  %s in %d runs; faults in those runs (kind@command/first byte): %s\n", k, per[k], substr(line, 3)
             }
-            if (nofault || disagree) print "  failures: FAIL"
+            printf "bell table kept by the clock with the rows sent: %d runs; reported 00 but not kept: %d; kept but reported failed: %d\n", nkept, notkept, keptfailed
+            if (nofault || disagree || notkept) print "  failures: FAIL"
         }' "$work/all-runs.tsv" <(cat "${lanedirs[@]/%//results.all}") -)
     echo "$verdict" >>"$out"
     case "$verdict" in *FAIL*) failed=1 ;; esac
@@ -311,7 +325,7 @@ lane() {
     mkdir -p "$dir/config/Korvane" || exit 2
     cd "$dir" || exit 2
     printf '[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n\n[SerialPorts]\n' >config/Korvane/KX2.conf
-    printf '01073010\r\n02120005\r\n03163010\r\n' >bells.txt
+    printf "$BELL_FILE" >bells.txt
     printf 'init_clock 01 IP%s\nget_times times.txt\nset_belltable bells.txt\nget_status status.txt\n' \
         "$addr" >run.cmd
     : >times.txt
