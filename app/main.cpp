@@ -72,7 +72,7 @@ int main(int argc, char** argv)
     sinceStart.start();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "--version")) {
-        std::cout << (arguments[0] == "--help" ? kUsage : "quorvex 9.04\n");
+        std::cout << (arguments[0] == "--help" ? kUsage : "quorvex " QV_VERSION "\n");
         return 0;
     }
     const bool unattended = arguments.size() == 2;

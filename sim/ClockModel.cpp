@@ -562,8 +562,9 @@ std::vector<uint8_t> ClockModel::Render(uint8_t station, const Outcome& o, Link 
         return out;
     }
     if (f.shortReply) {
-        out.assign({replyStation, o.code});
-        out.resize(out.size() + static_cast<size_t>(terminators), 0xFF);
+        out.assign(2 + terminators, 0xFF);
+        out[0] = replyStation;
+        out[1] = o.code;
         return out;
     }
     out.reserve(o.payload.size() + 6 + terminators);
