@@ -1,0 +1,413 @@
+// Faults of the link and hostile clocks, end to end against the clock simulator: the TCP
+// peer closing in the middle of a download, an upload, a template backup and a firmware
+// transfer; the pseudo-terminal's other side going away mid-command; and clocks that answer
+// with junk, 64 KiB, endless 0xFF, the wrong station or one byte every 900 ms. Each case
+// checks the result code and memo line, that the run ends in bounded time without a crash,
+// and that whatever the clock handed out is in the data file.
+#include "commands/CommandContext.h"
+#include "commands/Interpreter.h"
+#include "core/Platform.h"
+#include "core/PollState.h"
+#include "firmware/ProgramFile.h"
+#include "link/ClientSocket.h"
+#include "link/Exchange.h"
+#include "link/NetworkLink.h"
+#include "support/Fakes.h"
+#include "support/Process.h"
+#include "tests/firmware/ProgramFiles.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+const std::string kGolden = std::string(QV_SOURCE_DIR) + "/tests/e2e/golden/";
+
+// The first `count` golden record lines as station 01's data file holds them (all: -1).
+std::string RecordLines(int count = -1)
+{
+    std::istringstream in(ReadFileBytes(kGolden + "records.txt"));
+    std::string out, line;
+    for (int n = 0; n != count && std::getline(in, line); ++n) out += line + "\r\n\r";
+    return out;
+}
+
+// One line to the simulator's control socket; its reply line.
+std::string Control(const std::string& path, const std::string& line)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    std::string reply;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        write(fd, (line + "\n").data(), line.size() + 1) == static_cast<ssize_t>(line.size() + 1)) {
+        char c = 0;
+        while (read(fd, &c, 1) == 1 && c != '\n') reply += c;
+    }
+    close(fd);
+    return reply;
+}
+
+// Records the clock counts as taken (acknowledged by the program), from `records-left`.
+int Taken(const std::string& control)
+{
+    const std::string reply = Control(control, "records-left");
+    const auto at = reply.find("taken=");
+    return at == std::string::npos ? -1 : std::stoi(reply.substr(at + 6));
+}
+
+// Waits until the file holds the text, up to timeoutMs.
+bool WaitForText(const std::string& path, const std::string& text, int timeoutMs = 10000)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        if (ReadFileBytes(path).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+int Lines(const std::string& text)
+{
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A run that failed as a run may fail: exit status 1, no sanitizer report, within the limit.
+void ExpectFailedCleanly(const RunResult& r, double limitSeconds)
+{
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << r.err;
+    EXPECT_LT(r.seconds, limitSeconds);
+}
+
+class LinkFaults : public ::testing::Test {
+protected:
+    std::string dir = MakeTempDir();
+
+    void Write(const std::string& name, const std::string& content)
+    {
+        std::ofstream(dir + "/" + name, std::ios::binary) << content;
+    }
+    std::string File(const std::string& name) { return ReadFileBytes(dir + "/" + name); }
+    RunResult Run(int limitSeconds = 60)
+    {
+        return RunUnattended(dir, "run.cmd", "results.txt", limitSeconds);
+    }
+    std::string Sub(const std::string& name)
+    {
+        std::filesystem::create_directories(dir + "/" + name);
+        return dir + "/" + name;
+    }
+};
+
+// The reply to the second 0xAB is cut off and the connection closed: the two packets
+// stored stay, the third is not lost (the clock never saw it acknowledged) and a second
+// run fetches it and the rest.
+TEST_F(LinkFaults, connectionClosedInARecordsPacketLosesNoRecord)
+{
+    WriteProfile(dir);
+    SimulatedClock clock(dir, {"--listen", "127.0.0.130", "--records", kGolden + "records.hex",
+                               "--packet-bytes", "40", "--fail-packet", "3:drop", "--control", dir + "/ctl"});
+    ASSERT_TRUE(clock.Ready());
+    Write("run.cmd", "init_clock 01 IP127.0.0.130\nget_times times.txt\n");
+    RunResult r = Run();
+    ExpectFailedCleanly(r, 20);
+    EXPECT_EQ(File("results.txt"),
+              ResultLine("01", "init_clock", "00") + ResultLine("01", "get_times", "10"));
+    EXPECT_NE(r.out.find("get_times         - No Data Received from Clock\nget_times - Retrying\n"
+                         "get_times         - Port Transmitter Error\n"),
+              std::string::npos)
+        << r.out;
+    const int taken = Taken(dir + "/ctl");
+    EXPECT_GT(taken, 0);
+    EXPECT_EQ(File("times.txt"), RecordLines(taken));
+
+    r = Run();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(File("times.txt"), RecordLines());
+    EXPECT_EQ(Taken(dir + "/ctl"), Lines(RecordLines()));
+}
+
+// The connection closes after the second packet of a bell table was stored: the upload is
+// a failure, and the clock never closed the half table.
+TEST_F(LinkFaults, connectionClosedInATableUploadIsAFailure)
+{
+    WriteProfile(dir);
+    std::string table;
+    for (int i = 0; i < 45; ++i)
+        table += "0" + std::to_string(i % 10) + "3045" + std::to_string(10 + i) + "\r\n";
+    Write("bells.txt", table);
+    SimulatedClock clock(dir, {"--listen", "127.0.0.131", "--fail-packet", "2:drop"});
+    ASSERT_TRUE(clock.Ready());
+    Write("run.cmd", "init_clock 01 IP127.0.0.131\nset_belltable bells.txt\n");
+    const RunResult r = Run();
+    ExpectFailedCleanly(r, 20);
+    EXPECT_EQ(File("results.txt"),
+              ResultLine("01", "init_clock", "00") + ResultLine("01", "set_belltable", "10"));
+    EXPECT_NE(r.out.find("set_belltable\t - Port Transmitter Error\n"), std::string::npos) << r.out;
+    EXPECT_EQ(clock.Journal().find("table set_belltable"), std::string::npos) << clock.Journal();
+}
+
+// The connection closes in the middle of a template's data blocks: the backup connects
+// again, starts over from the first slot, skips what it stored, and the file ends up holding
+// every template once and whole, as the clock's own dump does.
+TEST_F(LinkFaults, connectionClosedInATemplateBackupResumesToWholeTemplates)
+{
+    std::filesystem::create_directories(dir + "/config/Korvane");
+    std::ofstream(dir + "/config/Korvane/KX2.conf")
+        << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\nFingerLogFile=" << dir << "/finger.log\n";
+    SimulatedClock clock(dir, {"--listen", "127.0.0.132", "--fingers", "3 21 2", "--finger-dump",
+                               dir + "/dump.txt", "--fail-packet", "5:drop"});
+    ASSERT_TRUE(clock.Ready());
+    Write("run.cmd", "init_clock 01 IP127.0.0.132\nfinger_backup backup.txt\n");
+    const RunResult r = Run();
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_LT(r.seconds, 30);
+    EXPECT_EQ(File("results.txt"),
+              ResultLine("01", "init_clock", "00") + ResultLine("01", "finger_backup", "00"));
+    EXPECT_EQ(File("backup.txt"), File("dump.txt"));
+    EXPECT_NE(clock.Journal().find("fault drop on request 5"), std::string::npos);
+    EXPECT_NE(r.out.find("Finger_backup       - OK\n"), std::string::npos) << r.out;
+}
+
+// The program's TCP side, wired as the poll session wires it, for the firmware transfer,
+// which no command file can start.
+struct NetworkCommands {
+    struct Selection : ILinkSelection {
+        bool NetworkSelected() const override { return true; }
+        void SetNetworkSelected(bool) override {}
+    };
+    PollState ps;
+    SystemTimeSource time;
+    QtEventPump pump{time};
+    QtWindowTimer timer1{2};
+    QtWindowTimer timer3{100};
+    QtWindowTimer timer4{50};
+    Selection selection;
+    RecordingStatus status;
+    ScriptedOperator op;
+    TClientSocket socket;
+    Exchange exchange{ps, pump, time, timer1, selection};
+    NetworkLink network{ps, status, pump, timer3, selection, socket, exchange};
+    Interpreter interpreter{CommandContext{ps, exchange, status, time, op, timer4, &network}};
+
+    explicit NetworkCommands(const std::string& address)
+    {
+        exchange.AttachNet(&socket);
+        ps.SetStation(1);
+        ps.IPAddress = address;
+    }
+    // Software Upgrade with the program file checked first, as choosing it does.
+    std::vector<std::string> Upgrade(const std::string& programFile)
+    {
+        ps.InputFileName = programFile;
+        if (CheckProgramFile(ps, status) != ProgramCheck::Accepted)
+            return {"refused"};
+        if (network.Connect() != 0)
+            return {"not connected"};
+        op.answers = {true};
+        interpreter.RunCommand('U');
+        network.Deactivate();
+        return status.Lines();
+    }
+};
+
+// The connection closes after the clock stored the second record: the transfer reports a
+// communication error, and a second upgrade (the clock still in programming mode) contacts,
+// erases and writes the whole program.
+TEST(LinkFaultsInProcess, connectionClosedInAFirmwareTransferFailsAndASecondUpgradeRecovers)
+{
+    static int argc = 1;
+    static char name[] = "test_link_faults";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+
+    const std::string dir = MakeTempDir();
+    SimulatedClock clock(dir, {"--listen", "127.0.0.133", "--program", "main", "--program-image",
+                               dir + "/image", "--fail-packet", "4:drop"});
+    ASSERT_TRUE(clock.Ready());
+    const std::vector<std::vector<uint8_t>> records = {{0x10, 0x11}, {0x20}, {0x30, 0x31, 0x32}, {0x40}};
+    const std::string program = WriteProgramFile(dir + "/main.pgm", ProgramImage("Main", records));
+    const std::string whole("\x10\x11\x20\x30\x31\x32\x40", 7);
+
+    NetworkCommands link("127.0.0.133");
+    const auto first = link.Upgrade(program);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first.back(), "Communication ERROR! ");
+    EXPECT_EQ(std::count(first.begin(), first.end(), "Programming Completed Successfully! "), 0);
+    EXPECT_EQ(ReadFileBytes(dir + "/image"), whole.substr(0, 3));
+    EXPECT_EQ(clock.Journal().find("program_terminate"), std::string::npos);
+
+    link.status.ClearStatus();
+    const auto second = link.Upgrade(program);
+    EXPECT_EQ(second, (std::vector<std::string>{
+                          " Initiating Program mode contact... OK.", " Erasing All Program Memory... OK.",
+                          " Progamming... 4  :  100% Complete.  ", "Programming Completed Successfully! ",
+                          " Terminating Program Mode... ", "Programming Mode Terminated."}));
+    EXPECT_EQ(ReadFileBytes(dir + "/image"), whole);
+}
+
+// The simulator on the pseudo-terminal goes away in the middle of a status reply: the
+// command fails, the port's watcher ends, and the port opens again on a new simulator
+// linked at the same path within the same run. get_times opens its data file before it
+// sends, so with a FIFO as that file the program waits there until the second clock is up.
+TEST_F(LinkFaults, aPseudoTerminalThatGoesAwayFailsTheCommandAndItsPathOpensAgain)
+{
+    const std::string tty = dir + "/tty";
+    WriteProfile(dir, "COM4=" + tty + "\n");
+    const std::string firstDir = Sub("first");
+    SimulatedClock first(firstDir, {"--link", tty, "--fail-packet", "1:vanish"});
+    ASSERT_TRUE(first.Ready());
+    const std::string gate = dir + "/gate";
+    ASSERT_EQ(mkfifo(gate.c_str(), 0600), 0);
+    Write("run.cmd",
+          "init_clock 01 COM4 9600\nget_status status.txt\nget_times gate\n"
+          "init_clock 01 COM4 9600\nget_status status.txt\n");
+
+    RunResult r;
+    std::thread run([&] {
+        r = Run(40);
+        // Frees the open below should the program never have reached the gate.
+        const int w = open(gate.c_str(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0)
+            close(w);
+    });
+    EXPECT_TRUE(WaitForText(firstDir + "/clock.journal", "fault vanish on request 1"));
+    SimulatedClock second(Sub("second"), {"--link", tty});
+    EXPECT_TRUE(second.Ready());
+    const int in = open(gate.c_str(), O_RDONLY);
+    char drain[64];
+    while (in >= 0 && read(in, drain, sizeof drain) > 0) {
+    }
+    if (in >= 0)
+        close(in);
+    run.join();
+
+    ExpectFailedCleanly(r, 40);
+    EXPECT_EQ(File("results.txt"),
+              ResultLine("01", "init_clock", "00") + ResultLine("01", "get_status", "10") +
+                  ResultLine("01", "get_times", "10") + ResultLine("01", "init_clock", "00") +
+                  ResultLine("01", "get_status", "00"));
+    EXPECT_NE(r.out.find("get_status        - Port Transmitter Error\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("get_status        - OK\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Lines(File("status.txt")), 22);
+    EXPECT_EQ(ReceivedFrames(second.Journal()).size(), 2u) << second.Journal();
+}
+
+// Hostile replies as rows. get_status meets a clock that misbehaves on every reply;
+// get_times gets its first packet and then one hostile reply (or, where the fault leaves
+// the connection no way back, every reply). A trickled reply is longer than all the waits
+// together, so no stale end of it completes a later attempt. TCP clocks each have their
+// own address; 0 is a pseudo-terminal.
+struct Hostile {
+    const char* name;
+    int address;
+    bool records;  // get_times, else get_status
+    std::vector<std::string> fault;
+    const char* code;
+    const char* text;
+    double limitSeconds;
+    bool someTaken;  // records the clock handed out and saw acknowledged
+};
+
+std::ostream& operator<<(std::ostream& out, const Hostile& row)
+{
+    return out << row.name;
+}
+
+const char* const kNoData = "No Data Received from Clock";
+const char* const kCrc = "CRC Data Error";
+const char* const kWrong = "Wrong Station Replied";
+const std::vector<std::string> kTrickle = {"--chunk", "1", "--chunk-gap", "900"};
+
+// Packets of a few records each, so that the first is taken before the fault.
+std::vector<std::string> Small(std::vector<std::string> fault)
+{
+    fault.insert(fault.begin(), {"--packet-bytes", "40"});
+    return fault;
+}
+
+// clang-format off
+const Hostile kRows[] = {
+    {"statusJunk",             134, false, {"--fail-packet", "1:garbage:9"},             "01", kNoData, 15, false},
+    {"status64KiB",            135, false, {"--fail-packet", "1:huge:9"},                "01", kNoData, 15, false},
+    {"statusEndless0xFF",      136, false, {"--fail-packet", "1:flood"},                 "02", kCrc,    5,  false},
+    {"statusWrongStation",     137, false, {"--wrong-station"},                          "03", kWrong,  5,  false},
+    {"statusTrickleOnPty",     0,   false, kTrickle,                                     "01", kNoData, 15, false},
+    {"statusEndless0xFFOnPty", 0,   false, {"--fail-packet", "1:flood"},                 "02", kCrc,    5,  false},
+    {"timesJunk",              139, true,  Small({"--fail-packet", "2:garbage"}),        "00", "OK",    15, true},
+    {"times64KiB",             140, true,  Small({"--fail-packet", "2:huge"}),           "00", "OK",    15, true},
+    {"timesEndless0xFF",       141, true,  Small({"--fail-packet", "2:flood"}),          "02", kCrc,    8,  true},
+    {"timesWrongStation",      142, true,  Small({"--fail-packet", "2:wrong-station"}),  "00", "OK",    15, true},
+    {"timesTrickle",           143, true,  kTrickle,                                     "01", kNoData, 40, false},
+};
+// clang-format on
+
+class HostileClock : public LinkFaults, public ::testing::WithParamInterface<Hostile> {};
+
+TEST_P(HostileClock, endsWithItsCodeInBoundedTimeAndMemoryAndKeepsWhatWasTaken)
+{
+    const Hostile& row = GetParam();
+    std::vector<std::string> options = {"--records", kGolden + "records.hex", "--control", dir + "/ctl"};
+    options.insert(options.end(), row.fault.begin(), row.fault.end());
+    std::string link;
+    if (row.address == 0) {
+        options.insert(options.end(), {"--link", dir + "/tty"});
+        WriteProfile(dir, "COM4=" + dir + "/tty\n");
+        link = "COM4 9600";
+    } else {
+        const std::string address = "127.0.0." + std::to_string(row.address);
+        options.insert(options.end(), {"--listen", address});
+        WriteProfile(dir);
+        link = "IP" + address;
+    }
+    SimulatedClock clock(dir, options);
+    ASSERT_TRUE(clock.Ready());
+    const std::string keyword = row.records ? "get_times" : "get_status";
+    Write("run.cmd", "init_clock 01 " + link + "\n" + keyword + " data.txt\n");
+    Write("data.txt", "");
+
+    const RunResult r = Run(static_cast<int>(row.limitSeconds) + 20);
+    if (std::string(row.code) == "00") {
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_LT(r.seconds, row.limitSeconds);
+    } else {
+        ExpectFailedCleanly(r, row.limitSeconds);
+    }
+    EXPECT_EQ(File("results.txt"),
+              ResultLine("01", "init_clock", "00") + ResultLine("01", keyword, row.code));
+    const std::string memo = keyword + std::string(18 - keyword.size(), ' ') + "- " + row.text + "\n";
+    EXPECT_NE(r.out.find(memo), std::string::npos) << r.out;
+    // Exactly the records the clock counts as taken are in the file, each once; a failed
+    // status writes no report.
+    const int taken = Taken(dir + "/ctl");
+    EXPECT_EQ(taken > 0, row.someTaken) << taken;
+    EXPECT_EQ(File("data.txt"), RecordLines(taken));
+    // The program is the only child reaped so far.
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "peak resident KiB";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HostileClock, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
