@@ -119,7 +119,7 @@ int64_t TClientSocket::SendBuf(const uint8_t* data, int n)
 {
     if (socket_.state() != QAbstractSocket::ConnectedState)
         return -1;
-    if (delivered_ >= kReadChunk)
+    if (delivered_ >= kRequestLimit)
         DropHeldBytes();
     delivered_ = 0;
     const qint64 written = socket_.write(reinterpret_cast<const char*>(data), n);
@@ -138,7 +138,7 @@ int64_t TClientSocket::ReceiveLength() const
 
 int TClientSocket::ReceiveBuf(uint8_t* data, int n)
 {
-    n = std::min(n, kReadChunk - delivered_);
+    n = std::min({n, kReadChunk, kRequestLimit - delivered_});
     if (n <= 0)
         return 0;
     const qint64 got = socket_.read(reinterpret_cast<char*>(data), n);
@@ -150,9 +150,9 @@ int TClientSocket::ReceiveBuf(uint8_t* data, int n)
 
 void TClientSocket::DropHeldBytes()
 {
-    // What came after a full reply's worth belongs to no request: the bytes held in the
+    // What came after the request's limit belongs to no request: the bytes held in the
     // socket and those the kernel has queued by now. A peer that keeps sending is
-    // stopped again by flow control once the next reply's worth has been read.
+    // stopped again by flow control once the next request's limit has been read.
     std::array<char, 4096> scratch{};
     while (socket_.bytesAvailable() > 0 && socket_.read(scratch.data(), scratch.size()) > 0) {
     }
@@ -174,16 +174,16 @@ void TClientSocket::HandleReadyRead()
     readScheduled_ = false;
     if (inRead_)
         return;
-    // Past a reply's worth (or with nobody listening) the bytes stay unread until the next
-    // request; the event loop is not woken for them again, so a flood costs no CPU.
-    if (!OnRead || delivered_ >= kReadChunk)
+    // Past the request's limit (or with nobody listening) the bytes stay unread until the
+    // next request; the event loop is not woken for them again, so a flood costs no CPU.
+    if (!OnRead || delivered_ >= kRequestLimit)
         return;
     inRead_ = true;
     OnRead();
     inRead_ = false;
     // The handler takes at most one chunk; what is left is delivered by a further
     // event, as readyRead is not raised again for bytes already buffered.
-    if (socket_.bytesAvailable() > 0 && delivered_ < kReadChunk)
+    if (socket_.bytesAvailable() > 0 && delivered_ < kRequestLimit)
         ScheduleRead();
 }
 

@@ -1,7 +1,8 @@
 // The non-blocking TCP client that reaches a clock's network adaptor (port 14001). Its
 // events arrive on the main thread through the event loop. It connects only to dotted IPv4
-// addresses, and holds and hands over at most one reply's worth of bytes per request, so a
-// peer that never stops sending is held back by TCP flow control instead of filling memory.
+// addresses. It holds at most one receive buffer's worth of bytes and hands over a bounded
+// amount per request, so a peer that never stops sending is held back by TCP flow control
+// instead of filling memory or keeping the program busy.
 #pragma once
 
 #include "Transport.h"
@@ -15,9 +16,12 @@ class TClientSocket : public QObject, public IClientSocket {
     Q_OBJECT
 public:
     static constexpr uint16_t kClockPort = 14001;
-    // The receive buffer's size: no reply is longer, so bytes past it for one request
-    // are held back and dropped when the next request is sent.
+    // The receive buffer's size: the most one read event hands over.
     static constexpr int kReadChunk = 256;
+    // The most handed over for one request. A longer reply is still read whole (it wraps
+    // in the receive buffer and fails its check, as on a serial line); past this a peer is
+    // taken to stream without end, and its bytes are dropped when the next request is sent.
+    static constexpr int kRequestLimit = 64 * 1024 + kReadChunk;
 
     explicit TClientSocket(QObject* parent = nullptr);
     ~TClientSocket() override;

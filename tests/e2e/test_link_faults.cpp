@@ -347,8 +347,8 @@ std::vector<std::string> Small(std::vector<std::string> fault)
 
 // clang-format off
 const Hostile kRows[] = {
-    {"statusJunk",             134, false, {"--fail-packet", "1:garbage:9"},             "01", kNoData, 15, false},
-    {"status64KiB",            135, false, {"--fail-packet", "1:huge:9"},                "01", kNoData, 15, false},
+    {"statusJunk",             134, false, {"--fail-packet", "1:garbage:9"},             "02", kCrc,    5,  false},
+    {"status64KiB",            135, false, {"--fail-packet", "1:huge:9"},                "02", kCrc,    5,  false},
     {"statusEndless0xFF",      136, false, {"--fail-packet", "1:flood"},                 "02", kCrc,    5,  false},
     {"statusWrongStation",     137, false, {"--wrong-station"},                          "03", kWrong,  5,  false},
     {"statusTrickleOnPty",     0,   false, kTrickle,                                     "01", kNoData, 15, false},
