@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the test flavour (AddressSanitizer + UBSan, warnings as
-# errors) in build-test/ and runs every test, then builds and tries the Debian packages.
+# errors) in build-test/ and runs every test, then builds and tries the Debian packages,
+# fuzzes every target for a short fixed time and runs the serial tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
