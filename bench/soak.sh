@@ -278,8 +278,7 @@ if [ -z "$build" ]; then
     if [ ! -f "$build/CMakeCache.txt" ]; then
         generator=()
         command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-        # GCC 12 reports a false -Wrestrict in an optimised build, hence no -Werror here.
-        cmake -S "$src" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF -DQV_WERROR=OFF \
+        cmake -S "$src" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF \
             >/dev/null || die "configure failed"
     fi
     cmake --build "$build" --target quorvex clocksim >/dev/null || die "build failed"
