@@ -9,6 +9,7 @@
 #include "core/PollState.h"
 #include "session/RunUi.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/LiveNetwork.h"
 
 #include <gtest/gtest.h>
 #include <QAction>
@@ -29,17 +30,6 @@ inline QApplication& TestApp()
     // Never destroyed: tearing the GUI down in static destructors crashes after main.
     static QApplication* app = new QApplication(argc, argv);
     return *app;
-}
-
-// Points the per-user settings at a new empty folder. QSettings remembers its folder once
-// it has been used, so the path is set explicitly as well as through XDG_CONFIG_HOME.
-inline std::string UseFreshConfigDir()
-{
-    std::string dir = MakeTempDir();
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir));
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(dir));
-    return dir;
 }
 
 struct LoopbackNetwork : INetworkInfo {

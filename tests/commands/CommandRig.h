@@ -3,11 +3,15 @@
 #pragma once
 
 #include "../support/Fakes.h"
-#include "core/PollState.h"
 #include "commands/CommandContext.h"
+#include "commands/Interpreter.h"
+#include "core/PollState.h"
+
+#include <gtest/gtest.h>
 
 #include <deque>
 #include <optional>
+#include <string>
 #include <vector>
 
 struct CommandRig {
@@ -33,13 +37,11 @@ struct CommandRig {
     uint8_t Station() const { return static_cast<uint8_t>(ps.StationByte); }
     void Reply(const std::vector<uint8_t>& bytes, int times = 1)
     {
-        for (int i = 0; i < times; ++i)
-            replies.emplace_back(bytes);
+        for (int i = 0; i < times; ++i) replies.emplace_back(bytes);
     }
     void Silence(int times = 1)
     {
-        for (int i = 0; i < times; ++i)
-            replies.emplace_back(std::nullopt);
+        for (int i = 0; i < times; ++i) replies.emplace_back(std::nullopt);
     }
     // The reply of an accepting clock: the frame's TCP form ends with two terminators.
     std::vector<uint8_t> Accepted() const { return ReplyFrame(Station(), 0xE6, {}, Terminators()); }
@@ -74,8 +76,29 @@ private:
     }
 };
 
+// One command run on the rig: the results file and the command's input file (when it has
+// one) in a fresh folder, and the status display holding the keyword line, as the run
+// driver leaves it before the command starts.
+struct CommandTest : ::testing::Test {
+    CommandRig r;
+    Interpreter interp{r.ctx};
+    std::string dir = MakeTempDir();
+    std::string results = dir + "/results.txt";
+    std::string data;
+
+    explicit CommandTest(const std::string& input = "") : data(input.empty() ? "" : dir + "/" + input)
+    {
+        r.ps.LogFileName = results;
+        if (!input.empty())
+            r.ps.InputFileName = data;
+        r.rig.status.AddStatusLine("keyword");
+        r.rig.status.log.clear();
+    }
+};
+
 // The request frame as the serial line carries it: station, command, payload, digits, 0xFF.
-inline std::vector<uint8_t> Request(uint8_t station, uint8_t command, const std::vector<uint8_t>& payload = {})
+inline std::vector<uint8_t> Request(uint8_t station, uint8_t command,
+                                    const std::vector<uint8_t>& payload = {})
 {
     return ReplyFrame(station, command, payload, 1);
 }

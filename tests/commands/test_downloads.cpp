@@ -76,21 +76,13 @@ std::string RecordLines(int first, int count)
     return out;
 }
 
-struct DownloadsTest : ::testing::Test {
-    CommandRig r;
-    Interpreter interp{r.ctx};
-    std::string dir = MakeTempDir();
-    std::string data = dir + "/times.txt";
-    std::string results = dir + "/results.txt";
+struct DownloadsTest : CommandTest {
+    DownloadsTest() : CommandTest("times.txt") {}
     std::vector<int64_t> sentAt;
 
     void SetUp() override
     {
         r.rig.selection.network = true;
-        r.ps.InputFileName = data;
-        r.ps.LogFileName = results;
-        r.rig.status.AddStatusLine("keyword");
-        r.rig.status.log.clear();
         auto inner = r.rig.net.onWrite;
         r.rig.net.onWrite = [this, inner](const std::vector<uint8_t>& w) {
             sentAt.push_back(r.rig.time.NowMs());

@@ -12,16 +12,7 @@ namespace {
 
 const std::string kEnd = "\r\n\r";
 
-struct InterpreterTest : ::testing::Test {
-    CommandRig r;
-    Interpreter interp{r.ctx};
-    std::string results = MakeTempDir() + "/results.txt";
-    void SetUp() override
-    {
-        r.ps.LogFileName = results;
-        r.rig.status.AddStatusLine("keyword");  // the run driver starts the command's line
-        r.rig.status.log.clear();
-    }
+struct InterpreterTest : CommandTest {
     int64_t Elapsed(int64_t startMs) const { return r.rig.time.NowMs() - startMs; }
 };
 

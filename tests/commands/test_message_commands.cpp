@@ -131,19 +131,8 @@ TEST(OneFrameReaders, payloadsAsRows)
     }
 }
 
-struct MessageCommandsTest : ::testing::Test {
-    CommandRig r;
-    Interpreter interp{r.ctx};
-    std::string dir = MakeTempDir();
-    std::string results = dir + "/results.txt";
-    std::string data = dir + "/data.txt";
-    void SetUp() override
-    {
-        r.ps.LogFileName = results;
-        r.ps.InputFileName = data;
-        r.rig.status.AddStatusLine("keyword");
-        r.rig.status.log.clear();
-    }
+struct MessageCommandsTest : CommandTest {
+    MessageCommandsTest() : CommandTest("data.txt") {}
     void Write(const std::string& text) { std::ofstream(data, std::ios::binary) << text; }
     std::vector<uint8_t> Frame(uint8_t command, const std::string& payload) const
     {

@@ -164,19 +164,8 @@ TEST(TableReaderTest, malformedLinesAreNamedAndLongLinesStopTheReadingAtOnce)
     }
 }
 
-struct TableUploadsTest : ::testing::Test {
-    CommandRig r;
-    Interpreter interp{r.ctx};
-    std::string dir = MakeTempDir();
-    std::string results = dir + "/results.txt";
-    std::string data = dir + "/table.txt";
-    void SetUp() override
-    {
-        r.ps.LogFileName = results;
-        r.ps.InputFileName = data;
-        r.rig.status.AddStatusLine("keyword");
-        r.rig.status.log.clear();
-    }
+struct TableUploadsTest : CommandTest {
+    TableUploadsTest() : CommandTest("table.txt") {}
     void Table(const std::string& text) { std::ofstream(data, std::ios::binary) << text; }
     std::vector<uint8_t> Rejected() const { return ReplyFrame(r.Station(), 0xA0); }
     std::string Results() const { return ReadFileBytes(results); }

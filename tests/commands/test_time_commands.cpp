@@ -36,19 +36,8 @@ std::string Golden(const std::string& name, const std::string& end = kEnd, std::
 
 const std::string kReport = Golden("status_full.txt");
 
-struct TimeCommandsTest : ::testing::Test {
-    CommandRig r;
-    Interpreter interp{r.ctx};
-    std::string dir = MakeTempDir();
-    std::string results = dir + "/results.txt";
-    std::string data = dir + "/status.txt";
-    void SetUp() override
-    {
-        r.ps.LogFileName = results;
-        r.ps.InputFileName = data;
-        r.rig.status.AddStatusLine("keyword");
-        r.rig.status.log.clear();
-    }
+struct TimeCommandsTest : CommandTest {
+    TimeCommandsTest() : CommandTest("status.txt") {}
     std::vector<uint8_t> StatusReply(const std::vector<uint8_t>& block) const
     {
         return ReplyFrame(r.Station(), 0xAD, block, r.Terminators());

@@ -2,13 +2,13 @@
 // loopback address, over its pseudo-terminal, and through its modem front end.
 #include "link/Framing.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/LiveNetwork.h"
+#include "tests/support/Process.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QTcpSocket>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -20,23 +20,12 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 using Bytes_t = std::vector<uint8_t>;
-
-void EnsureApp()
-{
-    static int argc = 1;
-    static char name[] = "test_clocksim";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-    (void)app;
-}
 
 // A request as the program builds it: body, four digits, then `terminators` 0xFF.
 Bytes_t Request(std::initializer_list<uint8_t> body, int terminators)
@@ -63,72 +52,20 @@ bool WellFormed(const Bytes_t& reply, int terminators)
                       [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
 }
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+// The simulator in a folder of its own, with its control socket there.
+struct SimDir {
+    QCoreApplication& app = CoreApp();
+    std::string dir = MakeTempDir();
+    std::vector<std::string> WithControl(std::vector<std::string> args) const
+    {
+        args.insert(args.end(), {"--control", dir + "/control"});
+        return args;
+    }
+};
 
-// Starts clocksim and stops it again when the test ends, pass or fail.
-class Sim {
-public:
-    explicit Sim(QStringList args)
-    {
-        EnsureApp();
-        dir_ = MakeTempDir();
-        ready_ = dir_ + "/ready";
-        journal_ = dir_ + "/journal";
-        control_ = dir_ + "/control";
-        args << "--ready-file" << QString::fromStdString(ready_) << "--journal"
-             << QString::fromStdString(journal_) << "--control" << QString::fromStdString(control_);
-        proc_.setProgram(QV_BIN_DIR "/clocksim");
-        proc_.setArguments(args);
-        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        proc_.start();
-        QElapsedTimer t;
-        t.start();
-        while (!t.hasExpired(5000) && proc_.state() != QProcess::NotRunning &&
-               access(ready_.c_str(), F_OK) != 0)
-            QThread::msleep(5);
-        started_ = access(ready_.c_str(), F_OK) == 0;
-    }
-    ~Sim()
-    {
-        proc_.terminate();
-        if (!proc_.waitForFinished(2000)) {
-            proc_.kill();
-            proc_.waitForFinished(2000);
-        }
-    }
-    bool Started() const { return started_; }
-    std::string Journal() const { return ReadAll(journal_); }
-    std::string PtyPath() const
-    {
-        const std::string text = ReadAll(ready_);
-        const auto at = text.find("pty: ");
-        return at == std::string::npos ? "" : text.substr(at + 5, text.find('\n', at) - at - 5);
-    }
-    // Sends one control line and returns the reply line.
-    std::string Control(const std::string& line)
-    {
-        QLocalSocket s;
-        s.connectToServer(QString::fromStdString(control_));
-        if (!s.waitForConnected(2000))
-            return "<no control>";
-        s.write(QByteArray::fromStdString(line + "\n"));
-        s.waitForBytesWritten(1000);
-        QElapsedTimer t;
-        t.start();
-        while (!s.canReadLine() && !t.hasExpired(2000)) s.waitForReadyRead(100);
-        return s.readLine().trimmed().toStdString();
-    }
-
-private:
-    QProcess proc_;
-    std::string dir_, ready_, journal_, control_;
-    bool started_ = false;
+struct Sim : SimDir, SimulatedClock {
+    explicit Sim(const std::vector<std::string>& args) : SimulatedClock(dir, WithControl(args)) {}
+    std::string Control(const std::string& line) const { return ::Control(dir + "/control", line); }
 };
 
 class Tcp {
@@ -248,7 +185,7 @@ const Bytes_t kStatusTcp = {0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF, 0xFF};
 TEST(ClockSimTcp, answersTheWorkedStatusRequestWithAFullStatusBlock)
 {
     Sim sim({"--listen", "127.0.0.2"});
-    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(sim.Ready());
     Tcp tcp("127.0.0.2");
     ASSERT_TRUE(tcp.Connected());
     tcp.Send(kStatusTcp);
@@ -271,7 +208,7 @@ TEST(ClockSimTcp, setsTimeRejectsBadDataAndStaysQuietWhereNoReplyIsDue)
 {
     Sim sim({"--listen", "127.0.2.3", "--status-hex",
              "0000000035303733313639393530303432303230313031300904021001040600000F"});
-    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(sim.Ready());
     Tcp tcp("127.0.2.3");
     ASSERT_TRUE(tcp.Connected());
 
@@ -320,7 +257,7 @@ TEST(ClockSimTcp, setsTimeRejectsBadDataAndStaysQuietWhereNoReplyIsDue)
 TEST(ClockSimTcp, busyWrongStationAndSilentFollowTheSwitches)
 {
     Sim sim({"--listen", "127.0.2.4", "--busy", "2"});
-    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(sim.Ready());
     Tcp tcp("127.0.2.4");
     ASSERT_TRUE(tcp.Connected());
     for (int i = 0; i < 2; ++i) {
@@ -351,7 +288,7 @@ TEST(ClockSimTcp, busyWrongStationAndSilentFollowTheSwitches)
 TEST(ClockSimTcp, chunkedRepliesArriveInPiecesAndDamagedRepliesLookDamaged)
 {
     Sim sim({"--listen", "127.0.2.5", "--chunk", "5", "--chunk-gap", "60"});
-    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(sim.Ready());
     Tcp tcp("127.0.2.5");
     ASSERT_TRUE(tcp.Connected());
     tcp.Send(kStatusTcp);
@@ -394,7 +331,7 @@ TEST(ClockSimTcp, chunkedRepliesArriveInPiecesAndDamagedRepliesLookDamaged)
 TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests)
 {
     Sim sim({"--listen", "127.0.2.6", "--station", "all"});
-    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(sim.Ready());
     Tcp tcp("127.0.2.6");
     ASSERT_TRUE(tcp.Connected());
 
@@ -423,7 +360,7 @@ TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests)
 TEST(ClockSimPty, repliesWithOneTerminatorAndIgnoresModemText)
 {
     Sim sim({"--pty"});
-    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(sim.Ready());
     const std::string path = sim.PtyPath();
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
     Port port(path);
@@ -447,7 +384,7 @@ TEST(ClockSimPty, repliesWithOneTerminatorAndIgnoresModemText)
 TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
 {
     Sim sim({"--modem", "--modem-connect-code", "10"});
-    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(sim.Ready());
     Port port(sim.PtyPath());
     ASSERT_TRUE(port.Open());
 
@@ -481,7 +418,7 @@ TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
 TEST(ClockSimPty, closingThePortHangsUpTheModemAndDropsUnsentReplies)
 {
     Sim sim({"--modem", "--delay", "300"});
-    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(sim.Ready());
     {
         Port port(sim.PtyPath());
         ASSERT_TRUE(port.Open());
@@ -505,7 +442,7 @@ TEST(ClockSimPty, closingThePortHangsUpTheModemAndDropsUnsentReplies)
 TEST(ClockSimPty, portOpensAgainAfterAnExclusiveSession)
 {
     Sim sim({"--pty"});
-    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(sim.Ready());
     const std::string path = sim.PtyPath();
     ASSERT_FALSE(path.empty());
     auto session = [&path]() -> int {
@@ -540,7 +477,7 @@ TEST(ClockSimPty, portOpensAgainAfterAnExclusiveSession)
 
 TEST(ClockSimOptions, refusesNonLoopbackAddressesAndDocumentsEveryOption)
 {
-    EnsureApp();
+    CoreApp();
     QProcess refuse;
     refuse.start(QV_BIN_DIR "/clocksim", {"--listen", "0.0.0.0"});
     ASSERT_TRUE(refuse.waitForFinished(5000));

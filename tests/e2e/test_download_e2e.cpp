@@ -2,7 +2,6 @@
 // the message list over TCP with replies lost and spoiled on the way, and punch records
 // over a pseudo-terminal mapped as a serial port. The data files and the requests the
 // clock received are compared byte for byte.
-#include "link/Framing.h"
 #include "support/Fakes.h"
 #include "support/Process.h"
 
@@ -26,40 +25,22 @@ std::string RecordLines(const std::string& station)
 }
 
 // The journal line of a request: station, command, payload, digits, one 0xFF.
-std::string Rx(uint8_t station, uint8_t command, std::vector<uint8_t> payload = {})
+std::string Rx(uint8_t station, uint8_t command, const std::vector<uint8_t>& payload = {})
 {
-    std::vector<uint8_t> body{station, command};
-    body.insert(body.end(), payload.begin(), payload.end());
-    const auto digits = frame::RenderDigits(frame::Crc16(body.data(), static_cast<int>(body.size())));
-    body.insert(body.end(), digits.begin(), digits.end());
-    std::string out = "rx";
-    static const char* hex = "0123456789ABCDEF";
-    for (uint8_t b : body) out += std::string(" ") + hex[b >> 4] + hex[b & 15];
-    return out + " FF";
+    return "rx " + HexBytes(ReplyFrame(station, command, payload));
 }
 
 const auto RxLines = ReceivedFrames;
 const auto Line = ResultLine;
 
-class Downloads : public ::testing::Test {
-protected:
-    std::string dir = MakeTempDir();
-
-    void Write(const std::string& name, const std::string& content)
-    {
-        std::ofstream(dir + "/" + name, std::ios::binary) << content;
-    }
-    void Settings(const std::string& serialPorts) { WriteProfile(dir, serialPorts); }
-    RunResult Run(const std::string& cmdFile) { return RunUnattended(dir, cmdFile); }
-    std::string File(const std::string& name) { return ReadFileBytes(dir + "/" + name); }
-};
+class Downloads : public ::testing::Test, protected RunFolder {};
 
 // Request 3 (the second 0xAB) is answered into the void: the clock has moved on, so the
 // program's 0xA2 gets the next packet, which is stored once. Request 5 comes back with bad
 // digits: 0xA0 gets the same packet again.
 TEST_F(Downloads, recordsAndMessageListOverTcpWithALostAndASpoiledReply)
 {
-    Settings("");
+    WriteProfile(dir);
     SimulatedClock clock(dir, {"--listen", "127.0.0.81", "--records", kGolden + "records.hex",
                                "--packet-bytes", "40", "--message-list", kGolden + "messages.txt",
                                "--fail-packet", "3:silence", "--fail-packet", "5:bad-crc"});
@@ -69,7 +50,7 @@ TEST_F(Downloads, recordsAndMessageListOverTcpWithALostAndASpoiledReply)
     Write("run.cmd",
           "init_clock 01 IP127.0.0.81\nget_times times.txt\nget_message_list messages.out\n"
           "get_times times.txt\n");
-    const RunResult r = Run("run.cmd");
+    const RunResult r = RunCommands("run.cmd");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "00") + Line("01", "get_times", "00") +
                                        Line("01", "get_message_list", "00") + Line("01", "get_times", "00"));
@@ -98,9 +79,9 @@ TEST_F(Downloads, recordsOverAPseudoTerminalMappedAsAPort)
                                kGolden + "records.hex", "--packet-bytes", "40"});
     ASSERT_TRUE(clock.Ready());
     ASSERT_FALSE(clock.PtyPath().empty());
-    Settings("COM4=" + clock.PtyPath() + "\n");
+    WriteProfile(dir, "COM4=" + clock.PtyPath() + "\n");
     Write("run.cmd", "init_clock 03 COM4 9600\nget_times times.txt\n");
-    const RunResult r = Run("run.cmd");
+    const RunResult r = RunCommands("run.cmd");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(File("results.txt"), Line("03", "init_clock", "00") + Line("03", "get_times", "00"));
     EXPECT_EQ(File("times.txt"), RecordLines("03"));

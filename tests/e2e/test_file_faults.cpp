@@ -2,15 +2,11 @@
 // data, backup, log and results files; a command file of random bytes; discovery answers
 // that are empty, 64 KiB long or never stop. Each case checks the result codes, that nothing
 // the clock handed over is lost, and that the program ends in bounded time.
-#include "core/PollState.h"
-#include "session/PollSession.h"
-#include "support/FakeFindUi.h"
 #include "support/Fakes.h"
+#include "support/LiveNetwork.h"
 #include "support/Process.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSettings>
 
 #include <gtest/gtest.h>
 
@@ -36,13 +32,6 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-size_t Count(const std::string& text, const std::string& part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
 // The program with every file it writes held to `bytes`, as on a disk with that much room:
 // the write that crosses the limit is cut short and fails. Set here, it is inherited by the
 // program (and ignoring SIGXFSZ makes the write fail instead of killing the program).
@@ -57,14 +46,6 @@ RunResult RunWithFileLimit(const std::string& dir, const std::string& cmdFile, l
     RunResult r = RunUnattended(dir, cmdFile, "results.txt", 60);
     setrlimit(RLIMIT_FSIZE, &old);
     return r;
-}
-
-// A settings profile whose fingerprint log is `log`.
-void WriteProfileWithLog(const std::string& dir, const std::string& log)
-{
-    fs::create_directories(dir + "/config/Korvane");
-    std::ofstream(dir + "/config/Korvane/KX2.conf")
-        << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\nFingerLogFile=" << log << "\n";
 }
 
 // The badge numbers of the record lines of a data file, checking that every line is whole.
@@ -111,16 +92,9 @@ int Taken(const std::string& journal)
 
 const auto Line = ResultLine;
 
-class FullDisk : public ::testing::Test {
+class FullDisk : public ::testing::Test, protected RunFolder {
 protected:
-    std::string dir = MakeTempDir();
     std::string simDir = MakeTempDir();
-
-    void Write(const std::string& name, const std::string& content)
-    {
-        std::ofstream(dir + "/" + name, std::ios::binary) << content;
-    }
-    std::string File(const std::string& name) { return ReadFileBytes(dir + "/" + name); }
 };
 
 // 60 records, 9 to a packet of 207 bytes on disk: a file held to 1000 bytes takes four
@@ -154,7 +128,7 @@ TEST_F(FullDisk, recordsToAFullDeviceAreNotTakenFromTheClock)
     SimulatedClock clock(simDir, {"--listen", "127.0.0.151", "--record-count", "30", "--packet-bytes", "80"});
     ASSERT_TRUE(clock.Ready());
     Write("run.cmd", "init_clock 01 IP127.0.0.151\nget_times /dev/full\nget_times times.txt\n");
-    const RunResult r = RunUnattended(dir, "run.cmd", "results.txt", 60);
+    const RunResult r = RunCommands("run.cmd", "results.txt", 60);
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_EQ(File("results.txt"),
               Line("01", "init_clock", "00") + Line("01", "get_times", "08") + Line("01", "get_times", "00"));
@@ -186,7 +160,7 @@ TEST_F(FullDisk, aStatusReportThatDoesNotFitLeavesNoPartOfItself)
 // a backup run again with room to spare ends with exactly what a complete backup gives.
 TEST_F(FullDisk, aTemplateBackupThatFillsTheDiskResumesToTheWholeBackup)
 {
-    WriteProfileWithLog(dir, dir + "/finger.log");
+    WriteProfile(dir, "", "FingerLogFile=" + dir + "/finger.log\n");
     SimulatedClock clock(
         simDir, {"--listen", "127.0.0.153", "--fingers", "4 21 0", "--finger-dump", simDir + "/dump.txt"});
     ASSERT_TRUE(clock.Ready());
@@ -202,7 +176,7 @@ TEST_F(FullDisk, aTemplateBackupThatFillsTheDiskResumesToTheWholeBackup)
     EXPECT_EQ(kept, std::vector<std::string>(whole.begin(), whole.end() - 1));
 
     std::remove((dir + "/results.txt").c_str());
-    r = RunUnattended(dir, "run.cmd", "results.txt", 60);
+    r = RunCommands("run.cmd", "results.txt", 60);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(File("backup.txt"), dump);
 }
@@ -211,12 +185,12 @@ TEST_F(FullDisk, aTemplateBackupThatFillsTheDiskResumesToTheWholeBackup)
 // first employee's summary ends it, with that employee's templates kept in the backup.
 TEST_F(FullDisk, aFingerprintLogOnAFullDeviceEndsTheBackupAfterTheFirstEmployee)
 {
-    WriteProfileWithLog(dir, "/dev/full");
+    WriteProfile(dir, "", "FingerLogFile=/dev/full\n");
     SimulatedClock clock(
         simDir, {"--listen", "127.0.0.154", "--fingers", "4 21 0", "--finger-dump", simDir + "/dump.txt"});
     ASSERT_TRUE(clock.Ready());
     Write("run.cmd", "init_clock 01 IP127.0.0.154\nfinger_backup backup.txt\n");
-    const RunResult r = RunUnattended(dir, "run.cmd", "results.txt", 60);
+    const RunResult r = RunCommands("run.cmd", "results.txt", 60);
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "00") + Line("01", "finger_backup", "08"));
     for (const char* box :
@@ -241,7 +215,7 @@ TEST_F(FullDisk, resultsOnAFullDeviceOrAFillingDiskFailTheRunAndKeepWholeLines)
     SimulatedClock clock(simDir, {"--listen", "127.0.0.155"});
     ASSERT_TRUE(clock.Ready());
     Write("run.cmd", "init_clock 01 IP127.0.0.155\nset_time\nget_status status.txt\n");
-    RunResult r = RunUnattended(dir, "run.cmd", "/dev/full", 60);
+    RunResult r = RunCommands("run.cmd", "/dev/full", 60);
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_NE(r.err.find("quorvex: can't write the results file /dev/full: No space left on device"),
               std::string::npos)
@@ -411,14 +385,8 @@ class DiscoveryAnswers : public ::testing::TestWithParam<DiscoveryCase> {};
 TEST_P(DiscoveryAnswers, areCountedAndTheSearchEnds)
 {
     const DiscoveryCase& c = GetParam();
-    static int argc = 1;
-    static char name[] = "test_file_faults";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
-    (void)app;
-    const std::string config = MakeTempDir();
-    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(config));
+    LiveSession live;
+    UseFreshConfigDir();
 
     const std::string net = std::to_string(c.net);
     Answerer answerer("127.0." + net + ".255", "127.0.0." + net, [&](int i, std::vector<uint8_t>& d) {
@@ -427,27 +395,17 @@ TEST_P(DiscoveryAnswers, areCountedAndTheSearchEnds)
     });
     ASSERT_TRUE(answerer.Ready());
 
-    PollState ps;
-    RecordingStatus status;
-    ScriptedOperator op;
     FakeFindUi ui;  // no serial port: the serial phase ends at once
-    FakeSelection selection;
-    SystemTimeSource time;
-    QtEventPump pump{time};
-    QtWindowTimer timer1{2}, timer3{100}, timer4{50};
-    ps.GatewayAddress = "127.0." + net + ".1";
+    live.ps.GatewayAddress = "127.0." + net + ".1";
     QElapsedTimer took;
     took.start();
-    {
-        PollSession session(ps, status, op, ui, selection, time, pump, timer1, timer3, timer4);
-        session.FindClocks(ui);
-    }
+    live.FindClocks(ui);
     const qint64 ms = took.elapsed();
 
     Lines expected{"Searching for TCP/IP Clocks...", " "};
     expected.insert(expected.end(), c.found.begin(), c.found.end());
     expected.push_back("Finished Search.");
-    const Lines memo = status.Lines();
+    const Lines memo = live.status.Lines();
     ASSERT_GE(memo.size(), expected.size());
     EXPECT_EQ(Lines(memo.begin(), memo.begin() + static_cast<long>(expected.size())), expected);
     EXPECT_GE(ms, c.minMs);

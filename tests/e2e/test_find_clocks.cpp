@@ -2,14 +2,11 @@
 // loopback network to two simulated clocks; the serial phase finds a simulated clock on its
 // pseudo-terminal, passing over a port another program holds. And the simulated clock's line
 // speed: a request sent at another speed is noise to it.
-#include "core/PollState.h"
 #include "link/Framing.h"
-#include "session/PollSession.h"
-#include "support/FakeFindUi.h"
 #include "support/Fakes.h"
+#include "support/LiveNetwork.h"
 #include "support/Process.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSettings>
 
@@ -26,22 +23,6 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-
-void App()
-{
-    static int argc = 1;
-    static char name[] = "test_find_clocks";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
-    (void)app;
-}
-
-size_t Count(const std::string& text, const std::string& part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
 
 // A pseudo-terminal of the test's own: its slave is a serial port that exists.
 struct OwnPty {
@@ -64,16 +45,9 @@ struct OwnPty {
     }
 };
 
-class FindClocksEndToEnd : public ::testing::Test {
+class FindClocksEndToEnd : public ::testing::Test, protected LiveSession {
 protected:
-    void SetUp() override
-    {
-        App();
-        const std::string config = MakeTempDir();
-        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(config));
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(config));
-    }
+    void SetUp() override { UseFreshConfigDir(); }
     void MapPort(int n, const std::string& path)
     {
         QSettings s("Korvane", "KX2");
@@ -81,22 +55,9 @@ protected:
         s.sync();
         ui.ports.insert(n);
     }
-    void Find()
-    {
-        PollSession session(ps, status, op, ui, selection, time, pump, timer1, timer3, timer4);
-        session.FindClocks(ui);
-    }
+    void Find() { FindClocks(ui); }
 
-    PollState ps;
-    RecordingStatus status;
-    ScriptedOperator op;
     FakeFindUi ui;
-    FakeSelection selection;
-    SystemTimeSource time;
-    QtEventPump pump{time};
-    QtWindowTimer timer1{2};
-    QtWindowTimer timer3{100};
-    QtWindowTimer timer4{50};
 };
 
 TEST_F(FindClocksEndToEnd, theBroadcastOnLoopbackFindsBothSimulatedClocks)

@@ -4,32 +4,21 @@
 // with junk, 64 KiB, endless 0xFF, the wrong station or one byte every 900 ms. Each case
 // checks the result code and memo line, that the run ends in bounded time without a crash,
 // and that whatever the clock handed out is in the data file.
-#include "commands/CommandContext.h"
-#include "commands/Interpreter.h"
-#include "core/Platform.h"
-#include "core/PollState.h"
 #include "firmware/ProgramFile.h"
-#include "link/ClientSocket.h"
-#include "link/Exchange.h"
-#include "link/NetworkLink.h"
 #include "support/Fakes.h"
+#include "support/LiveNetwork.h"
 #include "support/Process.h"
 #include "tests/firmware/ProgramFiles.h"
-
-#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -46,23 +35,6 @@ std::string RecordLines(int count = -1)
     std::string out, line;
     for (int n = 0; n != count && std::getline(in, line); ++n) out += line + "\r\n\r";
     return out;
-}
-
-// One line to the simulator's control socket; its reply line.
-std::string Control(const std::string& path, const std::string& line)
-{
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    std::string reply;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        write(fd, (line + "\n").data(), line.size() + 1) == static_cast<ssize_t>(line.size() + 1)) {
-        char c = 0;
-        while (read(fd, &c, 1) == 1 && c != '\n') reply += c;
-    }
-    close(fd);
-    return reply;
 }
 
 // Records the clock counts as taken (acknowledged by the program), from `records-left`.
@@ -98,20 +70,10 @@ void ExpectFailedCleanly(const RunResult& r, double limitSeconds)
     EXPECT_LT(r.seconds, limitSeconds);
 }
 
-class LinkFaults : public ::testing::Test {
+class LinkFaults : public ::testing::Test, protected RunFolder {
 protected:
-    std::string dir = MakeTempDir();
-
-    void Write(const std::string& name, const std::string& content)
-    {
-        std::ofstream(dir + "/" + name, std::ios::binary) << content;
-    }
-    std::string File(const std::string& name) { return ReadFileBytes(dir + "/" + name); }
-    RunResult Run(int limitSeconds = 60)
-    {
-        return RunUnattended(dir, "run.cmd", "results.txt", limitSeconds);
-    }
-    std::string Sub(const std::string& name)
+    RunResult Run(int limitSeconds = 60) const { return RunCommands("run.cmd", "results.txt", limitSeconds); }
+    std::string Sub(const std::string& name) const
     {
         std::filesystem::create_directories(dir + "/" + name);
         return dir + "/" + name;
@@ -171,9 +133,7 @@ TEST_F(LinkFaults, connectionClosedInATableUploadIsAFailure)
 // every template once and whole, as the clock's own dump does.
 TEST_F(LinkFaults, connectionClosedInATemplateBackupResumesToWholeTemplates)
 {
-    std::filesystem::create_directories(dir + "/config/Korvane");
-    std::ofstream(dir + "/config/Korvane/KX2.conf")
-        << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\nFingerLogFile=" << dir << "/finger.log\n";
+    WriteProfile(dir, "", "FingerLogFile=" + dir + "/finger.log\n");
     SimulatedClock clock(dir, {"--listen", "127.0.0.132", "--fingers", "3 21 2", "--finger-dump",
                                dir + "/dump.txt", "--fail-packet", "5:drop"});
     ASSERT_TRUE(clock.Ready());
@@ -188,58 +148,26 @@ TEST_F(LinkFaults, connectionClosedInATemplateBackupResumesToWholeTemplates)
     EXPECT_NE(r.out.find("Finger_backup       - OK\n"), std::string::npos) << r.out;
 }
 
-// The program's TCP side, wired as the poll session wires it, for the firmware transfer,
-// which no command file can start.
-struct NetworkCommands {
-    struct Selection : ILinkSelection {
-        bool NetworkSelected() const override { return true; }
-        void SetNetworkSelected(bool) override {}
-    };
-    PollState ps;
-    SystemTimeSource time;
-    QtEventPump pump{time};
-    QtWindowTimer timer1{2};
-    QtWindowTimer timer3{100};
-    QtWindowTimer timer4{50};
-    Selection selection;
-    RecordingStatus status;
-    ScriptedOperator op;
-    TClientSocket socket;
-    Exchange exchange{ps, pump, time, timer1, selection};
-    NetworkLink network{ps, status, pump, timer3, selection, socket, exchange};
-    Interpreter interpreter{CommandContext{ps, exchange, status, time, op, timer4, &network}};
-
-    explicit NetworkCommands(const std::string& address)
-    {
-        exchange.AttachNet(&socket);
-        ps.SetStation(1);
-        ps.IPAddress = address;
-    }
-    // Software Upgrade with the program file checked first, as choosing it does.
-    std::vector<std::string> Upgrade(const std::string& programFile)
-    {
-        ps.InputFileName = programFile;
-        if (CheckProgramFile(ps, status) != ProgramCheck::Accepted)
-            return {"refused"};
-        if (network.Connect() != 0)
-            return {"not connected"};
-        op.answers = {true};
-        interpreter.RunCommand('U');
-        network.Deactivate();
-        return status.Lines();
-    }
-};
+// Software Upgrade over the program's TCP side, for the firmware transfer no command file can
+// start: the program file is checked first, as choosing it does.
+std::vector<std::string> Upgrade(LiveNetwork& link, const std::string& programFile)
+{
+    link.ps.InputFileName = programFile;
+    if (CheckProgramFile(link.ps, link.status) != ProgramCheck::Accepted)
+        return {"refused"};
+    if (link.network.Connect() != 0)
+        return {"not connected"};
+    link.op.answers = {true};
+    link.interpreter.RunCommand('U');
+    link.network.Deactivate();
+    return link.status.Lines();
+}
 
 // The connection closes after the clock stored the second record: the transfer reports a
 // communication error, and a second upgrade (the clock still in programming mode) contacts,
 // erases and writes the whole program.
 TEST(LinkFaultsInProcess, connectionClosedInAFirmwareTransferFailsAndASecondUpgradeRecovers)
 {
-    static int argc = 1;
-    static char name[] = "test_link_faults";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-
     const std::string dir = MakeTempDir();
     SimulatedClock clock(dir, {"--listen", "127.0.0.133", "--program", "main", "--program-image",
                                dir + "/image", "--fail-packet", "4:drop"});
@@ -248,8 +176,8 @@ TEST(LinkFaultsInProcess, connectionClosedInAFirmwareTransferFailsAndASecondUpgr
     const std::string program = WriteProgramFile(dir + "/main.pgm", ProgramImage("Main", records));
     const std::string whole("\x10\x11\x20\x30\x31\x32\x40", 7);
 
-    NetworkCommands link("127.0.0.133");
-    const auto first = link.Upgrade(program);
+    LiveNetwork link("127.0.0.133");
+    const auto first = Upgrade(link, program);
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(first.back(), "Communication ERROR! ");
     EXPECT_EQ(std::count(first.begin(), first.end(), "Programming Completed Successfully! "), 0);
@@ -257,7 +185,7 @@ TEST(LinkFaultsInProcess, connectionClosedInAFirmwareTransferFailsAndASecondUpgr
     EXPECT_EQ(clock.Journal().find("program_terminate"), std::string::npos);
 
     link.status.ClearStatus();
-    const auto second = link.Upgrade(program);
+    const auto second = Upgrade(link, program);
     EXPECT_EQ(second, (std::vector<std::string>{
                           " Initiating Program mode contact... OK.", " Erasing All Program Memory... OK.",
                           " Progamming... 4  :  100% Complete.  ", "Programming Completed Successfully! ",

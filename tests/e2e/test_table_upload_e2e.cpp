@@ -12,8 +12,6 @@
 
 namespace {
 
-const auto Hex = HexBytes;
-
 TEST(TableUploadE2e, bellTableOverTcpIsSentAgainAfterASpoiledPacketAndKept)
 {
     const std::string dir = MakeTempDir();
@@ -34,21 +32,18 @@ TEST(TableUploadE2e, bellTableOverTcpIsSentAgainAfterASpoiledPacketAndKept)
     ASSERT_TRUE(clock.Ready());
     const RunResult r = RunUnattended(dir, "run.cmd", "results.txt", 60);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_EQ(ReadFileBytes(dir + "/results.txt"), "01 init_clock" + std::string(11, ' ') +
-                                                       "00\r\n\r01 set_belltable" + std::string(8, ' ') +
-                                                       "00\r\n\r");
+    EXPECT_EQ(ReadFileBytes(dir + "/results.txt"),
+              ResultLine("01", "init_clock", "00") + ResultLine("01", "set_belltable", "00"));
     EXPECT_NE(r.out.find("set_belltable\t - OK\n"), std::string::npos) << r.out;
 
     std::vector<uint8_t> first = {0x00}, second = {0x01};
     first.insert(first.end(), rows.begin(), rows.begin() + 80);
     second.insert(second.end(), rows.begin() + 80, rows.end());
     const std::vector<std::vector<uint8_t>> sent = {first, second, first, second, {0x03}};
-    std::string expected;
-    for (const auto& payload : sent) expected += "rx " + Hex(ReplyFrame(0xC1, 0xA8, payload)) + "\n";
-    std::string received;
-    for (const std::string& line : ReceivedFrames(clock.Journal())) received += line + "\n";
-    EXPECT_EQ(received, expected);
-    EXPECT_NE(clock.Journal().find("\ntable set_belltable 03 " + Hex(rows) + "\n"), std::string::npos)
+    std::vector<std::string> expected;
+    for (const auto& payload : sent) expected.push_back("rx " + HexBytes(ReplyFrame(0xC1, 0xA8, payload)));
+    EXPECT_EQ(ReceivedFrames(clock.Journal()), expected) << clock.Journal();
+    EXPECT_NE(clock.Journal().find("\ntable set_belltable 03 " + HexBytes(rows) + "\n"), std::string::npos)
         << clock.Journal();
 }
 

@@ -37,30 +37,15 @@ const std::string kReport =
 
 const auto Line = ResultLine;
 
-class Unattended : public ::testing::Test {
-protected:
-    std::string dir = MakeTempDir();
-
-    void Write(const std::string& name, const std::string& content)
-    {
-        std::ofstream(dir + "/" + name, std::ios::binary) << content;
-    }
-    // Settings of a fresh profile, with an optional serial port map.
-    void Settings(const std::string& serialPorts) { WriteProfile(dir, serialPorts); }
-    RunResult Run(const std::string& cmdFile, const std::string& results = "results.txt")
-    {
-        return RunUnattended(dir, cmdFile, results);
-    }
-    std::string File(const std::string& name) { return ReadFileBytes(dir + "/" + name); }
-};
+class Unattended : public ::testing::Test, protected RunFolder {};
 
 TEST_F(Unattended, networkRunWritesResultsAndStatusReportByteForByte)
 {
-    Settings("COM1=/nonexistent/tty\n");
+    WriteProfile(dir, "COM1=/nonexistent/tty\n");
     SimulatedClock clock(dir, {"--listen", "127.0.0.21"});
     ASSERT_TRUE(clock.Ready());
     Write("run.cmd", "init_clock 01 IP127.0.0.21\nset_time\nget_status status.txt\nreset_errors\n");
-    const RunResult r = Run("run.cmd");
+    const RunResult r = RunCommands("run.cmd");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "00") + Line("01", "set_time", "00") +
                                        Line("01", "get_status", "00") + Line("01", "reset_errors", "00"));
@@ -78,20 +63,20 @@ TEST_F(Unattended, networkRunWritesResultsAndStatusReportByteForByte)
 
     // A second run appends a second report and a second set of result lines.
     Write("again.cmd", "init_clock 01 IP127.0.0.21\nget_status status.txt\n");
-    EXPECT_EQ(Run("again.cmd").exitCode, 0);
+    EXPECT_EQ(RunCommands("again.cmd").exitCode, 0);
     EXPECT_EQ(File("status.txt"), kReport + kReport);
 }
 
 TEST_F(Unattended, failuresSetTheExitStatusAndTheirCodes)
 {
-    Settings("COM9=/nonexistent/tty9\n");
+    WriteProfile(dir, "COM9=/nonexistent/tty9\n");
     // Nothing listens on this address: the connect times out after about two seconds.
     SimulatedClock clock(dir, {"--listen", "127.0.0.22", "--wrong-station"});
     ASSERT_TRUE(clock.Ready());
     Write("run.cmd",
           "set_time\ninit_clock 01 IP127.0.0.23\nset_time\n"
           "init_clock 01 IP127.0.0.22\nget_status status.txt\ninit_clock 01 COM9 9600\n");
-    const RunResult r = Run("run.cmd");
+    const RunResult r = RunCommands("run.cmd");
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "10") + Line("01", "init_clock", "00") +
                                        Line("01", "get_status", "03") + Line("01", "init_clock", "10"));
@@ -104,14 +89,14 @@ TEST_F(Unattended, failuresSetTheExitStatusAndTheirCodes)
 
 TEST_F(Unattended, missingCommandFileAndUnwritableResultsFailTheRun)
 {
-    Settings("");
-    RunResult r = Run("absent.cmd");
+    WriteProfile(dir);
+    RunResult r = RunCommands("absent.cmd");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(File("results.txt"), "00                      09\r\n\r");
     EXPECT_EQ(r.out, "Can't Open Command File!!\nFinished\n");
 
     Write("run.cmd", "init_clock 01 IP127.0.0.24\n");
-    r = Run("run.cmd", dir + "/no/such/folder/results.txt");
+    r = RunCommands("run.cmd", dir + "/no/such/folder/results.txt");
     EXPECT_EQ(r.exitCode, 1) << "a result that could not be written is no success";
 }
 
@@ -120,9 +105,9 @@ TEST_F(Unattended, serialRunOverAPseudoTerminalMappedAsAPort)
     SimulatedClock clock(dir, {"--listen", "127.0.0.25", "--pty", "--station", "3"});
     ASSERT_TRUE(clock.Ready());
     ASSERT_FALSE(clock.PtyPath().empty());
-    Settings("COM4=" + clock.PtyPath() + "\n");
+    WriteProfile(dir, "COM4=" + clock.PtyPath() + "\n");
     Write("run.cmd", "init_clock 03 COM4 9600\nget_status status.txt\nsystem_reset\n");
-    const RunResult r = Run("run.cmd");
+    const RunResult r = RunCommands("run.cmd");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(File("results.txt"), Line("03", "init_clock", "00") + Line("03", "get_status", "00") +
                                        Line("03", "system_reset", "00"));
@@ -139,10 +124,10 @@ TEST_F(Unattended, modemDialsConnectsRunsAndHangsUp)
 {
     SimulatedClock clock(dir, {"--listen", "127.0.0.26", "--modem", "--modem-connect-code", "10"});
     ASSERT_TRUE(clock.Ready());
-    Settings("COM2=" + clock.PtyPath() + "\n");
+    WriteProfile(dir, "COM2=" + clock.PtyPath() + "\n");
     Write("modem.txt", "ATZ\nATE0V0\nATD5551234\n");
     Write("run.cmd", "init_clock 01 COM2 9600 modem.txt\nreset_errors\n");
-    const RunResult r = Run("run.cmd");
+    const RunResult r = RunCommands("run.cmd");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "00") + Line("01", "reset_errors", "00"));
     EXPECT_NE(r.out.find("Modem Dialing - Please Wait...\n Modem Connected \n"), std::string::npos) << r.out;

@@ -8,6 +8,7 @@
 #include "link/Framing.h"
 #include "link/NetworkLink.h"
 #include "support/Fakes.h"
+#include "support/LiveNetwork.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
@@ -24,15 +25,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_network_link";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
 
 int StatusExchange(PollState& ps, Exchange& exchange)
 {
@@ -184,25 +176,7 @@ double CpuSeconds()
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-class NetworkLinkLoopback : public ::testing::Test {
-protected:
-    NetworkLinkLoopback() { App(); }
-    void SetUp() override
-    {
-        exchange.AttachNet(&socket);
-        ps.SetStation(1);
-    }
-    PollState ps;
-    SystemTimeSource time;
-    QtEventPump pump{time};
-    QtWindowTimer timer1{2};
-    QtWindowTimer timer3{100};
-    FakeSelection selection;
-    RecordingStatus status;
-    TClientSocket socket;
-    Exchange exchange{ps, pump, time, timer1, selection};
-    NetworkLink link{ps, status, pump, timer3, selection, socket, exchange};
-};
+class NetworkLinkLoopback : public ::testing::Test, protected LiveNetwork {};
 
 TEST_F(NetworkLinkLoopback, connectsChecksRepliesAndWrapsAnOverlongReplyInTheReceiveBuffer)
 {
@@ -216,7 +190,7 @@ TEST_F(NetworkLinkLoopback, connectsChecksRepliesAndWrapsAnOverlongReplyInTheRec
         s.write(received.size() <= 8 ? QByteArray(600, 'x') + reply : reply);
     };
     ps.IPAddress = "127.0.0.31";
-    ASSERT_EQ(link.Connect(), ceOK);
+    ASSERT_EQ(network.Connect(), ceOK);
     EXPECT_EQ(status.Panel(5), "Connected: 127.0.0.31");
     EXPECT_EQ(status.Lines(), (std::vector<std::string>{"Connected: 127.0.0.31", ""}));
 
@@ -232,7 +206,7 @@ TEST_F(NetworkLinkLoopback, connectsChecksRepliesAndWrapsAnOverlongReplyInTheRec
                                    "4122\xFF\xFF",
                                    16));
 
-    link.Deactivate();
+    network.Deactivate();
     pump.PumpPending();
     EXPECT_EQ(status.Panel(5), "");
 }
@@ -257,7 +231,7 @@ TEST_F(NetworkLinkLoopback, aPeerStreamingWithoutEndIsHeldBackWithoutSpinning)
             topUp();
         };
         ps.IPAddress = row.address;
-        ASSERT_EQ(link.Connect(), ceOK);
+        ASSERT_EQ(network.Connect(), ceOK);
 
         int64_t mostHeld = 0;
         QTimer sampler;
@@ -281,14 +255,14 @@ TEST_F(NetworkLinkLoopback, aPeerStreamingWithoutEndIsHeldBackWithoutSpinning)
         EXPECT_LE(mostHeld, TClientSocket::kReadChunk);
         EXPECT_LE(socket.ReceiveLength(), TClientSocket::kReadChunk);
         EXPECT_GT(streamed, 0);
-        link.Deactivate();
+        network.Deactivate();
         pump.PumpPending();
     }
 }
 
 TEST(ClientSocket, connectsOnlyToDottedIPv4AddressesAndNeverResolvesNames)
 {
-    App();
+    CoreApp();
     for (const char* good : {"127.0.0.1", "127.255.255.255", "127.10.0.10"})
         EXPECT_TRUE(TClientSocket::IsDottedIPv4(good)) << good;
     for (const char* bad :

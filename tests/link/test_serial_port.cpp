@@ -2,6 +2,7 @@
 #include "link/SerialOpenAdvice.h"
 #include "link/ZylSerialPort.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/LiveNetwork.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -29,14 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char* argv[] = {const_cast<char*>("test_serial_port")};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
 
 // Runs events until done() holds or the deadline passes; returns done().
 bool PumpUntil(const std::function<bool()>& done, int ms = 2000)
@@ -169,7 +162,7 @@ class SerialPort : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        App();
+        CoreApp();
         ASSERT_FALSE(pty.slave.empty());
         port.SetDelay(10);
     }
@@ -206,7 +199,7 @@ TEST(SerialConversions, portNamesAreExactAndRatesFallBackTo4800)
 
 TEST(SerialClosed, defaultsAndEveryOperationOfAClosedPort)
 {
-    App();
+    CoreApp();
     TZylSerialPort port(MapCom2To("/nonexistent/ttyQV"));
     EXPECT_EQ(port.Port(), spCOM2);
     EXPECT_EQ(port.BaudRate(), br004800);
@@ -293,7 +286,7 @@ TEST_F(SerialPort, receivedBytesArriveOnTheMainThreadInOrder)
     bool onMainThread = true;
     port.OnReceive = [&](TZylSerialPort& sender, std::span<const uint8_t> buffer) {
         ++events;
-        onMainThread = onMainThread && QThread::currentThread() == App().thread();
+        onMainThread = onMainThread && QThread::currentThread() == CoreApp().thread();
         received.insert(received.end(), buffer.begin(), buffer.end());
         EXPECT_EQ(sender.LastReceived(), std::vector<uint8_t>(buffer.begin(), buffer.end()));
     };
@@ -522,7 +515,7 @@ TEST_F(SerialPort, aPortHeldElsewhereNamesItsHolder)
 
 TEST(SerialOpenFailure, missingDeviceSaysSoAndNamesTheSettingsGroup)
 {
-    App();
+    CoreApp();
     TZylSerialPort port(MapCom2To("/nonexistent/ttyQV"));
     testing::internal::CaptureStderr();
     const std::string error = ErrorText([&] { port.Open(); });

@@ -4,6 +4,7 @@
 #include "link/ClientSocket.h"
 #include "link/UdpClient.h"
 #include "support/Fakes.h"
+#include "support/LiveNetwork.h"
 
 #include <QCoreApplication>
 #include <QNetworkDatagram>
@@ -14,18 +15,9 @@
 
 namespace {
 
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_udp_client";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 TEST(UdpClient, aReceiveWaitEndsAfterItsTimeOnTheTimeSource_andLetsEventsRunMeanwhile)
 {
-    App();
+    CoreApp();
     FakeTime time;
     FakePump pump(time);
     TUdpClient udp(pump, time);
@@ -46,7 +38,7 @@ TEST(UdpClient, aReceiveWaitEndsAfterItsTimeOnTheTimeSource_andLetsEventsRunMean
 
 TEST(UdpClient, takesAnAnswerOnLoopback_withTheSendersAddress)
 {
-    App();
+    CoreApp();
     SystemTimeSource time;
     QtEventPump pump(time);
     QUdpSocket clock;
@@ -68,7 +60,7 @@ TEST(UdpClient, takesAnAnswerOnLoopback_withTheSendersAddress)
 
 TEST(NetworkGuard, datagramsAndConnectionsLeaveOnlyForLoopback)
 {
-    App();
+    CoreApp();
     FakeTime time;
     FakePump pump(time);
     TUdpClient udp(pump, time);

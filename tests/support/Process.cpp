@@ -6,6 +6,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -174,12 +176,12 @@ std::string SimulatedClock::Journal() const
     return ReadFileBytes(dir_ + "/clock.journal");
 }
 
-void WriteProfile(const std::string& dir, const std::string& serialPorts)
+void WriteProfile(const std::string& dir, const std::string& serialPorts, const std::string& general)
 {
     std::filesystem::create_directories(dir + "/config/Korvane");
-    std::ofstream(dir + "/config/Korvane/KX2.conf")
-        << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n\n[SerialPorts]\n"
-        << serialPorts;
+    std::ofstream(dir + "/config/Korvane/KX2.conf") << "[General]\nBaudRate=9600\nPort=1\nIPAddress=0.0.0.0\n"
+                                                    << general << "\n[SerialPorts]\n"
+                                                    << serialPorts;
 }
 
 RunResult RunUnattended(const std::string& dir, const std::string& cmdFile, const std::string& results,
@@ -197,13 +199,13 @@ std::string ResultLine(const std::string& station, const std::string& keyword, c
            "\r\n\r";
 }
 
-std::string HexBytes(const std::vector<uint8_t>& bytes)
+std::string HexBytes(const std::vector<uint8_t>& bytes, const char* gap)
 {
     static const char* digits = "0123456789ABCDEF";
     std::string out;
     for (uint8_t b : bytes) {
         if (!out.empty())
-            out += ' ';
+            out += gap;
         out += digits[b >> 4];
         out += digits[b & 0x0F];
     }
@@ -218,4 +220,46 @@ std::vector<std::string> ReceivedFrames(const std::string& journal)
         if (line.rfind("rx ", 0) == 0)
             out.push_back(line);
     return out;
+}
+
+size_t Count(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::string Control(const std::string& socketPath, const std::string& line)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
+    std::string reply;
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        write(fd, (line + "\n").data(), line.size() + 1) == static_cast<ssize_t>(line.size() + 1)) {
+        char c = 0;
+        while (read(fd, &c, 1) == 1 && c != '\n') reply += c;
+    }
+    if (fd >= 0)
+        close(fd);
+    return reply;
+}
+
+RunFolder::RunFolder() : dir(MakeTempDir()) {}
+
+void RunFolder::Write(const std::string& name, const std::string& content) const
+{
+    std::ofstream(dir + "/" + name, std::ios::binary) << content;
+}
+
+std::string RunFolder::File(const std::string& name) const
+{
+    return ReadFileBytes(dir + "/" + name);
+}
+
+RunResult RunFolder::RunCommands(const std::string& cmdFile, const std::string& results,
+                                 int timeoutSeconds) const
+{
+    return RunUnattended(dir, cmdFile, results, timeoutSeconds);
 }

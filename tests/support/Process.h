@@ -54,14 +54,30 @@ private:
 };
 
 // What the end-to-end tests of an unattended run share.
-// A settings profile in dir/config (BaudRate 9600, Port 1), with an optional serial map.
-void WriteProfile(const std::string& dir, const std::string& serialPorts = "");
+// A settings profile in dir/config (BaudRate 9600, Port 1), with an optional serial map and
+// further [General] lines.
+void WriteProfile(const std::string& dir, const std::string& serialPorts = "",
+                  const std::string& general = "");
 // `quorvex CMDFILE RESULTS` run in dir with that profile and no display.
 RunResult RunUnattended(const std::string& dir, const std::string& cmdFile,
                         const std::string& results = "results.txt", int timeoutSeconds = 90);
 // One results-file line as it is on disk.
 std::string ResultLine(const std::string& station, const std::string& keyword, const std::string& code);
-// Bytes as upper-case hex pairs separated by blanks, as the simulator journals them.
-std::string HexBytes(const std::vector<uint8_t>& bytes);
+// Bytes as upper-case hex pairs separated by blanks (or `gap`), as the simulator journals them.
+std::string HexBytes(const std::vector<uint8_t>& bytes, const char* gap = " ");
 // The journal's "rx ..." lines: the requests the simulator received, in order.
 std::vector<std::string> ReceivedFrames(const std::string& journal);
+// How often `part` occurs in `text`.
+size_t Count(const std::string& text, const std::string& part);
+// One line to a simulator's control socket (its --control path); its reply line.
+std::string Control(const std::string& socketPath, const std::string& line);
+
+// A fresh folder to run the program in, its files written and read by name.
+struct RunFolder {
+    std::string dir;
+    RunFolder();
+    void Write(const std::string& name, const std::string& content) const;
+    std::string File(const std::string& name) const;
+    RunResult RunCommands(const std::string& cmdFile = "run.cmd", const std::string& results = "results.txt",
+                          int timeoutSeconds = 90) const;
+};
