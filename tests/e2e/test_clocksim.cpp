@@ -81,6 +81,11 @@ public:
         s_.write(reinterpret_cast<const char*>(b.data()), static_cast<qint64>(b.size()));
         s_.waitForBytesWritten(1000);
     }
+    Bytes_t Ask(const Bytes_t& request)
+    {
+        Send(request);
+        return Reply();
+    }
     // Collects bytes until a complete reply (two 0xFF, good digits) or `ms` have passed.
     Bytes_t Reply(int ms = 1500)
     {
@@ -166,6 +171,17 @@ public:
     {
         return ReadUntil([](const Bytes_t& g) { return WellFormed(g, 1); });
     }
+    Bytes_t Ask(const Bytes_t& request)
+    {
+        Send(request);
+        return Reply();
+    }
+    // A modem command and its result line.
+    std::string Ask(const std::string& text)
+    {
+        SendText(text);
+        return Line();
+    }
     std::string Line()
     {
         const Bytes_t b = ReadUntil([](const Bytes_t& g) { return !g.empty() && g.back() == '\r'; });
@@ -212,21 +228,16 @@ TEST(ClockSimTcp, setsTimeRejectsBadDataAndStaysQuietWhereNoReplyIsDue)
     Tcp tcp("127.0.2.3");
     ASSERT_TRUE(tcp.Connected());
 
-    tcp.Send(Request({0xC1, 0xA5, 0x23, 0x59, 0x59}, 2));
-    EXPECT_EQ(tcp.Reply(), Request({0xC1, 0xA1}, 2));
-    tcp.Send(Request({0xC1, 0xA6, 0x07, 0x31, 0x12, 0x11}, 2));
-    EXPECT_EQ(tcp.Reply(), Request({0xC1, 0xA1}, 2));
+    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xA5, 0x23, 0x59, 0x59}, 2)), Request({0xC1, 0xA1}, 2));
+    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xA6, 0x07, 0x31, 0x12, 0x11}, 2)), Request({0xC1, 0xA1}, 2));
     EXPECT_EQ(sim.Control("time"), "ok 23:59:59 07 31/12/11");
 
     // A damaged digit, an unknown command and a short set_time payload: "received bad data".
     Bytes_t damaged = kStatusTcp;
     damaged[5] ^= 1;
-    tcp.Send(damaged);
-    EXPECT_EQ(tcp.Reply(), Request({0xC1, 0xA0}, 2));
-    tcp.Send(Request({0xC1, 0x99}, 2));
-    EXPECT_EQ(tcp.Reply(), Request({0xC1, 0xA0}, 2));
-    tcp.Send(Request({0xC1, 0xA5, 0x23}, 2));
-    EXPECT_EQ(tcp.Reply(), Request({0xC1, 0xA0}, 2));
+    EXPECT_EQ(tcp.Ask(damaged), Request({0xC1, 0xA0}, 2));
+    EXPECT_EQ(tcp.Ask(Request({0xC1, 0x99}, 2)), Request({0xC1, 0xA0}, 2));
+    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xA5, 0x23}, 2)), Request({0xC1, 0xA0}, 2));
 
     // Another station's request, an acknowledge and a system reset get no answer.
     tcp.Send(Request({0xC2, 0xAD}, 2));
@@ -240,8 +251,7 @@ TEST(ClockSimTcp, setsTimeRejectsBadDataAndStaysQuietWhereNoReplyIsDue)
     ASSERT_EQ(r.size(), 42u);
     EXPECT_EQ(r[2 + 30], 0x06);
     EXPECT_EQ(r[2 + 33], 0x0F);
-    tcp.Send(Request({0xC1, 0xAE}, 2));
-    EXPECT_EQ(tcp.Reply(), Request({0xC1, 0xA1}, 2));
+    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xAE}, 2)), Request({0xC1, 0xA1}, 2));
     tcp.Send(kStatusTcp);
     r = tcp.Reply();
     ASSERT_EQ(r.size(), 42u);
@@ -261,15 +271,12 @@ TEST(ClockSimTcp, busyWrongStationAndSilentFollowTheSwitches)
     Tcp tcp("127.0.2.4");
     ASSERT_TRUE(tcp.Connected());
     for (int i = 0; i < 2; ++i) {
-        tcp.Send(kStatusTcp);
-        EXPECT_EQ(tcp.Reply(), Request({0xC1, 0xB0}, 2)) << i;
+        EXPECT_EQ(tcp.Ask(kStatusTcp), Request({0xC1, 0xB0}, 2)) << i;
     }
-    tcp.Send(kStatusTcp);
-    EXPECT_EQ(tcp.Reply().size(), 42u);
+    EXPECT_EQ(tcp.Ask(kStatusTcp).size(), 42u);
 
     ASSERT_EQ(sim.Control("wrong-station on"), "ok");
-    tcp.Send(Request({0xC1, 0xAE}, 2));
-    EXPECT_EQ(tcp.Reply(), Request({0xC2, 0xA1}, 2));
+    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xAE}, 2)), Request({0xC2, 0xA1}, 2));
 
     ASSERT_EQ(sim.Control("silent"), "ok");
     tcp.Send(kStatusTcp);
@@ -324,8 +331,7 @@ TEST(ClockSimTcp, chunkedRepliesArriveInPiecesAndDamagedRepliesLookDamaged)
     ASSERT_EQ(sim.Control("drop off"), "ok");
     Tcp again("127.0.2.5");
     ASSERT_TRUE(again.Connected());
-    again.Send(kStatusTcp);
-    EXPECT_EQ(again.Reply().size(), 42u);
+    EXPECT_EQ(again.Ask(kStatusTcp).size(), 42u);
 }
 
 TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests)
@@ -339,8 +345,7 @@ TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests)
     noisy.insert(noisy.end(), kStatusTcp.begin(), kStatusTcp.begin() + 3);
     tcp.Send(noisy);
     tcp.Collect(50);
-    tcp.Send(Bytes_t(kStatusTcp.begin() + 3, kStatusTcp.end()));
-    EXPECT_EQ(tcp.Reply().size(), 42u);
+    EXPECT_EQ(tcp.Ask(Bytes_t(kStatusTcp.begin() + 3, kStatusTcp.end())).size(), 42u);
 
     Bytes_t two = Request({0xC5, 0xAE}, 2);
     const Bytes_t second = Request({0xC7, 0xAE}, 2);
@@ -353,8 +358,7 @@ TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests)
 
     // An overlong run without a terminator is thrown away; the clock still listens.
     tcp.Send(Bytes_t(400, 0xC1));
-    tcp.Send(kStatusTcp);
-    EXPECT_EQ(tcp.Reply().size(), 42u);
+    EXPECT_EQ(tcp.Ask(kStatusTcp).size(), 42u);
 }
 
 TEST(ClockSimPty, repliesWithOneTerminatorAndIgnoresModemText)
@@ -376,8 +380,7 @@ TEST(ClockSimPty, repliesWithOneTerminatorAndIgnoresModemText)
     EXPECT_EQ(r[1], 0xAD);
 
     // A payload byte 0xFF does not end the frame early: the digits decide.
-    port.Send(Request({0xC1, 0xA5, 0x12, 0xFF, 0x00}, 1));
-    EXPECT_EQ(port.Reply(), Request({0xC1, 0xA1}, 1));
+    EXPECT_EQ(port.Ask(Request({0xC1, 0xA5, 0x12, 0xFF, 0x00}, 1)), Request({0xC1, 0xA1}, 1));
     EXPECT_NE(sim.Journal().find("set_time 12:FF:00\n"), std::string::npos);
 }
 
@@ -388,15 +391,11 @@ TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
     Port port(sim.PtyPath());
     ASSERT_TRUE(port.Open());
 
-    port.SendText("ATZ\r");
-    EXPECT_EQ(port.Line(), "0\r");
-    port.SendText("AT&D2E0V0\r");
-    EXPECT_EQ(port.Line(), "0\r");
-    port.SendText("ATDT5551234\r");
-    EXPECT_EQ(port.Line(), "10\r");
+    EXPECT_EQ(port.Ask("ATZ\r"), "0\r");
+    EXPECT_EQ(port.Ask("AT&D2E0V0\r"), "0\r");
+    EXPECT_EQ(port.Ask("ATDT5551234\r"), "10\r");
 
-    port.Send(Request({0xC1, 0xAD}, 1));
-    EXPECT_EQ(port.Reply().size(), 41u);
+    EXPECT_EQ(port.Ask(Request({0xC1, 0xAD}, 1)).size(), 41u);
 
     port.Send(Request({0xC1, 0xB2}, 1));
     port.Send({0x0A});
@@ -406,10 +405,8 @@ TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
 
     // Back in command state: a busy line this time.
     ASSERT_EQ(sim.Control("modem-result busy"), "ok");
-    port.SendText("ATZ\r");
-    EXPECT_EQ(port.Line(), "0\r");
-    port.SendText("ATD123\r");
-    EXPECT_EQ(port.Line(), "7\r");
+    EXPECT_EQ(port.Ask("ATZ\r"), "0\r");
+    EXPECT_EQ(port.Ask("ATD123\r"), "7\r");
     ASSERT_EQ(sim.Control("modem-result silent"), "ok");
     port.SendText("ATD123\r");
     EXPECT_TRUE(port.Collect(200).empty());
@@ -422,8 +419,7 @@ TEST(ClockSimPty, closingThePortHangsUpTheModemAndDropsUnsentReplies)
     {
         Port port(sim.PtyPath());
         ASSERT_TRUE(port.Open());
-        port.SendText("ATDT1\r");
-        EXPECT_EQ(port.Line(), "1\r");
+        EXPECT_EQ(port.Ask("ATDT1\r"), "1\r");
         port.Send(Request({0xC1, 0xAD}, 1));
         usleep(50000);
     }  // closed before the delayed reply is due
@@ -432,8 +428,7 @@ TEST(ClockSimPty, closingThePortHangsUpTheModemAndDropsUnsentReplies)
     ASSERT_TRUE(again.Open());
     EXPECT_TRUE(again.Collect(200).empty());
     EXPECT_NE(sim.Journal().find("connect\nrx C1 AD 34 31 32 32 FF\nhangup\n"), std::string::npos);
-    again.SendText("ATZ\r");
-    EXPECT_EQ(again.Line(), "0\r");
+    EXPECT_EQ(again.Ask("ATZ\r"), "0\r");
 }
 
 // The serial component opens ports exclusively. On a pty that flag outlives the close, so

@@ -24,7 +24,6 @@
 #include <functional>
 #include <random>
 #include <set>
-#include <sstream>
 #include <thread>
 
 namespace {

@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace {
 

@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 namespace {
 
 const std::string kReport =
