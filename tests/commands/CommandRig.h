@@ -47,6 +47,16 @@ struct CommandRig {
     std::vector<uint8_t> Accepted() const { return ReplyFrame(Station(), 0xE6, {}, Terminators()); }
     std::vector<uint8_t> Busy() const { return ReplyFrame(Station(), 0xB0, {}, Terminators()); }
     int Terminators() const { return rig.selection.network ? 2 : 1; }
+    // Delivers bytes over the selected link replyDelayMs from now.
+    void ReplyLater(const std::vector<uint8_t>& bytes)
+    {
+        rig.pump.After(replyDelayMs, [this, bytes] {
+            if (rig.selection.network)
+                rig.exchange.ClientSocket1Read(bytes);
+            else
+                rig.exchange.ZylSerialPort1Receive(bytes);
+        });
+    }
     // Lines of the status display log that are memo operations (not panel updates).
     std::vector<std::string> MemoLog() const
     {
@@ -67,12 +77,7 @@ private:
         replies.pop_front();
         if (!next)
             return;
-        rig.pump.After(replyDelayMs, [this, bytes = *next] {
-            if (rig.selection.network)
-                rig.exchange.ClientSocket1Read(bytes);
-            else
-                rig.exchange.ZylSerialPort1Receive(bytes);
-        });
+        ReplyLater(*next);
     }
 };
 

@@ -38,13 +38,7 @@ struct FingerRig : CommandRig {
             const auto reply = clock.Handle(payload);
             if (!reply || silent)
                 return;
-            rig.pump.After(replyDelayMs,
-                           [this, bytes = ReplyFrame(Station(), reply->code, reply->payload, Terminators())] {
-                               if (rig.selection.network)
-                                   rig.exchange.ClientSocket1Read(bytes);
-                               else
-                                   rig.exchange.ZylSerialPort1Receive(bytes);
-                           });
+            ReplyLater(ReplyFrame(Station(), reply->code, reply->payload, Terminators()));
         };
         rig.serial.onWrite = answer;
         rig.net.onWrite = answer;
