@@ -1,6 +1,7 @@
 #include "link/ComThread.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 
 #include <algorithm>
 #include <cerrno>
@@ -138,40 +139,66 @@ private:
     Completion* c_;
 };
 
+// One watcher event on its way to the GUI thread. Qt deletes it there once it has run, or
+// unrun when the watcher object goes first; either way the waiting watcher is released.
+class DeliveryEvent : public QEvent {
+public:
+    static QEvent::Type Kind()
+    {
+        static const int kind = QEvent::registerEventType();
+        return static_cast<QEvent::Type>(kind);
+    }
+    DeliveryEvent(const std::function<void(TZylSerialPort&)>* event, Completion* completion)
+        : QEvent(Kind()), event_(event), signal_(completion)
+    {
+    }
+    const std::function<void(TZylSerialPort&)>& Event() const { return *event_; }
+
+private:
+    const std::function<void(TZylSerialPort&)>* event_;
+    CompletionSignal signal_;
+};
+
 }  // namespace
 
 void TComThread::Deliver(const std::function<void(TZylSerialPort&)>& event)
 {
-    // A queued call and a wait for it, as a blocking queued call would do.
+    // A posted event and a wait for it, as a blocking queued call would do. The event is
+    // built and posted under the hand-over lock, and read only after the GUI thread has
+    // taken that lock, so ThreadSanitizer sees the order Qt's own queue lock gives.
     Completion completion;
-    std::unique_lock<std::recursive_mutex> order(HandOverLock());
-    QMetaObject::invokeMethod(
-        this,
-        [this, &event, signal = CompletionSignal(&completion)] {
-            {
-                const std::lock_guard<std::recursive_mutex> seen(HandOverLock());
-            }
-            TZylSerialPort* owner = owner_;
-            if (!owner)
-                return;
-            ++owner->deliveryDepth_;
-            // An exception must not unwind into the event loop: the watcher would never be
-            // released from this call.
-            try {
-                event(*owner);
-            } catch (const std::exception& e) {
-                std::cerr << "serial port event handler failed: " << e.what() << std::endl;
-            } catch (...) {
-                std::cerr << "serial port event handler failed" << std::endl;
-            }
-            // The owner detaches this watcher when it is destroyed inside its own handler.
-            if (owner_)
-                --owner_->deliveryDepth_;
-        },
-        Qt::QueuedConnection);
-    order.unlock();
+    {
+        const std::lock_guard<std::recursive_mutex> order(HandOverLock());
+        QCoreApplication::postEvent(this, new DeliveryEvent(&event, &completion));
+    }
     std::unique_lock<std::mutex> wait(completion.lock);
     completion.done.wait(wait, [&completion] { return completion.finished; });
+}
+
+void TComThread::customEvent(QEvent* e)
+{
+    {
+        const std::lock_guard<std::recursive_mutex> seen(HandOverLock());
+    }
+    if (e->type() != DeliveryEvent::Kind())
+        return;
+    const auto& event = static_cast<DeliveryEvent*>(e)->Event();
+    TZylSerialPort* owner = owner_;
+    if (!owner)
+        return;
+    ++owner->deliveryDepth_;
+    // An exception must not unwind into the event loop: the watcher would never be
+    // released from this call.
+    try {
+        event(*owner);
+    } catch (const std::exception& ex) {
+        std::cerr << "serial port event handler failed: " << ex.what() << std::endl;
+    } catch (...) {
+        std::cerr << "serial port event handler failed" << std::endl;
+    }
+    // The owner detaches this watcher when it is destroyed inside its own handler.
+    if (owner_)
+        --owner_->deliveryDepth_;
 }
 
 void TComThread::DoExecuteReceive(std::vector<uint8_t> bytes)

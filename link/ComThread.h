@@ -1,5 +1,5 @@
 // The watcher of one open serial port: every Delay ms it reads the modem lines and the
-// queued input and hands each event to the GUI thread with a blocking queued call.
+// queued input and hands each event to the GUI thread, waiting until it has run there.
 #pragma once
 
 #include "link/ZylSerialPort.h"
@@ -33,6 +33,8 @@ public:
 
 protected:
     void run() override;
+    // Runs a handed-over event on the GUI thread.
+    void customEvent(QEvent* e) override;
 
 private:
     // Runs event on the GUI thread and waits for it to finish there.
