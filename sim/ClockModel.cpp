@@ -475,37 +475,23 @@ Answer ClockModel::Receive(const Frame& frame, Link link)
     const std::optional<PacketFault> fault = PacketFaultNow();
     if (fault) {
         Journal(std::string("fault ") + PacketFaultName(*fault) + " on request " + std::to_string(requests_));
-        switch (*fault) {
-            case PacketFault::Lost:
-                return answer;
-            case PacketFault::Silence:
-                effective.silent = true;
-                break;
-            case PacketFault::Busy:
-                break;
-            case PacketFault::BadCrc:
-                effective.badCrc = true;
-                break;
-            case PacketFault::WrongStation:
-                effective.wrongStation = true;
-                break;
-            case PacketFault::Garbage:
-                effective.garbage = true;
-                break;
-            case PacketFault::Huge:
-                effective.huge = true;
-                break;
-            case PacketFault::Flood:
-                effective.flood = true;
-                break;
-            case PacketFault::Drop:
-                effective.drop = true;
-                break;
-            case PacketFault::Vanish:
-                effective.drop = true;
-                answer.vanish = true;
-                break;
-        }
+        if (*fault == PacketFault::Lost)
+            return answer;
+        // The switch each kind turns on for this one reply (busy is answered further down).
+        static const std::pair<PacketFault, bool Faults::*> kSwitches[] = {
+            {PacketFault::Silence, &Faults::silent},
+            {PacketFault::BadCrc, &Faults::badCrc},
+            {PacketFault::WrongStation, &Faults::wrongStation},
+            {PacketFault::Garbage, &Faults::garbage},
+            {PacketFault::Huge, &Faults::huge},
+            {PacketFault::Flood, &Faults::flood},
+            {PacketFault::Drop, &Faults::drop},
+            {PacketFault::Vanish, &Faults::drop},
+        };
+        for (const auto& [kind, field] : kSwitches)
+            if (*fault == kind)
+                effective.*field = true;
+        answer.vanish = *fault == PacketFault::Vanish;
     }
     Outcome outcome;
     const size_t body = frame.bytes.size() >= 4 ? frame.bytes.size() - 4 : 0;
