@@ -152,16 +152,8 @@ TemplateBackup::Step TemplateBackup::QuerySlot()
 
     if (!existing_ && index_.AnyEmployeeLine()) {
         existing_ = true;
-        switch (Put(log_, "Backup File Already Exists!\nChecking Entries...\n")) {
-            case PutResult::Written:
-                break;
-            case PutResult::Failed:
-                result_ = ceDiskWrite;
-                return Step::End;
-            case PutResult::Threw:
-                Box(" Log File Access Error 2");
-                break;
-        }
+        if (!Log("Backup File Already Exists!\nChecking Entries...\n", " Log File Access Error 2"))
+            return Step::End;
     }
     const int stored = index_.Count(tag_);
     if (stored >= templates_) {
@@ -276,16 +268,8 @@ TemplateBackup::Step TemplateBackup::Store(const std::string& templateLine)
     if (number_ < templates_)
         return Step::NextTemplate;
     logLine_ += ",Templates = " + NumberText(number_) + ", Errors = " + NumberText(errors_);
-    switch (Put(log_, logLine_ + "\n")) {
-        case PutResult::Written:
-            break;
-        case PutResult::Failed:
-            result_ = ceDiskWrite;
-            return Step::End;
-        case PutResult::Threw:
-            Box(" Log File Access Error 3");
-            break;
-    }
+    if (!Log(logLine_ + "\n", " Log File Access Error 3"))
+        return Step::End;
     ++slot_;
     return Step::NewSlot;
 }
@@ -305,6 +289,21 @@ TemplateBackup::Step TemplateBackup::RetryPath()
         return Step::End;
     ++errors_;
     return Store("T" + NumberText(number_) + ":**Template Error " + TwoDigits(result_) + "**");
+}
+
+bool TemplateBackup::Log(const std::string& text, const char* errorBox)
+{
+    switch (Put(log_, text)) {
+        case PutResult::Written:
+            return true;
+        case PutResult::Failed:
+            result_ = ceDiskWrite;
+            return false;
+        case PutResult::Threw:
+            Box(errorBox);
+            return true;
+    }
+    return true;
 }
 
 bool TemplateBackup::RecoverLink()

@@ -35,6 +35,9 @@ private:
     Step Store(const std::string& templateLine);
     Step RetryPath();
     bool RecoverLink();
+    // Writes text to the log file: false (result 08) when the disk is full; any other
+    // failure shows errorBox and the backup goes on.
+    bool Log(const std::string& text, const char* errorBox);
     void Finish();
 
     bool LoadIndex(const std::string& name);

@@ -177,7 +177,7 @@ TEST_F(RunDriverTest, malformedTokensFailWithCommandFileErrorAndOpenDialOrRunNot
         {"init_clock 01 COM1 9600\nget_status st" + nul + "x.txt\n",
          Line("01", "init_clock", "00") + Line("01", "get_status", "12")},
         // Only a dotted address is connected to; nothing else reaches a name lookup.
-        {"init_clock 01 IP1.2.3.4.5\nset_time\n", Line("01", "init_clock", "12")},
+        {"init_clock 01 IP127.0.0.1.5\nset_time\n", Line("01", "init_clock", "12")},
         {"init_clock 01 IP999.1.1.1\nset_time\n", Line("01", "init_clock", "12")},
         {"init_clock 01 IP...\nset_time\n", Line("01", "init_clock", "12")},
         {"init_clock 01 IP1..2.3\nset_time\n", Line("01", "init_clock", "12")},
