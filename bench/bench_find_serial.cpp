@@ -10,6 +10,7 @@
 #include "link/Transport.h"
 #include "session/PollSession.h"
 #include "session/RunUi.h"
+#include "tests/support/FakeFindUi.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -20,26 +21,6 @@
 namespace {
 
 constexpr const char* kName = "bench_find_serial";
-
-struct Ui : IRunUi, IFindUi {
-    bool CommandModeChecked() const override { return false; }
-    bool CommandFileModeChecked() const override { return false; }
-    int CommandIndex() const override { return 0; }
-    int StationNumber() const override { return 1; }
-    std::string Edit1Text() const override { return {}; }
-    std::string Edit2Text() const override { return {}; }
-    void SetEdit1Text(const std::string&) override {}
-    void SetEdit2Text(const std::string&) override {}
-    int SelectedBaudRate() const override { return 9600; }
-    int CheckedCommPort() const override { return 1; }
-    bool PortItemEnabled(int n) const override { return n == 1; }
-    void SetRunControlsEnabled(bool) override {}
-    void SetPortRefreshEnabled(bool) override {}
-    void SetAbortEnabled(bool) override {}
-    void SetSkipPortEnabled(bool) override {}
-    void UncheckModes() override {}
-    void ShowCheckedLink() override {}
-};
 
 // Says No and Cancel to everything: no gateway is asked for, so the network is not searched.
 struct Silent : IOperator {
@@ -78,7 +59,9 @@ int main(int argc, char** argv)
     PollState ps;
     MemoryStatusDisplay status;
     Silent op;
-    Ui ui;
+    FakeFindUi ui;  // only COM1 exists; no mode button is checked
+    ui.ports = {1};
+    ui.modes = false;
     Selection selection;
     SystemTimeSource time;
     QtEventPump pump(time);
