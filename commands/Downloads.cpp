@@ -9,7 +9,10 @@
 #include "link/Exchange.h"
 #include "link/Framing.h"
 
+#include <algorithm>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -72,6 +75,13 @@ void Downloads::GetTimes()
 // (first request, and after a time-out, a wrong station, a busy clock or a wrong reply),
 // 0xA0 the same packet again (after bad digits), 0xAB the next one, which tells the clock
 // the packet before is stored. So 0xAB goes out only once that packet is on the disk.
+//
+// When the request after a stored packet gets no good reply, the clock may or may not
+// have seen the 0xAB: if it did, the next good packet is the one after; if the 0xAB was
+// lost on its way, the clock hands out the stored packet again. The frames carry no
+// sequence number, so a packet byte for byte the same as the one stored last is taken for
+// that packet again, acknowledged and not written a second time. Without a failure in
+// between, two equal packets are two packets and both are stored.
 ClockError Downloads::TakeRecords(TextFile& file)
 {
     PollState& ps = ctx_.ps;
@@ -84,6 +94,10 @@ ClockError Downloads::TakeRecords(TextFile& file)
     ClockError result = ceOK;
     // A time-out or bad digits get a result line of their own before the retry notice.
     bool showError = false;
+    // The data part (D0 on) of the packet stored last, and whether its acknowledgement
+    // has failed since.
+    std::vector<uint8_t> lastStored;
+    bool ackInDoubt = false;
     for (;;) {
         if (result != ceOK) {
             if (showError)
@@ -102,6 +116,7 @@ ClockError Downloads::TakeRecords(TextFile& file)
         if (result != ceOK) {
             if (lastAttempt)
                 return result;
+            ackInDoubt = ackInDoubt || !lastStored.empty();
             showError = TimedOut(result) || result == ceCrc;
             request = result == ceCrc ? frame::cmdResend : frame::cmdGetTimes;
             if (result == ceWrongStation) {
@@ -125,16 +140,26 @@ ClockError Downloads::TakeRecords(TextFile& file)
             return result;
         }
 
+        const std::span<const uint8_t> packet(ps.ReceiveBuffer.data() + 2, static_cast<size_t>(dataBytes));
+        if (ackInDoubt && std::ranges::equal(packet, lastStored)) {
+            // The stored packet again: acknowledge it once more. The retry count goes on,
+            // so a clock that never takes the acknowledgement still ends the command.
+            ackInDoubt = false;
+            request = frame::cmdNextBlock;
+            continue;
+        }
+
         // D0 is not written. A packet that does not reach the disk is taken back whole and
         // never asked past: the clock keeps it and hands it out again at the next poll.
         const long before = file.Size();
-        file.Write(FormatRecords(ps.StationDigitsText(),
-                                 std::span<const uint8_t>(ps.ReceiveBuffer.data() + 3, dataBytes - 1)));
+        file.Write(FormatRecords(ps.StationDigitsText(), packet.subspan(1)));
         const bool stored = options_.syncEachPacket ? file.Sync() : file.Flush();
         if (!stored) {
             file.Truncate(before);
             return ceDiskWrite;
         }
+        lastStored.assign(packet.begin(), packet.end());
+        ackInDoubt = false;
         ps.RetryCount = 0;
         request = frame::cmdNextBlock;
     }
@@ -157,9 +182,12 @@ void Downloads::GetMessageList()
     WriteResultLine(ps, result, 0);
 }
 
-// Payload 0x01 asks for the list from its start (first request, and after bad digits),
-// 0x02 for the packet after the one stored. The file holds this run's list only, so a
-// list that starts again is written again from the file's start, never twice.
+// Payload 0x01 asks for the list from its start (first request, and after any failed
+// attempt), 0x02 for the packet after the one handed out last. A clock that acted on a
+// continuation whose reply was lost has moved past the packet this program never got, so
+// asking 0x02 again would skip it: after a failure the list starts again. The file holds
+// this run's list only, so a list that starts again is written again from the file's
+// start, never twice.
 ClockError Downloads::TakeMessageList(TextFile& file)
 {
     PollState& ps = ctx_.ps;
@@ -171,6 +199,12 @@ ClockError Downloads::TakeMessageList(TextFile& file)
 
     uint8_t payload = kListFromStart;
     ClockError result = ceOK;
+    // Packets stored since the list last started, and the most any start has reached. The
+    // retry count starts again only when a packet goes past that, so packets fetched again
+    // after a restart are no progress, and a clock that keeps failing at the same packet
+    // still ends the command after its fourth failure in a row there.
+    int packets = 0;
+    int furthest = 0;
     for (;;) {
         if (result != ceOK)
             Retrying(kListRetrying, false);
@@ -186,9 +220,8 @@ ClockError Downloads::TakeMessageList(TextFile& file)
         if (result != ceOK) {
             if (ps.RetryCount >= kRetryLimit)
                 return result;
-            if (result == ceCrc) {
-                payload = kListFromStart;
-            } else if (result == ceWrongStation) {
+            payload = kListFromStart;
+            if (result == ceWrongStation) {
                 ctx_.status.ReplaceLastStatusLine(kListStationError);
             } else if (result == ceBusy) {
                 ctx_.status.ReplaceLastStatusLine(texts.busyLine);
@@ -202,12 +235,17 @@ ClockError Downloads::TakeMessageList(TextFile& file)
         const int dataBytes = ps.ReplyLength - kReplyFraming;
         if (dataBytes <= 1)
             return ceOK;
-        if (payload == kListFromStart)
+        if (payload == kListFromStart) {
             file.Truncate(0);
+            packets = 0;
+        }
         file.Write(FormatMessageText(std::span<const uint8_t>(ps.ReceiveBuffer.data() + 3, dataBytes - 1)));
         if (!file.Flush())
             return ceDiskWrite;
-        ps.RetryCount = 0;
+        if (++packets > furthest) {
+            furthest = packets;
+            ps.RetryCount = 0;
+        }
         if (ps.ReceiveBuffer[2] != 1)
             return ceOK;
         payload = kListGoOn;
