@@ -11,7 +11,7 @@ namespace {
 struct PanelLook {
     int width;
     const char* text;
-    const char* name;  // what assistive technology announces
+    const char* role;  // described to assistive technology; the name is the text shown
 };
 const PanelLook kPanelLooks[MemoStatusDisplay::kPanels] = {
     {60, "Retry  0", "Retry count"}, {75, "Station 1", "Station"}, {60, "Comm 2", "Port"},
@@ -36,7 +36,9 @@ MemoStatusDisplay::MemoStatusDisplay(QPlainTextEdit& memo, QStatusBar& bar) : me
         const PanelLook& look = kPanelLooks[i];
         auto* label = new QLabel(look.text, &bar);
         label->setObjectName(QString("Panel%1").arg(i));
-        label->setAccessibleName(look.name);
+        // Plain text: the panel shows, and a screen reader announces, exactly its text.
+        label->setTextFormat(Qt::PlainText);
+        label->setAccessibleDescription(look.role);
         label->setFrameShape(QFrame::Panel);
         label->setFrameShadow(QFrame::Sunken);
         panels_[i] = look.text;

@@ -38,21 +38,21 @@ void Bevel(QWidget* parent, const char* name, const QRect& r)
     b->setGeometry(r);
 }
 
-// Name, hint (may be empty), the name assistive technology announces, and position.
+// Name, hint (may be empty) and position. Assistive technology announces a control's own
+// visible text as its name, so none is set here.
 template <class W>
-W* Place(W* w, const char* name, const char* hint, const char* spoken, const QRect& r)
+W* Place(W* w, const char* name, const char* hint, const QRect& r)
 {
     w->setObjectName(name);
     if (hint)
         w->setToolTip(hint);
-    w->setAccessibleName(spoken);
     w->setGeometry(r);
     return w;
 }
 
-QLineEdit* FileField(QWidget* parent, const char* name, const char* spoken, const QRect& r)
+QLineEdit* FileField(QWidget* parent, const char* name, const QRect& r)
 {
-    auto* edit = Place(new QLineEdit(parent), name, "Double Click to change file name", spoken, r);
+    auto* edit = Place(new QLineEdit(parent), name, "Double Click to change file name", r);
     edit->setReadOnly(true);
     return edit;
 }
@@ -75,50 +75,56 @@ WindowControls::WindowControls(QWidget& client)
     Bevel(top, "Bevel2", QRect(358, 0, 105, 108));
 
     CommandRadioButton = Place(new QRadioButton("Command:", top), "CommandRadioButton",
-                               "Enable Single Command", "Single command mode", QRect(10, 10, 96, 22));
-    CommandComboBox = Place(new QComboBox(top), "CommandComboBox", "Select Command to send",
-                            "Command to send", QRect(108, 9, 138, 24));
+                               "Enable Single Command", QRect(10, 10, 96, 22));
+    CommandComboBox =
+        Place(new QComboBox(top), "CommandComboBox", "Select Command to send", QRect(108, 9, 138, 24));
     for (const CommandEntry* c : CommandList()) CommandComboBox->addItem(c->texts.memoName);
-    StationLabel =
-        Place(new QLabel("Station:", top), "StationLabel", nullptr, "Station caption", QRect(250, 9, 50, 24));
-    StationComboBox = Place(new QComboBox(top), "StationComboBox", "Select Clock Station Number",
-                            "Clock station", QRect(300, 9, 48, 24));
+    StationLabel = Place(new QLabel("Station:", top), "StationLabel", nullptr, QRect(250, 9, 50, 24));
+    StationComboBox =
+        Place(new QComboBox(top), "StationComboBox", "Select Clock Station Number", QRect(300, 9, 48, 24));
     for (int n = 1; n <= 30; ++n) StationComboBox->addItem(QString::number(n));
 
     CommandFileRadioButton = Place(new QRadioButton("Command File:", top), "CommandFileRadioButton",
-                                   "Enable Command File", "Command file mode", QRect(10, 43, 118, 22));
-    Edit1 = FileField(top, "Edit1", "Command file", QRect(130, 42, 218, 24));
-    InputFileLabel = Place(new QLabel("Input File: ", top), "InputFileLabel", "File for Data Input",
-                           "Input file caption", QRect(30, 75, 98, 24));
-    Edit2 = FileField(top, "Edit2", "Input file", QRect(130, 75, 218, 24));
+                                   "Enable Command File", QRect(10, 43, 118, 22));
+    Edit1 = FileField(top, "Edit1", QRect(130, 42, 218, 24));
+    InputFileLabel =
+        Place(new QLabel("Input File: ", top), "InputFileLabel", "File for Data Input", QRect(30, 75, 98, 24));
+    Edit2 = FileField(top, "Edit2", QRect(130, 75, 218, 24));
+
+    // A combo box announces its current item and a file field its path, so each is tied to
+    // the caption before it: a label through its buddy, which screen readers read as the
+    // field's label; a mode radio button (not a label) through the field's description.
+    StationLabel->setBuddy(StationComboBox);
+    InputFileLabel->setBuddy(Edit2);
+    CommandComboBox->setAccessibleDescription("Command: the command to send");
+    Edit1->setAccessibleDescription("Command File: the command file to run, double click to change it");
 
     struct ButtonItem {
         QPushButton** slot;
         const char* name;
         const char* caption;
         const char* hint;
-        const char* spoken;
     };
     const ButtonItem buttons[] = {
-        {&PollButton, "PollButton", "Poll Clock", "Send Commands to Clock", "Poll clock"},
-        {&FindButton, "FindButton", "Find Clocks", "Find Clocks connected to Ports", "Find clocks"},
-        {&AbortButton, "AbortButton", "Abort Find", "Stop Finding Clocks", "Abort find"},
-        {&SkipPortButton, "SkipPortButton", "Skip Port", nullptr, "Skip port"},
+        {&PollButton, "PollButton", "Poll Clock", "Send Commands to Clock"},
+        {&FindButton, "FindButton", "Find Clocks", "Find Clocks connected to Ports"},
+        {&AbortButton, "AbortButton", "Abort Find", "Stop Finding Clocks"},
+        {&SkipPortButton, "SkipPortButton", "Skip Port", nullptr},
     };
     int y = 4;
     for (const ButtonItem& b : buttons) {
-        *b.slot = Place(new QPushButton(b.caption, top), b.name, b.hint, b.spoken, QRect(364, y, 93, 24));
+        *b.slot = Place(new QPushButton(b.caption, top), b.name, b.hint, QRect(364, y, 93, 24));
         y += 26;
     }
 
     GroupBox = new QGroupBox(" Status ", &client);
     GroupBox->setObjectName("GroupBox");
-    GroupBox->setAccessibleName("Status");
     auto* groupLayout = new QVBoxLayout(GroupBox);
     groupLayout->setContentsMargins(4, 4, 4, 4);
     Memo = new QPlainTextEdit(GroupBox);
     Memo->setObjectName("Memo");
-    Memo->setAccessibleName("Status lines");
+    // The memo's name is the title of the group box around it; its lines are its text.
+    Memo->setAccessibleDescription("Status lines of the run");
     Memo->setReadOnly(true);
     Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -1,5 +1,5 @@
-// The controls of the main window's client area, laid out, captioned, hinted, named for
-// assistive technology and put in tab order. The window connects their handlers.
+// The controls of the main window's client area, laid out, captioned, hinted, tied to their
+// captions for assistive technology and put in tab order. The window connects their handlers.
 #pragma once
 
 class QButtonGroup;

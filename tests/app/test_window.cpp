@@ -18,7 +18,6 @@
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTimer>
-#include <set>
 
 namespace {
 
@@ -344,28 +343,109 @@ TEST_F(WindowSelectionTest, stationAndModeChanges_refreshPanelsFromTheCheckedIte
 
 using WindowAccessTest = WindowTest;
 
-// What a screen reader announces for each control the window shows: a name of its own.
-TEST_F(WindowAccessTest, everyVisibleControlHasItsOwnAccessibleName)
+// Every accessible interface below a, reached the way a screen reader walks the tree.
+void Walk(QAccessibleInterface* a, std::vector<QAccessibleInterface*>& out, int depth = 0)
+{
+    out.push_back(a);
+    for (int i = 0; depth < 16 && i < a->childCount(); ++i)
+        if (QAccessibleInterface* c = a->child(i))
+            Walk(c, out, depth + 1);
+}
+
+// A caption as shown: "&&" is a literal '&', a single '&' only marks the mnemonic.
+QString Shown(QString text)
+{
+    text.replace("&&", QString(QChar(1)));
+    text.remove('&');
+    text.replace(QChar(1), '&');
+    return text.trimmed();
+}
+
+QString Caption(QObject* o)
+{
+    if (auto* label = qobject_cast<QLabel*>(o))
+        return Shown(label->text());
+    if (auto* button = qobject_cast<QAbstractButton*>(o))
+        return Shown(button->text());
+    return {};
+}
+
+// The label or button that stands on the same row just left of w: what a sighted
+// operator reads as w's caption.
+QWidget* CaptionBefore(QWidget* w)
+{
+    QWidget* best = nullptr;
+    for (QWidget* s : w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const QRect r = s->geometry();
+        if (Caption(s).isEmpty() || r.right() >= w->x() || r.bottom() < w->y() || r.top() > w->geometry().bottom())
+            continue;
+        if (!best || r.right() > best->geometry().right())
+            best = s;
+    }
+    return best;
+}
+
+// A screen reader announces what the window shows: panels their current text, labels,
+// buttons and menu items their caption, and the fields a link to the caption before them.
+TEST_F(WindowAccessTest, accessibilityTree_announcesTheVisibleTexts)
 {
     Start();
     window->show();
-    // Layout containers and decoration are no controls; Qt's inner parts carry "qt_" names.
-    const QStringList notControls = {"ClientArea", "TopPanel", "Bevel1", "Bevel2"};
-    std::set<QString> names;
-    int controls = 0;
-    for (QWidget* w : window->findChildren<QWidget*>()) {
-        const QString id = w->objectName();
-        if (id.isEmpty() || id.startsWith("qt_") || notControls.contains(id) || !w->isVisible())
-            continue;
-        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
-        ASSERT_NE(a, nullptr) << id.toStdString();
+    std::vector<QAccessibleInterface*> tree;
+    Walk(QAccessible::queryAccessibleInterface(window.get()), tree);
+    auto announced = [&](QObject* o) -> QAccessibleInterface* {
+        for (QAccessibleInterface* a : tree)
+            if (a->object() == o)
+                return a;
+        return nullptr;
+    };
+
+    // The panels, as they start and after each change, one of them text that looks like markup.
+    auto checkPanels = [&] {
+        for (int i = 0; i < 6; ++i) {
+            auto* panel = Find<QLabel>(("Panel" + std::to_string(i)).c_str());
+            QAccessibleInterface* a = announced(panel);
+            ASSERT_NE(a, nullptr) << i;
+            EXPECT_EQ(a->text(QAccessible::Name).toStdString(), Status().Panel(i)) << i;
+            EXPECT_EQ(a->text(QAccessible::Name), panel->text()) << i;
+        }
+    };
+    checkPanels();
+    Status().SetPanel(0, "Retry 3");
+    Status().SetPanel(4, "Fingerprint");
+    Status().SetPanel(5, "<b>IP127.0.0.1</b>");
+    window->StationComboBoxChange();
+    checkPanels();
+
+    int captioned = 0;
+    int menuItems = 0;
+    int fields = 0;
+    for (QAccessibleInterface* a : tree) {
+        QObject* o = a->object();
         const QString name = a->text(QAccessible::Name);
-        EXPECT_FALSE(name.trimmed().isEmpty()) << id.toStdString();
-        EXPECT_TRUE(names.insert(name).second) << id.toStdString() << " shares " << name.toStdString();
-        ++controls;
+        if (!Caption(o).isEmpty()) {
+            EXPECT_TRUE(name.contains(Caption(o))) << o->objectName().toStdString() << " announces "
+                                                   << name.toStdString();
+            ++captioned;
+        } else if (auto* action = qobject_cast<QAction*>(o); action && !action->isSeparator()) {
+            EXPECT_TRUE(name.contains(Shown(action->text()))) << action->text().toStdString();
+            ++menuItems;
+        } else if (qobject_cast<QComboBox*>(o) || qobject_cast<QLineEdit*>(o)) {
+            auto* field = static_cast<QWidget*>(o);
+            QWidget* caption = CaptionBefore(field);
+            ASSERT_NE(caption, nullptr) << o->objectName().toStdString();
+            bool labelled = false;
+            for (const auto& [other, relation] : a->relations(QAccessible::Label))
+                labelled = labelled || other->object() == caption;
+            EXPECT_TRUE(labelled || a->text(QAccessible::Description).contains(Caption(caption)))
+                << o->objectName().toStdString() << " is not tied to " << Caption(caption).toStdString();
+            ++fields;
+        }
     }
-    // 14 controls of the client area, the status bar and its six panels.
-    EXPECT_EQ(controls, 21);
+    // Two labels, four buttons, two radio buttons and six panels; both lists and both files.
+    EXPECT_GE(captioned, 14);
+    EXPECT_GT(menuItems, 10);
+    EXPECT_EQ(fields, 4);
 }
 
 // Runs the event loop until the button changes state, for at most two seconds: a press
