@@ -24,47 +24,72 @@ void BackupIndex::Feed(std::string_view bytes)
 
 void BackupIndex::Take(char c)
 {
-    if (!inLine_) {
-        if (c == '#') {
-            inLine_ = true;
-            overlong_ = false;
-            line_.assign(1, '#');
-        }
-        return;
+    // What a failed template line holds after its "T<n>:".
+    static constexpr std::string_view kFailed = "**Template Error";
+    switch (state_) {
+        case State::Outside:
+            break;
+        case State::Employee:
+            if (c != '\n') {
+                if (line_.size() < kMaxEmployeeLine)
+                    line_.push_back(c);
+                else
+                    overlong_ = true;
+                return;
+            }
+            // An overlong line equals no tag: its pair holds nothing.
+            state_ = overlong_ ? State::Outside : State::LineStart;
+            return;
+        case State::LineStart:
+            if (c != 'T')
+                break;
+            state_ = State::Number;
+            number_ = 0;
+            digits_ = 0;
+            return;
+        case State::Number:
+            // The number as the backup writes it: decimal, no leading zero, 1..255.
+            if (c >= '0' && c <= '9' && !(digits_ == 0 && c == '0') && digits_ < 3) {
+                number_ = number_ * 10 + (c - '0');
+                ++digits_;
+                return;
+            }
+            if (c == ':' && digits_ > 0 && number_ <= kMaxTemplateNumber) {
+                state_ = State::Text;
+                matched_ = 0;
+                return;
+            }
+            break;
+        case State::Text:
+            if (matched_ < kFailed.size() && c == kFailed[matched_]) {
+                if (++matched_ == kFailed.size())
+                    state_ = State::Outside;  // a failed line holds nothing
+                return;
+            }
+            // A line that ends before its text shows what it is (an empty or cut one) holds
+            // nothing either.
+            if (c == '\n' || c == '#')
+                break;
+            held_[line_].set(static_cast<std::size_t>(number_));
+            state_ = State::Outside;
+            return;
     }
-    if (c == '\n') {
-        EndLine();
-        return;
+    // Any character outside an employee line: a "#" begins one, wherever it stands.
+    state_ = State::Outside;
+    if (c == '#') {
+        state_ = State::Employee;
+        anyLine_ = true;
+        overlong_ = false;
+        line_.assign(1, '#');
     }
-    if (line_.size() < kMaxEmployeeLine)
-        line_.push_back(c);
-    else
-        overlong_ = true;
 }
 
-void BackupIndex::EndLine()
+bool BackupIndex::Holds(const std::string& tag, int n) const
 {
-    // An overlong line equals no tag; it only takes its place between the others.
-    if (!overlong_) {
-        const auto [it, added] = groups_.try_emplace(line_, Group{lines_, 1});
-        if (!added && it->second.first + it->second.length == lines_)
-            ++it->second.length;
-    }
-    ++lines_;
-    inLine_ = false;
-    line_.clear();
-}
-
-int BackupIndex::Count(const std::string& tag) const
-{
-    if (tag.size() > kMaxEmployeeLine)
-        return 0;
-    const auto it = groups_.find(tag);
-    Group g = it == groups_.end() ? Group{lines_, 0} : it->second;
-    // A last line without its line end is read to the end of the file, like any other.
-    if (inLine_ && !overlong_ && line_ == tag && g.first + g.length == lines_)
-        ++g.length;
-    return g.length;
+    if (n < 1 || n > kMaxTemplateNumber || tag.size() > kMaxEmployeeLine)
+        return false;
+    const auto it = held_.find(tag);
+    return it != held_.end() && it->second.test(static_cast<std::size_t>(n));
 }
 
 EntryRead BackupEntryReader::Read(BackupEntry& entry)
@@ -135,6 +160,40 @@ bool TemplateTextValid(std::string_view text)
             sum += i % 2 == 0 ? v * 16 : v;
     }
     return (sum & 0xFFFF) == (check & 0xFFFF);
+}
+
+bool BackupEntry::Sendable() const
+{
+    return !overlong && TemplateTextValid(text);
+}
+
+RestoreList ReadRestoreList(BackupEntryReader& reader)
+{
+    RestoreList list;
+    // Where each employee's template number stands in the list.
+    std::unordered_map<std::string, std::size_t> place;
+    BackupEntry entry;
+    EntryRead got = EntryRead::None;
+    while ((got = reader.Read(entry)) == EntryRead::Entry) {
+        const bool sendable = entry.Sendable();
+        // A cut field could make two different entries look alike: it is never merged.
+        if (!entry.overlong) {
+            const auto [it, added] =
+                place.try_emplace(entry.employee + '\n' + entry.templateNumber, list.entries.size());
+            if (!added) {
+                BackupEntry& kept = list.entries[it->second];
+                if (sendable || !kept.Sendable()) {
+                    list.sendable += (sendable ? 1 : 0) - (kept.Sendable() ? 1 : 0);
+                    kept = std::move(entry);
+                }
+                continue;
+            }
+        }
+        list.sendable += sendable ? 1 : 0;
+        list.entries.push_back(std::move(entry));
+    }
+    list.cutOff = got == EntryRead::CutOff;
+    return list;
 }
 
 }  // namespace finger

@@ -1,13 +1,15 @@
-// The template backup file: what finger_backup counts in it before fetching a slot, the
-// reader finger_restore takes its entries with, and the checks of a template text.
+// The template backup file: what finger_backup finds held in it before fetching a slot,
+// the reader finger_restore takes its entries with, and the checks of a template text.
 // Pure code over characters; the commands hand it what they read and write.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace finger {
 
@@ -28,37 +30,39 @@ inline int DigitValue(unsigned char ch)
 // "10" (and any other value in decimal).
 std::string NumberText(int n);
 
-// What a scan of the backup file from its start, as a text stream, finds for the employee
-// line of a slot: the employee lines are the text from each "#" to the end of its line.
-// The count of a tag is the number of lines equal to it in the first group of such lines
-// that stand together, from the first one that equals it; any other "#" line ends the
-// group. The file is read once; every text appended afterwards is fed in as it is written,
-// so each count costs nothing like a rescan yet gives the same number a rescan would.
+// What a scan of the backup file, as a text stream, finds held for each employee line. An
+// employee line is the text from a "#" to the end of its line; the line right after it,
+// when it reads "T" n ":" and a template text, holds template n of that employee unless it
+// is a failed line ("**Template Error ee**"). A template is held wherever its pair stands,
+// so a good copy appended after a failed line makes it held. The file is read once; every
+// text appended afterwards is fed in as it is written, so each question costs nothing like
+// a rescan yet gets the answer a rescan would.
 class BackupIndex {
 public:
+    // Template numbers a clock can give: N is one byte.
+    static constexpr int kMaxTemplateNumber = 255;
+
     // Takes bytes as they are on disk (or as written through the text stream): CR bytes
     // are dropped and a 0x1A byte ends what a reader sees, as when the file is read.
     void Feed(std::string_view bytes);
     // True when a scan meets at least one "#".
-    bool AnyEmployeeLine() const { return lines_ > 0 || inLine_; }
-    // Employee lines in the first group that holds `tag` (0 when none equals it). A tag
-    // longer than kMaxEmployeeLine counts 0.
-    int Count(const std::string& tag) const;
+    bool AnyEmployeeLine() const { return anyLine_; }
+    // True when the file holds a good copy of template n of the employee line `tag`.
+    bool Holds(const std::string& tag, int n) const;
 
 private:
-    struct Group {
-        long first = 0;  // index of the first line equal to the tag
-        int length = 0;  // lines equal to it from there on, uninterrupted
-    };
+    enum class State { Outside, Employee, LineStart, Number, Text };
     void Take(char c);
-    void EndLine();
 
-    std::unordered_map<std::string, Group> groups_;
-    long lines_ = 0;  // employee lines ended so far
-    bool inLine_ = false;
+    std::unordered_map<std::string, std::bitset<kMaxTemplateNumber + 1>> held_;
+    State state_ = State::Outside;
+    bool anyLine_ = false;
     bool overlong_ = false;
     bool ended_ = false;  // a 0x1A was met: nothing after it is ever read
-    std::string line_;
+    std::string line_;    // the employee line being read, then the one its pair belongs to
+    int number_ = 0;      // template number being read
+    int digits_ = 0;
+    std::size_t matched_ = 0;  // characters of the text that match a failed line so far
 };
 
 // One entry of the backup file as finger_restore reads it.
@@ -69,6 +73,9 @@ struct BackupEntry {
     // The employee field, the template number or the text was longer than it may be;
     // the entry was read to its end but must not be sent.
     bool overlong = false;
+
+    // True when the text is a whole, valid template and no field was cut.
+    bool Sendable() const;
 };
 
 enum class EntryRead {
@@ -100,5 +107,16 @@ private:
 // True when a template text may be sent: 772 characters, 768 upper-case hex digits whose
 // byte sum (low 16 bits) equals the last four hex digits.
 bool TemplateTextValid(std::string_view text);
+
+// Every entry of a backup file, read before finger_restore sends anything.
+struct RestoreList {
+    // One entry per employee and template number, in the order each first appears, holding
+    // the last copy that may be sent, or the last copy when none may: a template whose
+    // failed line the backup fetched again later is restored from the good copy.
+    std::vector<BackupEntry> entries;
+    int sendable = 0;     // entries that may be sent
+    bool cutOff = false;  // the file ends inside an entry, before its template text
+};
+RestoreList ReadRestoreList(BackupEntryReader& reader);
 
 }  // namespace finger

@@ -11,6 +11,7 @@
 #include "link/Framing.h"
 #include "link/Transport.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace finger {
@@ -39,6 +40,10 @@ void TemplateBackup::Run()
     for (;;) {
         switch (step) {
             case Step::NewSlot:
+                if (slot_ >= kSlots) {
+                    step = Step::End;
+                    break;
+                }
                 ps.RetryCount = 0;
                 ctx_.status.SetPanel(0, "Retry 0");
                 step = Step::Query;
@@ -150,17 +155,14 @@ TemplateBackup::Step TemplateBackup::QuerySlot()
     errors_ = 0;
     ctx_.status.ReplaceLastStatusLine(kDownloading + tag_ + " - " + std::to_string(slot_));
 
+    shown_[tag_] = std::max(shown_[tag_], templates_);
+
     if (!existing_ && index_.AnyEmployeeLine()) {
         existing_ = true;
         if (!Log("Backup File Already Exists!\nChecking Entries...\n", " Log File Access Error 2"))
             return Step::End;
     }
-    const int stored = index_.Count(tag_);
-    if (stored >= templates_) {
-        ++slot_;
-        return Step::NewSlot;
-    }
-    number_ = stored;
+    // The next template fetched is the first the file holds no good copy of.
     return Step::NextTemplate;
 }
 
@@ -169,7 +171,9 @@ TemplateBackup::Step TemplateBackup::FetchTemplate()
     PollState& ps = ctx_.ps;
     result_ = ceOK;
     existing_ = true;
-    if (++number_ > templates_) {
+    do ++number_;
+    while (number_ <= templates_ && Held(number_));
+    if (number_ > templates_) {
         ++slot_;
         return Step::NewSlot;
     }
@@ -182,7 +186,8 @@ TemplateBackup::Step TemplateBackup::FetchTemplate()
         return Step::Retry;
     }
     if (result_ == ceClockReceivedDataError && ++ps.RetryCount > 3) {
-        // A clock that keeps refusing the select has nothing more to give.
+        // A clock that keeps refusing the select ends the run; the template it refused
+        // was not fetched, so the run is no success.
         result_ = ceFingerBlank;
         return Step::End;
     }
@@ -265,9 +270,11 @@ TemplateBackup::Step TemplateBackup::Store(const std::string& templateLine)
             Box(" Data File Access Error 1");
             break;
     }
-    if (number_ < templates_)
-        return Step::NextTemplate;
-    logLine_ += ",Templates = " + NumberText(number_) + ", Errors = " + NumberText(errors_);
+    // The summary follows the last template the slot still had to fetch.
+    for (int n = number_ + 1; n <= templates_; ++n)
+        if (!Held(n))
+            return Step::NextTemplate;
+    logLine_ += ",Templates = " + NumberText(templates_) + ", Errors = " + NumberText(errors_);
     if (!Log(logLine_ + "\n", " Log File Access Error 3"))
         return Step::End;
     ++slot_;
@@ -288,7 +295,23 @@ TemplateBackup::Step TemplateBackup::RetryPath()
     if (result_ == ceNoData || number_ == 0)
         return Step::End;
     ++errors_;
+    givenUp_.emplace(tag_, number_);
+    if (failedLine_ == ceOK)
+        failedLine_ = result_;
     return Store("T" + NumberText(number_) + ":**Template Error " + TwoDigits(result_) + "**");
+}
+
+bool TemplateBackup::Held(int n) const
+{
+    return index_.Holds(tag_, n) || givenUp_.count({tag_, n}) > 0;
+}
+
+int TemplateBackup::TemplatesStored() const
+{
+    int total = 0;
+    for (const auto& [tag, templates] : shown_)
+        for (int n = 1; n <= templates; ++n) total += index_.Holds(tag, n) ? 1 : 0;
+    return total;
 }
 
 bool TemplateBackup::Log(const std::string& text, const char* errorBox)
@@ -325,23 +348,23 @@ bool TemplateBackup::RecoverLink()
 void TemplateBackup::Finish()
 {
     PollState& ps = ctx_.ps;
-    if (slot_ > 0 && result_ != ceCantOpenLogFile)
-        --slot_;
+    const int stored = TemplatesStored();
     if (log_.IsOpen()) {
-        if (Put(log_, "Total Number of Templates Stored = " + std::to_string(slot_) + "\n") !=
+        if (Put(log_, "Total Number of Templates Stored = " + std::to_string(stored) + "\n") !=
             PutResult::Written)
             Box(" Log File Access Error 4");
         if (Put(log_, "***End Backup Log Session - " + LogStamp(ctx_.time.Now()) + "\n") !=
             PutResult::Written)
             Box(" Log File Access Error 5");
     }
+    // A template stored as a failed line is not backed up: the run says so.
+    if (result_ == ceOK)
+        result_ = failedLine_;
     // Templates that never reached the disk are no success.
-    if (!backup_.Close() && (result_ == ceOK || result_ == ceFingerBlank))
+    if (!backup_.Close() && (result_ == ceOK || result_ == ceFingerBlank || result_ == failedLine_))
         result_ = ceDiskWrite;
     log_.Close();
-    if (result_ == ceFingerBlank)
-        result_ = ceOK;
-    if (slot_ <= 1)
+    if (stored == 0)
         ctx_.status.AddStatusLine("Finger_backup       - No Templates Backed Up");
     else
         ctx_.status.AddStatusLine(std::string("Finger_backup       - ") + ClockErrorText(result_));

@@ -48,10 +48,23 @@ void TemplateRestore::Log(const std::string& line, const char* box)
 bool TemplateRestore::Start()
 {
     PollState& ps = ctx_.ps;
-    if (!OpenBackupFile(backup_, ps.InputFileName, "r")) {
+    TextFile backup;
+    if (!OpenBackupFile(backup, ps.InputFileName, "r")) {
         result_ = ceCantOpenFile;
         return false;
     }
+    // The erase cannot be undone: the whole file is read and checked first, and a file that
+    // cannot restore anything, or that ends inside an entry, is refused untouched.
+    BackupEntryReader reader([&backup] { return backup.ReadChar(); });
+    list_ = ReadRestoreList(reader);
+    if (backup.ReadError())
+        result_ = ceCantOpenFile;
+    else if (list_.cutOff || list_.entries.empty())
+        result_ = ceCommandFile;
+    else if (list_.sendable == 0)
+        result_ = ceChecksum;
+    if (result_ != ceOK)
+        return false;
     if (!ctx_.op.OkCancel("Are you sure? This function will erase and reprogram all Templates?", "Warning")) {
         result_ = ceUserTerminated;
         return false;
@@ -90,28 +103,19 @@ bool TemplateRestore::Erase()
 
 void TemplateRestore::Entries()
 {
-    BackupEntryReader reader([this] { return backup_.ReadChar(); });
-    BackupEntry entry;
-    EntryRead got = reader.Read(entry);
-    if (got == EntryRead::None)
-        result_ = ceCommandFile;
-    for (int ordinal = 1; got == EntryRead::Entry; ++ordinal) {
+    int ordinal = 0;
+    for (const BackupEntry& entry : list_.entries) {
+        ++ordinal;
         const std::string logLine =
             "Restoring Employee " + entry.employee + " Template " + entry.templateNumber;
         ctx_.status.AddStatusLine("finger_restore          - Uploading " + entry.employee + " - " +
                                   std::to_string(ordinal));
         // A text that is not a whole, valid template is refused before any of it is sent.
-        if (entry.overlong || !TemplateTextValid(entry.text))
+        if (!entry.Sendable())
             RefuseEntry(ordinal, logLine);
         else if (!Upload(entry, ordinal, logLine))
             return;
-        got = reader.Read(entry);
     }
-    // A file that ends inside an entry, or that could not be read to its end.
-    if (got == EntryRead::CutOff)
-        result_ = ceCommandFile;
-    if (backup_.ReadError())
-        result_ = ceCantOpenFile;
 }
 
 void TemplateRestore::RefuseEntry(int ordinal, const std::string& logLine)
@@ -212,7 +216,6 @@ bool TemplateRestore::Upload(const BackupEntry& entry, int ordinal, const std::s
 void TemplateRestore::Finish()
 {
     PollState& ps = ctx_.ps;
-    backup_.Close();
     ctx_.status.AddStatusLine(std::string("finger_restore    - ") + ClockErrorText(result_));
     ps.PollStatus = result_;
     WriteResultLine(ps, result_, 0);

@@ -1,6 +1,6 @@
-// finger_restore: erases every template of a clock and loads the templates of a template
-// backup file into it, one entry at a time, each checked before anything of it is sent;
-// each template's outcome goes to the fingerprint log and, for failures, the results file.
+// finger_restore: reads and checks a whole template backup file, then erases every template
+// of a clock and loads the file's templates into it, one entry at a time; each template's
+// outcome goes to the fingerprint log and, for failures, the results file.
 #pragma once
 
 #include "BackupFile.h"
@@ -35,8 +35,8 @@ private:
     void Log(const std::string& line, const char* box);
 
     CommandContext& ctx_;
-    TextFile backup_;
     TextFile log_;
+    RestoreList list_;
     ClockError result_ = ceOK;
     int stored_ = 1;  // templates stored, plus one
     bool talked_ = false;

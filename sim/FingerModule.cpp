@@ -160,11 +160,11 @@ std::optional<FingerModule::Reply> FingerModule::Handle(const std::vector<uint8_
             if (p.size() != 5)
                 return Rejected();
             int slot = ((p[1] | p[2]) << 8) | (p[3] | p[4]);
-            const int held =
-                slot < static_cast<int>(employees_.size())
-                    ? static_cast<int>(employees_[static_cast<std::size_t>(slot)].templates.size())
-                    : 0;
-            slot_ = slot;
+            const int count = static_cast<int>(employees_.size());
+            slot_ = endless && count > 0 && slot >= count ? count - 1 : slot;
+            const int held = slot_ < count
+                                 ? static_cast<int>(employees_[static_cast<std::size_t>(slot_)].templates.size())
+                                 : 0;
             selected_ = 0;
             if (Hit(FaultKind::Echo, slot, 0))
                 ++slot;

@@ -71,6 +71,9 @@ public:
 
     int memoryLimit = 30000;  // templates the memory holds
     int employeeLimit = 10;   // templates one employee may have
+    // Every slot past the last employee answers as the last employee: a clock that never
+    // reports a slot with no templates.
+    bool endless = false;
     std::vector<Fault> faults;
     // Told what the module did: "finger erase", "finger store 123 2".
     std::function<void(const std::string&)> journal;

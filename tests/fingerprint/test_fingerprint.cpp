@@ -50,7 +50,20 @@ TEST_F(Backup, slotQueriesSplitTheSlotNumberIntoNibbles)
     const auto q = r.Requests();
     EXPECT_EQ(q[0], Bytes({0x01, 0x00, 0x00, 0x00, 0x00}));
     EXPECT_EQ(r.Requests()[r.frames.size() - 2], Bytes({0x01, 0x00, 0x01, 0x20, 0x0C}));  // slot 300: none
-    EXPECT_NE(ReadFileBytes(r.log).find("Total Number of Templates Stored = 299\r\n"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(r.log).find("Total Number of Templates Stored = 300\r\n"), std::string::npos);
+}
+
+// A clock that never answers a slot with no templates: the slot number travels as 16 bits,
+// so the run ends after the last slot it can name.
+TEST_F(Backup, slotLoopEndsAfterTheLastSlotNumber)
+{
+    r.clock.Generate(1, 3, 1);
+    r.clock.endless = true;
+    r.Backup();
+    EXPECT_EQ(r.CountRequests(0x01), 0x10000);
+    EXPECT_EQ(r.Requests()[r.frames.size() - 2], Bytes({0x01, 0xF0, 0x0F, 0xF0, 0x0F}));
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(ReadFileBytes(r.backup), r.clock.BackupFileText());
 }
 
 // A failure in the middle of an employee ends the run; the next run resumes with the first
@@ -80,17 +93,19 @@ TEST_F(Backup, resumedRunFetchesOnlyWhatTheFailedRunMissed)
 }
 
 // A template that keeps failing is tried eight times from the slot query, then stored as a
-// failed line; the employee's summary counts it.
-TEST_F(Backup, failingTemplateBecomesAFailedLineAfterSevenRetries)
+// failed line; the employee's summary counts it and the run ends with its code. The next
+// run fetches it again and appends the good copy, which the restore then loads.
+TEST_F(Backup, failedTemplateEndsTheRunWithItsCodeAndIsFetchedAgainByTheNextRun)
 {
     const struct {
         FingerModule::FaultKind fault;
+        int result;
         const char* line;
     } rows[] = {
-        {FingerModule::FaultKind::Checksum, "T2:**Template Error 11**"},
-        {FingerModule::FaultKind::Bad, "T2:**Template Error 24**"},
-        {FingerModule::FaultKind::Short, "T2:**Template Error 11**"},
-        {FingerModule::FaultKind::NoEnd, "T2:**Template Error 11**"},
+        {FingerModule::FaultKind::Checksum, 11, "T2:**Template Error 11**"},
+        {FingerModule::FaultKind::Bad, 24, "T2:**Template Error 24**"},
+        {FingerModule::FaultKind::Short, 11, "T2:**Template Error 11**"},
+        {FingerModule::FaultKind::NoEnd, 11, "T2:**Template Error 11**"},
     };
     for (const auto& row : rows) {
         FingerRig t;
@@ -98,15 +113,38 @@ TEST_F(Backup, failingTemplateBecomesAFailedLineAfterSevenRetries)
         t.clock.faults.push_back({row.fault, 0, 2, -1});
         t.Backup();
         SCOPED_TRACE(row.line);
-        EXPECT_EQ(t.ps.PollStatus, 0);
-        const std::string file = ReadFileBytes(t.backup);
-        EXPECT_NE(file.find("\r\n" + std::string(row.line) + "\r\n#:"), std::string::npos);
+        EXPECT_EQ(t.ps.PollStatus, row.result);
+        EXPECT_EQ(t.rig.status.Lines().back(), std::string("Finger_backup       - ") + ClockErrorText(row.result));
+        const std::string failed = ReadFileBytes(t.backup);
+        EXPECT_NE(failed.find("\r\n" + std::string(row.line) + "\r\n#:"), std::string::npos);
         EXPECT_NE(ReadFileBytes(t.log).find(",Templates = 3, Errors = 1\r\n"), std::string::npos);
+        EXPECT_NE(ReadFileBytes(t.log).find("Total Number of Templates Stored = 2\r\n"), std::string::npos);
         EXPECT_EQ(t.CountRequests(0x01), 8 + 1);
+
+        t.clock.faults.clear();
+        t.frames.clear();
+        t.Backup();
+        EXPECT_EQ(t.ps.PollStatus, 0);
+        EXPECT_EQ(t.rig.status.Lines().back(), "Finger_backup       - OK");
+        const auto& employee = t.clock.Employees()[0];
+        EXPECT_EQ(ReadFileBytes(t.backup), failed + "#:" + employee.number + "\r\nT2:" +
+                                               FingerModule::TemplateText(employee.templates[1]) + "\r\r\n\r\n");
+        EXPECT_EQ(t.Requests()[1], Bytes({0x02, 2}));
+        EXPECT_NE(ReadFileBytes(t.log).find("Total Number of Templates Stored = 3\r\n"), std::string::npos);
+        t.frames.clear();
+        t.Backup();
+        EXPECT_EQ(t.CountRequests(0x02), 0);
+
+        FingerRig restore;
+        restore.rig.op.answers.push_back(true);
+        restore.Restore(t.backup);
+        EXPECT_EQ(restore.ps.PollStatus, 0);
+        ASSERT_EQ(restore.clock.Employees().size(), 1u);
+        EXPECT_EQ(restore.clock.Employees()[0].templates, employee.templates);
     }
 }
 
-// Edge results of the slot loop: a rejected select ends the run as a success; a slot whose
+// Edge results of the slot loop: a rejected select ends the run with 25; a slot whose
 // query never checks out ends the run with its code, writing no failed line for an
 // employee it never learnt; an empty clock backs up nothing.
 TEST_F(Backup, rejectedSelectEchoErrorsAndAnEmptyClock)
@@ -116,7 +154,9 @@ TEST_F(Backup, rejectedSelectEchoErrorsAndAnEmptyClock)
         t.clock.Generate(2, 5, 2);
         t.clock.faults.push_back({FingerModule::FaultKind::Reject, 1, 2, -1});
         t.Backup();
-        EXPECT_EQ(t.ps.PollStatus, 0);
+        EXPECT_EQ(t.ps.PollStatus, 25);
+        EXPECT_EQ(ReadFileBytes(t.results), "01 finger_backup        25\r\n\r");
+        EXPECT_NE(ReadFileBytes(t.log).find("Total Number of Templates Stored = 3\r\n"), std::string::npos);
         EXPECT_EQ(t.CountRequests(0x02), 2 + 1 + 3);
     }
     {
@@ -207,35 +247,43 @@ TEST_F(Backup, lostConnectionIsRecoveredAndTheBackupStartsOverFromSlotZero)
     EXPECT_EQ(slot0, 2);
 }
 
-// The count step gives what a scan of the file from its start gives.
-TEST(BackupIndex, countsTheFirstGroupOfEqualEmployeeLines)
+// What the backup finds held: a template line right after its employee line, anywhere in
+// the file, unless it is a failed line.
+TEST(BackupIndex, holdsEveryGoodPairWhereverItStands)
 {
     const std::string longLine(100000, '7');
     const struct {
         std::string file;
         const char* tag;
-        int count;
+        int n;
+        bool held;
     } rows[] = {
-        {"#:12\r\nT1:AB\r\n#:12\r\nT2:CD\r\n#:5\r\nT1:EF\r\n#:12\r\nT3:00\r\n", "#:12", 2},
-        {"junk\nmore # junk\n#:5\n", "#:5", 1},
-        {"#:12\nT1:x\n#:12", "#:12", 2},  // the last line has no line end
-        {"12\nT1:x\n#12\n", "#:12", 0},   // no ":"
-        {"#:" + longLine + "\n#:12\n#:12\n", "#:12", 2},
-        {"#:12\x1A\n#:12\n", "#:12", 1},    // 0x1A ends the file for a reader
-        {"#:12\r\r\n#:1\r2\n", "#:12", 2},  // CR bytes are never read
-        {"#:12\n#:12x\n#:12\n", "#:12", 1},
+        {"#:12\r\nT1:AB\r\n#:12\r\nT2:**Template Error 11**\r\n", "#:12", 1, true},
+        {"#:12\r\nT1:AB\r\n#:12\r\nT2:**Template Error 11**\r\n", "#:12", 2, false},
+        {"#:12\nT2:**Template Error 11**\n#:5\nT1:EF\n#:12\nT2:CD\n", "#:12", 2, true},  // appended later
+        {"#:12\nT10:AB\n", "#:12", 10, true},
+        {"#:12\nT01:AB\n", "#:12", 1, false},
+        {"#:12\nT1:\n#:12\nT2:**Temp\n", "#:12", 1, false},  // empty or cut: no copy
+        {"#:12\nT1:\n#:12\nT2:**Temp\n", "#:12", 2, false},
+        {"#:12\n\nT1:AB\n", "#:12", 1, false},
+        {"#:" + longLine + "\nT1:AB\n#:12\nT1:x", "#:12", 1, true},  // no line end at the end
+        {"#:12\x1A\nT1:AB\n", "#:12", 1, false},  // 0x1A ends the file for a reader
+        {"#:1\r2\r\r\nT1:AB", "#:12", 1, true},   // CR bytes are never read
+        {"12\nT1:x\n#12\nT2:x\n", "#:12", 1, false},
+        {"#:12\nT1:A#:12\nT2:B\n", "#:12", 2, true},
     };
     for (const auto& row : rows) {
         finger::BackupIndex index;
         index.Feed(row.file);
-        EXPECT_EQ(index.Count(row.tag), row.count) << row.file.substr(0, 40);
+        EXPECT_EQ(index.Holds(row.tag, row.n), row.held) << row.file.substr(0, 40) << " T" << row.n;
     }
     finger::BackupIndex split;
     split.Feed("#:1");
-    EXPECT_EQ(split.Count("#:12"), 0);
-    split.Feed("2\n#:3\n");
-    EXPECT_EQ(split.Count("#:12"), 1);
     EXPECT_TRUE(split.AnyEmployeeLine());
+    split.Feed("2\nT");
+    EXPECT_FALSE(split.Holds("#:12", 3));
+    split.Feed("3:A");
+    EXPECT_TRUE(split.Holds("#:12", 3));
 }
 
 }  // namespace
@@ -330,7 +378,8 @@ TEST_F(Restore, storeRepliesMemoryFullEmployeeLimitAndModuleError)
     }
 }
 
-// Files the restore refuses, entry by entry or as a whole, and the operator's Cancel.
+// Files with nothing the restore can load, or with an entry cut off, are refused whole
+// before anything reaches the clock; the operator's Cancel sends nothing either.
 TEST_F(Restore, badFilesAndCancel)
 {
     source.Generate(1, 11, 1);
@@ -347,6 +396,7 @@ TEST_F(Restore, badFilesAndCancel)
         {"#:" + std::string(150, '1') + "\r\nT1:" + text + "\r\n", 11},
         {"#:12\r\nT1:" + text + std::string(100000, 'A') + "\r\n", 11},
         {"#:12\r\nT1", 12},  // cut off before the text
+        {good + "#:12\r\nT1", 12},
         {"no entries here\r\n", 12},
     };
     for (const auto& row : rows) {
@@ -356,8 +406,9 @@ TEST_F(Restore, badFilesAndCancel)
         t.Restore(file);
         SCOPED_TRACE(row.file.substr(0, 30));
         EXPECT_EQ(t.ps.PollStatus, row.result);
-        EXPECT_EQ(t.CountRequests(0x0B), 1);
-        EXPECT_EQ(t.CountRequests(0x0E), 0);
+        EXPECT_TRUE(t.frames.empty());
+        EXPECT_TRUE(t.rig.op.shown.empty());
+        EXPECT_EQ(ReadFileBytes(t.results), "01 finger_restore       " + std::to_string(row.result) + "\r\n\r");
     }
 
     FingerRig cancel;
