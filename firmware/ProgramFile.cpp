@@ -132,21 +132,50 @@ ProgramScan ScanProgram(std::span<const uint8_t> bytes)
     return ScanProgram(in);
 }
 
+const char* ProgramCheckFailureLine(ProgramCheck outcome)
+{
+    switch (outcome) {
+        case ProgramCheck::CantOpen:
+            return "ERROR - couldn't open Program File! ";
+        case ProgramCheck::Refused:
+            return "ERROR in Program File! ";
+        case ProgramCheck::Accepted:
+            break;
+    }
+    return "";
+}
+
+LoadedProgram LoadProgram(const std::string& path, const std::function<void(BoardKind)>& onBoard,
+                          const std::function<void(uint32_t)>& onRecord)
+{
+    LoadedProgram program;
+    const ProgramFileHandle file = OpenProgramFile(path);
+    if (!file)
+        return program;
+    // Reading on past the bound tells a file that is too large from one that just fits.
+    uint8_t chunk[8192];
+    size_t n;
+    while (program.bytes.size() <= kMaxProgramFileBytes &&
+           (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+        program.bytes.insert(program.bytes.end(), chunk, chunk + n);
+    // A read error is not the end of the file: what was read may be a whole-looking program.
+    if (std::ferror(file.get()))
+        return program;
+    program.outcome = ProgramCheck::Refused;
+    if (program.bytes.size() > kMaxProgramFileBytes)
+        return program;
+    SpanSource in(program.bytes);
+    program.scan = ScanProgram(in, onBoard, onRecord);
+    program.outcome = program.scan.ok ? ProgramCheck::Accepted : ProgramCheck::Refused;
+    return program;
+}
+
 ProgramCheck CheckProgramFile(PollState& ps, IStatusDisplay& status)
 {
     status.AddStatusLine(" Checking Program File... ");
-    const ProgramFileHandle file = OpenProgramFile(ps.InputFileName);
-    if (!file) {
-        status.AddStatusLine("ERROR - couldn't open Program File! ");
-        status.SetPanel(5, "");
-        ps.InputFileName.clear();
-        return ProgramCheck::CantOpen;
-    }
-
     ps.ProgramRecordCount = 0;
-    FileSource in(file.get());
-    const ProgramScan scan = ScanProgram(
-        in,
+    const LoadedProgram program = LoadProgram(
+        ps.InputFileName,
         [&](BoardKind board) {
             ps.ProgramBoard = BoardKindText(board);
             status.SetPanel(4, ps.ProgramBoard);
@@ -156,13 +185,15 @@ ProgramCheck CheckProgramFile(PollState& ps, IStatusDisplay& status)
             status.ReplaceLastStatusLine("  Checking Program File... " + std::to_string(count));
         });
 
-    if (!scan.ok) {
-        status.AddStatusLine("ERROR in Program File! ");
-        status.SetPanel(4, "");
-        ps.ProgramBoard.clear();
-        ps.InputFileName.clear();
-        return ProgramCheck::Refused;
+    if (program.outcome == ProgramCheck::Accepted) {
+        status.AddStatusLine(std::string("Program File OK. - ") + BoardKindText(program.scan.board) +
+                             " CPU Program.");
+        return ProgramCheck::Accepted;
     }
-    status.AddStatusLine(std::string("Program File OK. - ") + BoardKindText(scan.board) + " CPU Program.");
-    return ProgramCheck::Accepted;
+    status.AddStatusLine(ProgramCheckFailureLine(program.outcome));
+    status.SetPanel(program.outcome == ProgramCheck::CantOpen ? 5 : 4, "");
+    // No file stays selected, and no board: a transfer needs a file that passes a check.
+    ps.ProgramBoard.clear();
+    ps.InputFileName.clear();
+    return program.outcome;
 }

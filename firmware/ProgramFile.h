@@ -1,7 +1,7 @@
 // Program upgrade files: a four-character board tag, then records that each start with
 // 0xEE and carry a length byte, length + 1 data bytes and a checksum split over two bytes.
-// The scan reads bytes from a source, so the check and the transfer read a file the same
-// way and the scan can be fed any bytes (fuzzing, tests).
+// The check and the transfer read a file the same way, whole into memory, and the scan
+// can be fed any bytes (fuzzing, tests).
 #pragma once
 
 #include <cstdint>
@@ -50,15 +50,6 @@ struct FileCloser {
 };
 using ProgramFileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-class FileSource : public ByteSource {
-public:
-    explicit FileSource(std::FILE* f) : f_(f) {}
-    int Get() override { return std::getc(f_); }
-
-private:
-    std::FILE* f_;
-};
-
 // Opens a program file for binary reading. Only a regular file opens: a directory or a
 // device reads as no program, and a pipe could block for ever.
 ProgramFileHandle OpenProgramFile(const std::string& path);
@@ -90,8 +81,29 @@ ProgramScan ScanProgram(std::span<const uint8_t> bytes);
 
 enum class ProgramCheck { Accepted, Refused, CantOpen };
 
+// The line the check shows the operator for an outcome other than Accepted.
+const char* ProgramCheckFailureLine(ProgramCheck outcome);
+
+// A larger file is refused: far above any board's program memory, and it bounds what a
+// transfer holds in memory.
+constexpr size_t kMaxProgramFileBytes = 16 * 1024 * 1024;
+
+// A program file read whole and scanned. The transfer sends these bytes, so what reaches
+// the clock is what was checked even if the file changes meanwhile.
+struct LoadedProgram {
+    // CantOpen when the file cannot be opened or read to its end; Refused when it is too
+    // large or its scan is not ok.
+    ProgramCheck outcome = ProgramCheck::CantOpen;
+    ProgramScan scan;
+    std::vector<uint8_t> bytes;
+};
+
+LoadedProgram LoadProgram(const std::string& path, const std::function<void(BoardKind)>& onBoard = {},
+                          const std::function<void(uint32_t)>& onRecord = {});
+
 // The check of the program file named by ps.InputFileName, shown on the status display:
 // progress and outcome lines, the board kind on panel 4 and in ps.ProgramBoard, the
 // record count in ps.ProgramRecordCount. A file that cannot be opened or is refused
-// leaves ps.InputFileName empty. The window's own controls are the caller's to reset.
+// leaves ps.InputFileName and ps.ProgramBoard empty. The window's own controls are the
+// caller's to reset.
 ProgramCheck CheckProgramFile(PollState& ps, IStatusDisplay& status);

@@ -93,6 +93,18 @@ void ProgramTransfer::SoftwareUpgrade()
         status.AddStatusLine(" Please select program file. ");
         return;
     }
+    // The file field can be changed after the check, and the file itself too: before the
+    // first frame the file is read whole and checked again, and only those bytes are sent.
+    const LoadedProgram program = LoadProgram(ps.InputFileName);
+    ProgramCheck check = program.outcome;
+    if (check == ProgramCheck::Accepted && program.scan.board != board_)
+        check = ProgramCheck::Refused;  // not the board the file was checked for
+    if (check != ProgramCheck::Accepted) {
+        status.AddStatusLine(ProgramCheckFailureLine(check));
+        ps.PollStatus = check == ProgramCheck::CantOpen ? ceCantOpenFile : ceChecksum;
+        return;
+    }
+    ps.ProgramRecordCount = program.scan.records;
     if (!ContactProgramMode()) {
         status.AddStatusLine(" Program mode contact not made with KX3.");
         return;
@@ -104,18 +116,14 @@ void ProgramTransfer::SoftwareUpgrade()
         return;
     }
     status.AddStatusLine(" Programming... 0% ");
-    const ProgramFileHandle file = OpenProgramFile(ps.InputFileName);
-    if (!file) {
-        status.AddStatusLine("ERROR - couldn't open Input File! ");
-        return;
-    }
-    FileSource in(file.get());
+    SpanSource in(program.bytes);
     bool fileError = false;
     const ClockError result = SendRecords(in, fileError);
     ps.PollStatus = result;
 
     if (fileError) {
         status.AddStatusLine("ERROR in Input File! ");
+        ps.PollStatus = ceChecksum;
     } else if (result == ceProgram) {
         status.AddStatusLine("Program Error! ");
         status.AddStatusLine("Communication ERROR! ");
@@ -143,13 +151,14 @@ ClockError ProgramTransfer::SendRecords(ByteSource& in, bool& fileError)
         if (result != ceOK)
             break;
         ++sent;
-        // A file chosen without a check has no count: it shows as complete, never divides by 0.
+        // Never divides by 0, should a count be missing.
         const uint64_t percent =
             ps.ProgramRecordCount ? uint64_t{sent} * 100 / ps.ProgramRecordCount : uint64_t{100};
         ctx_.status.ReplaceLastStatusLine(" Progamming... " + std::to_string(sent) + "  :  " +
                                           std::to_string(percent) + "% Complete.  ");
     }
-    fileError = step == RecordStep::Bad;
+    // An erased board that got no record is not programmed, whatever the file said.
+    fileError = step == RecordStep::Bad || (result == ceOK && sent == 0);
     return result;
 }
 

@@ -37,8 +37,8 @@ public:
     bool TerminateProgramMode();
 
 private:
-    // Sends the records of the file in order; fileError tells a bad record from a clock
-    // that failed one. Returns the result of the last record tried.
+    // Sends the records of the file in order; fileError tells a bad record, or no record
+    // at all, from a clock that failed one. Returns the result of the last record tried.
     ClockError SendRecords(ByteSource& in, bool& fileError);
     ClockError SendRecord(const std::vector<uint8_t>& data);
     // Waits `ticks` for the reply to the frame just sent and checks its digits; ceOK means

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -67,6 +68,17 @@ TEST_F(WindowUpgradeTest, programmingAClockOverTheNetwork)
     EXPECT_NE(clock.Journal().find("program_terminate"), std::string::npos) << clock.Journal();
     EXPECT_TRUE(Find<QPushButton>("PollButton")->isEnabled());
     EXPECT_TRUE(Find<QComboBox>("StationComboBox")->isEnabled());
+
+    // The field changed after the check, to a file cut to its tag: refused, the clock untouched.
+    files.inputs = {dir + "/main.pgm", WriteProgramFile(dir + "/cut.pgm", Bytes({'M', 'a', 'i', 'n'}))};
+    files.answers = {true};
+    Choose(7);
+    QPointF at(5, 5);
+    QMouseEvent dblClick(QEvent::MouseButtonDblClick, at, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Find<QLineEdit>("Edit2"), &dblClick);
+    Find<QPushButton>("PollButton")->click();
+    EXPECT_EQ(Status().Lines(), (std::vector<std::string>{"ERROR in Program File! ", "Finished"}));
+    EXPECT_EQ(ReadFileBytes(dir + "/image").size(), 8u);
 
     // A display program for a clock that runs the main program: refused before any erase.
     files.inputs = {WriteProgramFile(dir + "/display.pgm", ProgramImage("Disp", records))};

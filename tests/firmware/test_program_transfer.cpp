@@ -1,6 +1,7 @@
 #include "ProgramFiles.h"
 #include "commands/CommandRig.h"
 #include "commands/Interpreter.h"
+#include "firmware/ProgramFile.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,7 @@ TEST_F(ProgramTransferTest, threeRecordMainUpgrade)
 
 TEST_F(ProgramTransferTest, displayFileToAClockRunningTheMainProgramIsRefusedBeforeErasing)
 {
+    r.ps.InputFileName = WriteProgramFile(dir + "/display.pgm", ProgramImage("Disp", kRecords));
     r.ps.ProgramBoard = "Display";
     r.Reply(Answer(0xEB));
     interp.RunCommand('U');
@@ -138,16 +140,45 @@ TEST_F(ProgramTransferTest, nothingIsSentWithoutConfirmationOrFile)
     EXPECT_EQ(r.rig.status.Lines(), std::vector<std::string>{" Please select program file. "});
 }
 
-TEST_F(ProgramTransferTest, fileSpoiledAfterTheCheckStopsAtTheBadRecord)
+// The file field, or the file itself, can change between the check and "Program": the file
+// is checked again before the contact frame, and refused with the check's own line.
+TEST_F(ProgramTransferTest, fileChangedAfterTheCheckIsRefusedBeforeAnyFrame)
 {
-    auto image = ProgramImage("Main", kRecords);
-    image.back() ^= 1;  // the last record's checksum
-    WriteProgramFile(r.ps.InputFileName, image);
-    ContactAndErase();
-    r.Reply(Answer(0xA1), 2);
-    interp.RunCommand('U');
-    EXPECT_EQ(r.frames.size(), 4u);
-    EXPECT_EQ(r.rig.status.Lines().back(), "ERROR in Input File! ");
+    const std::string path = r.ps.InputFileName;
+    auto spoiled = ProgramImage("Main", kRecords);
+    spoiled.back() ^= 1;  // the last record's checksum
+    auto ended = ProgramImage("Main", kRecords);
+    ended.insert(ended.begin() + 4, 0xFF);  // an end mark before the first record
+    const std::string refused = "ERROR in Program File! ";
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        std::string line;
+    } rows[] = {
+        {"another board's program", ProgramImage("Disp", kRecords), refused},
+        {"cut to its tag: no record to send", Bytes({'M', 'a', 'i', 'n'}), refused},
+        {"no record before the end mark", ended, refused},
+        {"not a program file", Bytes({'0', '1', '2', '3', 0xEE, 0, 1, 1, 0}), refused},
+        {"a record spoiled", spoiled, refused},
+        {"gone", {}, "ERROR - couldn't open Program File! "},
+    };
+    for (const auto& row : rows) {
+        WriteProgramFile(path, ProgramImage("Main", kRecords));
+        r.ps.InputFileName = path;
+        ASSERT_EQ(CheckProgramFile(r.ps, r.rig.status), ProgramCheck::Accepted);
+        if (row.bytes.empty())
+            std::remove(path.c_str());
+        else
+            WriteProgramFile(path, row.bytes);
+        r.rig.op.answers = {true};
+        r.replies.clear();
+        ContactAndErase();  // a clock that would take whatever it is sent
+        r.Reply(Answer(0xEF));
+        interp.RunCommand('U');
+        EXPECT_TRUE(r.frames.empty()) << row.name;
+        EXPECT_EQ(r.rig.status.Lines(), std::vector<std::string>{row.line}) << row.name;
+        EXPECT_NE(r.ps.PollStatus, 0) << row.name;
+    }
 }
 
 }  // namespace
