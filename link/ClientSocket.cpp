@@ -1,5 +1,6 @@
 #include "ClientSocket.h"
 
+#include "Ipv4Address.h"
 #include "NetworkGuard.h"
 
 #include <QHostAddress>
@@ -10,37 +11,6 @@
 
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-
-namespace {
-
-// The address of a dotted IPv4 literal, or 0 with ok false. Groups with a leading zero are
-// refused: resolvers disagree on whether they are octal.
-uint32_t ParseDottedIPv4(const std::string& host, bool& ok)
-{
-    ok = false;
-    uint32_t address = 0;
-    int groups = 0;
-    size_t i = 0;
-    while (groups < 4) {
-        const size_t start = i;
-        uint32_t value = 0;
-        while (i < host.size() && i - start < 3 && host[i] >= '0' && host[i] <= '9')
-            value = value * 10 + static_cast<uint32_t>(host[i++] - '0');
-        const size_t digits = i - start;
-        if (digits == 0 || value > 255 || (digits > 1 && host[start] == '0'))
-            return 0;
-        address = (address << 8) | value;
-        if (++groups < 4) {
-            if (i >= host.size() || host[i] != '.')
-                return 0;
-            ++i;
-        }
-    }
-    ok = i == host.size();
-    return ok ? address : 0;
-}
-
-}  // namespace
 
 TClientSocket::TClientSocket(QObject* parent) : QObject(parent)
 {
@@ -74,9 +44,7 @@ TClientSocket::~TClientSocket()
 
 bool TClientSocket::IsDottedIPv4(const std::string& host)
 {
-    bool ok = false;
-    ParseDottedIPv4(host, ok);
-    return ok;
+    return ParseIpv4Address(host).has_value();
 }
 
 void TClientSocket::SetActive(bool on)
@@ -85,10 +53,9 @@ void TClientSocket::SetActive(bool on)
         if (socket_.state() != QAbstractSocket::UnconnectedState)
             socket_.abort();
         delivered_ = 0;
-        bool ok = false;
-        const uint32_t address = ParseDottedIPv4(host_, ok);
-        const bool refused = ok && !NetworkGuard::Permits(address, "a TCP connection");
-        if (!ok || refused) {
+        const std::optional<uint32_t> address = ParseIpv4Address(host_);
+        const bool refused = address && !NetworkGuard::Permits(*address, "a TCP connection");
+        if (!address || refused) {
             // Never handed to the resolver: the connect fails as an unknown host would, or
             // as an unreachable network for an address this process may not reach.
             const auto error = refused ? QAbstractSocket::NetworkError : QAbstractSocket::HostNotFoundError;
@@ -102,7 +69,7 @@ void TClientSocket::SetActive(bool on)
                 Qt::QueuedConnection);
             return;
         }
-        socket_.connectToHost(QHostAddress(address), port_);
+        socket_.connectToHost(QHostAddress(*address), port_);
     } else if (socket_.state() != QAbstractSocket::UnconnectedState) {
         // abort() drops the connection at once; the disconnected event still fires for a
         // connection that was established.

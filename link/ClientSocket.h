@@ -40,7 +40,7 @@ public:
     int64_t ReceiveLength() const override;
     int ReceiveBuf(uint8_t* data, int n) override;
 
-    // "a.b.c.d" with four decimal numbers 0..255 and nothing else.
+    // Whether the host is an address the socket connects to (ParseIpv4Address).
     static bool IsDottedIPv4(const std::string& host);
 
 private:

@@ -7,6 +7,7 @@
 #include "core/StatusDisplay.h"
 #include "link/ClockError.h"
 #include "link/Exchange.h"
+#include "link/Ipv4Address.h"
 #include "session/RunUi.h"
 
 #include <exception>
@@ -23,31 +24,6 @@ bool SameFile(const std::string& a, const std::string& b)
     struct stat sb {};
     return !a.empty() && !b.empty() && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
            sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// Four dot-separated numbers 0..255 of one to three digits: the only addresses connected
-// to, so that nothing else is ever handed to a name lookup.
-bool IsDottedIpv4(const std::string& address)
-{
-    int parts = 0;
-    size_t i = 0;
-    for (;;) {
-        size_t digits = 0;
-        int value = 0;
-        while (i < address.size() && address[i] >= '0' && address[i] <= '9' && digits < 4) {
-            value = value * 10 + (address[i] - '0');
-            ++digits;
-            ++i;
-        }
-        if (digits == 0 || digits > 3 || value > 255)
-            return false;
-        ++parts;
-        if (i == address.size())
-            return parts == 4;
-        if (address[i] != '.' || parts == 4)
-            return false;
-        ++i;
-    }
 }
 
 // A station digit that is missing or a control character: written as '0', never as the
@@ -356,12 +332,9 @@ void RunDriver::InitClockNetwork(const std::string& linkToken)
 {
     net_.Deactivate();
     ps_.Port = 0;
-    std::string address;
-    for (size_t i = 2; i < linkToken.size(); ++i) {
-        const char c = linkToken[i];
-        if (c == '.' || (c >= '0' && c <= '9'))
-            address.push_back(c);
-    }
+    // The address is the rest of the token as written: what the check accepts is exactly
+    // what the socket is asked to reach.
+    const std::string address = linkToken.substr(2);
     ps_.IPAddress = address;
     // A station outside the clocks' range fails here too rather than addressing a
     // clock with a station byte no clock answers to.
@@ -371,7 +344,8 @@ void RunDriver::InitClockNetwork(const std::string& linkToken)
         ps_.PollStatus = cePortTransmitter;
         return;
     }
-    if (!IsDottedIpv4(address)) {
+    // An address the socket would refuse is a fault of the file, found before any connect.
+    if (!ParseIpv4Address(address)) {
         status_.AddStatusLine("Error connecting to:" + address);
         ps_.PollStatus = ceCommandFile;
         return;

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <sys/stat.h>
+
 namespace {
 
 struct FakeUi : IRunUi {
@@ -181,6 +183,10 @@ TEST_F(RunDriverTest, malformedTokensFailWithCommandFileErrorAndOpenDialOrRunNot
         {"init_clock 01 IP999.1.1.1\nset_time\n", Line("01", "init_clock", "12")},
         {"init_clock 01 IP...\nset_time\n", Line("01", "init_clock", "12")},
         {"init_clock 01 IP1..2.3\nset_time\n", Line("01", "init_clock", "12")},
+        // What the socket would refuse is refused here, not left to the connect time-out.
+        {"init_clock 01 IP127.0.0.010\nset_time\n", Line("01", "init_clock", "12")},
+        {"init_clock 01 IPabc\nset_time\n", Line("01", "init_clock", "12")},
+        {"init_clock 01 IP127.0.0.1x\nset_time\n", Line("01", "init_clock", "12")},
         // Station digits that are missing or a line end never reach the results line.
         {"init_clock", Line("00", "init_clock", "12")},
         {"init_clock 5\nCOM1 9600\nset_time\n", Line("00", "init_clock", "12")},
@@ -211,11 +217,14 @@ TEST_F(RunDriverTest, parameterErrorsAreReportedAndRunNothing)
                              Line("01", "set_code", "12") + Line("01", "set_jobnumbers", "12"));
 }
 
-TEST_F(RunDriverTest, commandFileMissingAFolderOrUnreadableReportsCode09)
+TEST_F(RunDriverTest, commandFileMissingAFolderAFifoOrUnreadableReportsCode09)
 {
+    // A FIFO with no writer would hold the run in its open for ever.
+    ASSERT_EQ(mkfifo((dir + "/fifo.cmd").c_str(), 0600), 0);
     const std::pair<std::string, std::string> rows[] = {
         {dir + "/absent.cmd", "Can't Open Command File!!"},
         {dir, "Can't Open Command File!!"},
+        {dir + "/fifo.cmd", "Can't Open Command File!!"},
         // Opens, but every read fails: an error, not an empty file.
         {"/proc/self/mem", "Can't Read Command File!!"},
     };
