@@ -9,11 +9,15 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,17 +42,30 @@ const char* const kUsage =
     "Settings: $XDG_CONFIG_HOME/Korvane/KX2.conf (normally ~/.config/Korvane/KX2.conf).\n";
 
 // A run from cron or a system timer has no runtime folder; Qt would warn about it on
-// stderr before every run. Give it a private one for this process and remove it after.
+// stderr before every run. Runs of one user share one private folder, kept between runs, so
+// a run killed before it could clean up leaves nothing new behind. It is used only when it
+// is a real folder (not a link) of this user that no one else may enter; anything else in
+// its place (planted by another user, say) is left alone, and this run makes a folder of
+// its own and removes it at exit.
 class RuntimeDir {
 public:
     RuntimeDir()
     {
         if (EnvSet("XDG_RUNTIME_DIR"))
             return;
-        std::string dir = (std::filesystem::temp_directory_path() / "quorvex-runtime-XXXXXX").string();
-        if (mkdtemp(dir.data()) == nullptr)
+        std::error_code error;
+        const std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+        if (error)
             return;
-        path_ = dir;
+        const std::string shared = (temp / ("quorvex-runtime-" + std::to_string(geteuid()))).string();
+        if ((mkdir(shared.c_str(), 0700) == 0 || errno == EEXIST) && PrivateFolder(shared)) {
+            setenv("XDG_RUNTIME_DIR", shared.c_str(), 1);
+            return;
+        }
+        std::string own = (temp / "quorvex-runtime-XXXXXX").string();
+        if (mkdtemp(own.data()) == nullptr)
+            return;
+        path_ = own;
         setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
     }
     ~RuntimeDir()
@@ -61,6 +78,15 @@ public:
     RuntimeDir& operator=(const RuntimeDir&) = delete;
 
 private:
+    // A folder itself (lstat: a link is refused), owned by this user, mode 0700.
+    static bool PrivateFolder(const std::string& path)
+    {
+        struct stat info {};
+        return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+               (info.st_mode & 0777) == 0700;
+    }
+
+    // Set only for a folder of this run's own, removed at exit.
     std::string path_;
 };
 

@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const std::string kReport =
@@ -95,6 +100,36 @@ TEST_F(Unattended, missingCommandFileAndUnwritableResultsFailTheRun)
     Write("run.cmd", "init_clock 01 IP127.0.0.24\n");
     r = RunCommands("run.cmd", dir + "/no/such/folder/results.txt");
     EXPECT_EQ(r.exitCode, 1) << "a result that could not be written is no success";
+}
+
+// Runs without a runtime folder (as from cron) share one private folder of the user, so a
+// run killed before it could clean up leaves nothing new behind. A folder in its place that
+// others may enter is neither used nor changed; the run takes one of its own and removes it.
+TEST_F(Unattended, runsWithoutARuntimeFolderShareOnePrivateFolder)
+{
+    WriteProfile(dir);
+    const std::string shared = dir + "/quorvex-runtime-" + std::to_string(geteuid());
+    const auto runtimeFolders = [this] {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            if (entry.path().filename().string().rfind("quorvex-runtime-", 0) == 0)
+                found.push_back(entry.path().string());
+        return found;
+    };
+    const auto mode = [&shared] {
+        struct stat info {};
+        return lstat(shared.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? info.st_mode & 0777 : 0u;
+    };
+    for (const mode_t expected : {0700u, 0700u, 0755u}) {
+        if (expected == 0755u) {
+            ASSERT_EQ(chmod(shared.c_str(), 0755), 0);
+        }
+        const RunResult r = RunCommands("absent.cmd");
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, "") << "Qt was given a private runtime folder";
+        EXPECT_EQ(runtimeFolders(), std::vector<std::string>{shared});
+        EXPECT_EQ(mode(), expected);
+    }
 }
 
 TEST_F(Unattended, serialRunOverAPseudoTerminalMappedAsAPort)

@@ -187,8 +187,10 @@ void WriteProfile(const std::string& dir, const std::string& serialPorts, const 
 RunResult RunUnattended(const std::string& dir, const std::string& cmdFile, const std::string& results,
                         int timeoutSeconds)
 {
+    // TMPDIR: the private runtime folder that runs without XDG_RUNTIME_DIR share is made
+    // in the run folder and goes with it.
     return RunProgram({std::string(QV_BIN_DIR) + "/quorvex", cmdFile, results},
-                      {"XDG_CONFIG_HOME=" + dir + "/config",
+                      {"XDG_CONFIG_HOME=" + dir + "/config", "TMPDIR=" + dir,
                        "XDG_RUNTIME_DIR=", "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="},
                       dir, timeoutSeconds);
 }
