@@ -407,7 +407,7 @@ TEST_F(WindowAccessTest, accessibilityTree_announcesTheVisibleTexts)
             QAccessibleInterface* a = announced(panel);
             ASSERT_NE(a, nullptr) << i;
             EXPECT_EQ(a->text(QAccessible::Name).toStdString(), Status().Panel(i)) << i;
-            EXPECT_EQ(a->text(QAccessible::Name), panel->text()) << i;
+            EXPECT_EQ(a->text(QAccessible::Name).toStdString(), panel->text().toStdString()) << i;
         }
     };
     checkPanels();
@@ -437,8 +437,12 @@ TEST_F(WindowAccessTest, accessibilityTree_announcesTheVisibleTexts)
             bool labelled = false;
             for (const auto& [other, relation] : a->relations(QAccessible::Label))
                 labelled = labelled || other->object() == caption;
-            EXPECT_TRUE(labelled || a->text(QAccessible::Description).contains(Caption(caption)))
-                << o->objectName().toStdString() << " is not tied to " << Caption(caption).toStdString();
+            // A label can be the field's buddy; a radio button can only be named in its description.
+            if (qobject_cast<QLabel*>(caption))
+                EXPECT_TRUE(labelled) << o->objectName().toStdString();
+            else
+                EXPECT_TRUE(a->text(QAccessible::Description).contains(Caption(caption)))
+                    << o->objectName().toStdString() << " is not tied to " << Caption(caption).toStdString();
             ++fields;
         }
     }
