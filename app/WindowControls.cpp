@@ -87,8 +87,8 @@ WindowControls::WindowControls(QWidget& client)
     CommandFileRadioButton = Place(new QRadioButton("Command File:", top), "CommandFileRadioButton",
                                    "Enable Command File", QRect(10, 43, 118, 22));
     Edit1 = FileField(top, "Edit1", QRect(130, 42, 218, 24));
-    InputFileLabel =
-        Place(new QLabel("Input File: ", top), "InputFileLabel", "File for Data Input", QRect(30, 75, 98, 24));
+    InputFileLabel = Place(new QLabel("Input File: ", top), "InputFileLabel", "File for Data Input",
+                           QRect(30, 75, 98, 24));
     Edit2 = FileField(top, "Edit2", QRect(130, 75, 218, 24));
 
     // A combo box announces its current item and a file field its path, so each is tied to

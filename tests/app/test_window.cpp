@@ -377,7 +377,8 @@ QWidget* CaptionBefore(QWidget* w)
     QWidget* best = nullptr;
     for (QWidget* s : w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         const QRect r = s->geometry();
-        if (Caption(s).isEmpty() || r.right() >= w->x() || r.bottom() < w->y() || r.top() > w->geometry().bottom())
+        if (Caption(s).isEmpty() || r.right() >= w->x() || r.bottom() < w->y() ||
+            r.top() > w->geometry().bottom())
             continue;
         if (!best || r.right() > best->geometry().right())
             best = s;
@@ -424,8 +425,8 @@ TEST_F(WindowAccessTest, accessibilityTree_announcesTheVisibleTexts)
         QObject* o = a->object();
         const QString name = a->text(QAccessible::Name);
         if (!Caption(o).isEmpty()) {
-            EXPECT_TRUE(name.contains(Caption(o))) << o->objectName().toStdString() << " announces "
-                                                   << name.toStdString();
+            EXPECT_TRUE(name.contains(Caption(o)))
+                << o->objectName().toStdString() << " announces " << name.toStdString();
             ++captioned;
         } else if (auto* action = qobject_cast<QAction*>(o); action && !action->isSeparator()) {
             EXPECT_TRUE(name.contains(Shown(action->text()))) << action->text().toStdString();
