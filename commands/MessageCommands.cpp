@@ -20,19 +20,28 @@ uint8_t PackPair(int first, int second)
                                 static_cast<unsigned>(second - 0x30));
 }
 
+int MessageReader::Read()
+{
+    const int c = next_();
+    if (c >= 0)
+        ++charsRead_;
+    return c;
+}
+
 MessageReader::Step MessageReader::Next(std::vector<uint8_t>& packet)
 {
     packet.clear();
+    int c = Read();
     if (betweenMessages_) {
-        while (pos_ < text_.size() && static_cast<uint8_t>(text_[pos_]) < '0') {
-            if (text_[pos_] == '\n')
+        while (c >= 0 && c < '0') {
+            if (c == '\n')
                 ++line_;
-            ++pos_;
+            c = Read();
         }
-        if (pos_ == text_.size())
+        if (c < 0)
             return Step::End;
         betweenMessages_ = false;
-        messageStart_ = pos_;
+        messageStart_ = charsRead_ - 1;
         messageLine_ = line_;
         lineChars_ = 0;
         lineFeeds_ = 0;
@@ -40,8 +49,7 @@ MessageReader::Step MessageReader::Next(std::vector<uint8_t>& packet)
     } else {
         packet.push_back(kSequenceMore);
     }
-    while (pos_ < text_.size()) {
-        const auto c = static_cast<uint8_t>(text_[pos_++]);
+    for (; c >= 0; c = Read()) {
         if (c == '\n') {
             ++line_;
             lineChars_ = 0;
@@ -56,7 +64,7 @@ MessageReader::Step MessageReader::Next(std::vector<uint8_t>& packet)
             if (++lineChars_ > kLineChars)
                 return Step::InputError;
         }
-        packet.push_back(c);
+        packet.push_back(static_cast<uint8_t>(c));
         if (c == '}') {
             betweenMessages_ = true;
             return Step::Packet;
@@ -68,11 +76,17 @@ MessageReader::Step MessageReader::Next(std::vector<uint8_t>& packet)
     return Step::InputError;
 }
 
-void MessageReader::RestartMessage()
+bool MessageReader::RestartMessage()
 {
-    pos_ = messageStart_;
+    if (!rewind_ || !rewind_())
+        return false;
+    charsRead_ = 0;
+    while (charsRead_ < messageStart_)
+        if (Read() < 0)
+            return false;
     line_ = messageLine_;
     betweenMessages_ = true;
+    return true;
 }
 
 Payload ReadDaylight(const CharSource& next)
@@ -129,31 +143,36 @@ Payload ReadLogo(const CharSource& next)
 
 }  // namespace msgfile
 
-namespace {
-
-// The whole text of a file read as a text stream; false on a read error.
-bool ReadAll(TextFile& file, std::string& text)
-{
-    for (int c = file.ReadChar(); c >= 0; c = file.ReadChar()) text.push_back(static_cast<char>(c));
-    return !file.ReadError();
-}
-
-}  // namespace
-
 void MessageCommands::SetMessage()
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = TextsOf('K');
     ps.RetryCount = 0;
-    std::string text;
+    TextFile file;
+    if (!file.Open(ps.InputFileName, "r")) {
+        ReportResult(ctx_, texts, ceCantOpenFile);
+        return;
+    }
+    const msgfile::CharSource read = [&file] { return file.ReadChar(); };
+    // Every message is read and checked before the first packet goes out: a file broken in
+    // its last message sends nothing.
     {
-        TextFile file;
-        if (!file.Open(ps.InputFileName, "r") || !ReadAll(file, text)) {
+        msgfile::MessageReader check(read);
+        std::vector<uint8_t> packet;
+        msgfile::MessageReader::Step step;
+        while ((step = check.Next(packet)) == msgfile::MessageReader::Step::Packet) {
+        }
+        if (file.ReadError() || !file.Rewind()) {
             ReportResult(ctx_, texts, ceCantOpenFile);
             return;
         }
+        if (step == msgfile::MessageReader::Step::InputError) {
+            ps.InputLineNumber = check.Line();
+            ReportInputError(ctx_, texts, check.Line());
+            return;
+        }
     }
-    msgfile::MessageReader reader(text);
+    msgfile::MessageReader reader(read, [&file] { return file.Rewind(); });
     std::vector<uint8_t> packet;
     // A packet that was not accepted sends its whole message again, from its first packet.
     bool lastAccepted = true;
@@ -166,10 +185,17 @@ void MessageCommands::SetMessage()
         return true;
     };
     const ClockError result = ExchangeWithRetries(ctx_, policy, [&](ClockError) -> std::optional<int> {
-        if (!lastAccepted)
-            reader.RestartMessage();
+        if (!lastAccepted && !reader.RestartMessage()) {
+            ps.PollStatus = ceCantOpenFile;
+            return std::nullopt;
+        }
         lastAccepted = false;
-        switch (reader.Next(packet)) {
+        const msgfile::MessageReader::Step step = reader.Next(packet);
+        if (file.ReadError()) {
+            ps.PollStatus = ceCantOpenFile;
+            return std::nullopt;
+        }
+        switch (step) {
             case msgfile::MessageReader::Step::End:
                 ps.PollStatus = ceOK;
                 return std::nullopt;
@@ -181,6 +207,7 @@ void MessageCommands::SetMessage()
         }
         return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetMessage, packet);
     });
+    file.Close();
     ps.InputLineNumber = reader.Line();
     if (result == ceInputFileLine)
         ReportInputError(ctx_, texts, reader.Line());
@@ -202,6 +229,11 @@ void MessageCommands::SetDaylight()
         }
         ctx_.status.ReplaceLastStatusLine(texts.sendingLine);
         payload = msgfile::ReadDaylight([&file] { return file.ReadChar(); });
+        // A file that stops being readable is broken, not ended: none of it is sent.
+        if (file.ReadError()) {
+            ReportResult(ctx_, texts, ceCantOpenFile);
+            return;
+        }
     }
     if (!payload.Ok()) {
         ps.InputLineNumber = payload.errorLine;
@@ -225,8 +257,13 @@ void MessageCommands::SetModem()
     RetryPolicy policy = RetryPolicy::For(texts);
     policy.sendingLine = nullptr;
     const ClockError result = ExchangeWithRetries(ctx_, policy, [&](ClockError) -> std::optional<int> {
-        file.Rewind();
+        const bool rewound = file.Rewind();
         const msgfile::Payload payload = msgfile::ReadModem([&file] { return file.ReadChar(); });
+        // A file that stops being readable is broken, not ended: none of it is sent.
+        if (!rewound || file.ReadError()) {
+            ps.PollStatus = ceCantOpenFile;
+            return std::nullopt;
+        }
         if (!payload.Ok()) {
             ps.PollStatus = ceInputFileLine;
             return std::nullopt;
@@ -251,8 +288,12 @@ void MessageCommands::SetLogo()
     }
     const ClockError result =
         ExchangeWithRetries(ctx_, RetryPolicy::For(texts), [&](ClockError) -> std::optional<int> {
-            file.Rewind();
+            const bool rewound = file.Rewind();
             const msgfile::Payload payload = msgfile::ReadLogo([&file] { return file.ReadChar(); });
+            if (!rewound || file.ReadError()) {
+                ps.PollStatus = ceCantOpenFile;
+                return std::nullopt;
+            }
             if (!payload.Ok()) {
                 ps.PollStatus = ceInputFileLine;
                 return std::nullopt;

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace msgfile {
@@ -27,22 +27,35 @@ constexpr uint8_t kSequenceMore = 2;
 // Cuts a message file into set_message packets: a sequence byte (1 opens a message, 2
 // continues it) followed by up to 99 message characters; a packet ends at a "}" or when
 // full. Bytes below "0" before a message are skipped (line feeds among them still count).
+// The file is read as the packets are cut, never held whole: a message that breaks a rule
+// stops the reading at the character that breaks it.
 class MessageReader {
 public:
     enum class Step { Packet, End, InputError };
 
-    explicit MessageReader(std::string_view text) : text_(text) {}
+    // `rewind` puts the source back to its first character; without it no message can be
+    // restarted.
+    explicit MessageReader(CharSource next, std::function<bool()> rewind = nullptr)
+        : next_(std::move(next)), rewind_(std::move(rewind))
+    {
+    }
     // Reads the next packet into `packet`. End: no message is left. InputError: a rule was
     // broken, or the file ended inside a message; Line() tells where.
     Step Next(std::vector<uint8_t>& packet);
     // Goes back to the first byte of the message of the last packet, with its line number,
     // so that a packet the clock did not accept is sent again with its whole message.
-    void RestartMessage();
+    // False when the source could not be read again up to there.
+    bool RestartMessage();
     int Line() const { return line_; }
+    // Characters taken from the source since its start.
+    std::size_t CharsRead() const { return charsRead_; }
 
 private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
+    int Read();
+
+    CharSource next_;
+    std::function<bool()> rewind_;
+    std::size_t charsRead_ = 0;
     int line_ = 1;
     bool betweenMessages_ = true;
     std::size_t messageStart_ = 0;

@@ -201,6 +201,17 @@ bool TableReader::NextPacket(const ReadChar& read, std::vector<uint8_t>& rows)
     }
 }
 
+bool TableReader::CheckAll(const ReadChar& read)
+{
+    std::vector<uint8_t> rows;
+    do {
+        rows.clear();
+        if (!NextPacket(read, rows))
+            return false;
+    } while (!atEnd_);
+    return true;
+}
+
 }  // namespace tables
 
 namespace {
@@ -277,11 +288,7 @@ void TableUploads::SetPinNumbers()
         0,
         1,
         true,
-        [](const tables::TableReader& reader, const PollState&) -> std::optional<uint8_t> {
-            if (reader.Line() == 0)
-                return std::nullopt;
-            return 3;
-        }};
+        [](const tables::TableReader&, const PollState&) -> std::optional<uint8_t> { return 3; }};
     Upload(table);
 }
 
@@ -322,8 +329,24 @@ void TableUploads::Upload(const Table& table)
             ctx_, quiet, [&](ClockError) { return BuildRequest(ps, station, table.command, payload); });
     };
 
-    ClockError result = table.clearFirst ? single(kClearPins) : ceOK;
+    // Every line is read and checked before anything reaches the clock: a bad line found
+    // after the PIN numbers were cleared, or after part of a table was taken, would leave
+    // the clock with less than it held.
     tables::TableReader reader(table.rows);
+    const bool good = reader.CheckAll([&file] { return file.ReadChar(); });
+    if (file.ReadError() || !file.Rewind()) {
+        ReportResult(ctx_, texts, ceCantOpenFile);
+        return;
+    }
+    if (!good) {
+        ps.InputLineNumber = reader.Line();
+        ReportInputError(ctx_, texts, ps.InputLineNumber);
+        return;
+    }
+    reader.Restart();
+
+    ClockError result = table.clearFirst ? single(kClearPins) : ceOK;
+    const bool cleared = table.clearFirst && result == ceOK;
     if (result == ceOK) {
         RetryPolicy policy = RetryPolicy::For(texts);
         policy.attempts = kUploadAttempts;
@@ -358,9 +381,15 @@ void TableUploads::Upload(const Table& table)
         });
     }
 
-    if (result == ceOK) {
-        if (const auto code = table.closing(reader, ps))
-            result = single(*code);
+    // A cleared table is closed however its upload ended (unless the link itself failed),
+    // so the clock keeps the rows it took rather than nothing; the upload's own failure
+    // stays the result.
+    if (result == ceOK || (cleared && result != cePortTransmitter)) {
+        if (const auto code = table.closing(reader, ps)) {
+            const ClockError closed = single(*code);
+            if (result == ceOK)
+                result = closed;
+        }
     }
     file.Close();
     if (result == ceInputFileLine)

@@ -1,5 +1,6 @@
 // The table uploads: set_belltable, set_belltable2, set_jobnumbers, set_pinnumbers and
-// clear_message read a table from the data file and send it to the clock in packets.
+// clear_message read a table from the data file and send it to the clock in packets. The
+// whole file is read and checked before the first frame goes out.
 #pragma once
 
 #include "CommandContext.h"
@@ -53,6 +54,9 @@ public:
     // line longer than its format allows (found before the rest of it is read); Line()
     // then names it.
     bool NextPacket(const ReadChar& read, std::vector<uint8_t>& rows);
+    // Reads the whole file packet by packet, keeping no row: false on the first malformed
+    // line, which Line() then names. Restart before reading the file again.
+    bool CheckAll(const ReadChar& read);
 
     bool AtEnd() const { return atEnd_; }
     // Line feeds read since the start; after an error, the number of the malformed line.
@@ -84,8 +88,8 @@ public:
     void SetBellTable2();
     // The job-number table of level JobTableDigit; closed with 4 for level 2, 5 for 1.
     void SetJobNumbers();
-    // Clears the clock's PIN numbers, then sends the new ones; closed with 3 unless the
-    // file holds no line feed at all.
+    // Clears the clock's PIN numbers, then sends the new ones; closed with 3 whenever the
+    // clearing was accepted, so the clock keeps what it was sent.
     void SetPinNumbers();
     // Messages to delete; every packet carries sequence byte 2 and nothing closes them.
     void ClearMessage();

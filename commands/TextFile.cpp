@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,12 +32,33 @@ bool TextFile::Open(const std::string& name, const char* mode)
         raw = "a+b";
     if (raw == nullptr || name.empty())
         return false;
+    if (raw[0] == 'r')
+        return OpenForReading(name);
     file_ = std::fopen(name.c_str(), raw);
     struct stat info {};
     if (file_ != nullptr && fstat(fileno(file_), &info) == 0 && S_ISDIR(info.st_mode)) {
         std::fclose(file_);
         file_ = nullptr;
     }
+    return file_ != nullptr;
+}
+
+bool TextFile::OpenForReading(const std::string& name)
+{
+    // Opened without blocking, so that a pipe with no writer cannot hold the run in its
+    // open; it is refused below with every other name that is no regular file (a folder,
+    // a device), whose reading need never end.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    file_ = fdopen(fd, "rb");
+    if (file_ == nullptr)
+        ::close(fd);
     return file_ != nullptr;
 }
 

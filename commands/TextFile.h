@@ -16,7 +16,8 @@ public:
 
     // Modes "r" (read), "w" (create or truncate), "a" (append), "a+" (append and read).
     // Returns false when the mode is unknown or the file cannot be opened; a folder is
-    // never a file, even where the system would open it for reading.
+    // never a file, even where the system would open it for reading. "r" opens only a
+    // regular file, and never waits in the open for the writer of a pipe.
     bool Open(const std::string& name, const char* mode);
     bool IsOpen() const { return file_ != nullptr; }
     // Flushes and closes; false when buffered data could not be written. Safe to repeat.
@@ -51,6 +52,8 @@ public:
     bool Rewind() { return Seek(0); }
 
 private:
+    bool OpenForReading(const std::string& name);
+
     std::FILE* file_ = nullptr;
     bool failed_ = false;
     bool eof_ = false;

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the readers of the message, daylight, modem and logo files, as
 // the text stream hands them over (CR dropped, 0x1A ends the file). Every packet and payload
 // must fit its frame, and a message file must be read to its end even when each message's
-// packets are sent twice.
+// packets are sent again from the file's start.
 #include "commands/MessageCommands.h"
 #include "fuzz/FuzzSupport.h"
 #include "link/Framing.h"
@@ -30,7 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             text.push_back(static_cast<char>(data[i]));
 
     // Each message is restarted once, as after a packet the clock did not accept.
-    msgfile::MessageReader reader(text);
+    size_t at = 0;
+    msgfile::MessageReader reader([&] { return at < text.size() ? static_cast<uint8_t>(text[at++]) : -1; },
+                                  [&] {
+                                      at = 0;
+                                      return true;
+                                  });
     std::vector<uint8_t> packet;
     bool restarted = false;
     size_t packets = 0;
@@ -44,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(++packets <= 2 * size + 2);
         if (packet.back() == '}') {
             if (!restarted) {
-                reader.RestartMessage();
+                Check(reader.RestartMessage());
                 restarted = true;
                 continue;
             }
@@ -52,6 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     Check(reader.Line() >= 1);
+    // Reading never runs ahead of what the packets took.
+    Check(reader.CharsRead() == at);
 
     const msgfile::Payload daylight = msgfile::ReadDaylight(Source(text));
     Check(daylight.bytes.size() <= msgfile::kMaxPayload);

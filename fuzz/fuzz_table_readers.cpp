@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the table uploads as their data file: the row readers of
 // set_belltable, set_belltable2, set_jobnumbers, set_pinnumbers and clear_message, each
 // through the whole command against a simulated clock that rejects some packets, so the
-// table restarts and reads the file again. No frame may outgrow the request buffer, and
-// nothing may crash or hang.
+// table restarts and reads the file again. No frame may outgrow the request buffer, a file
+// with a malformed line may send nothing, and nothing may crash or hang.
 #include "commands/CommandContext.h"
 #include "commands/Interpreter.h"
 #include "commands/TableUploads.h"
@@ -69,6 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Interpreter(CommandContext{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4})
             .RunCommand(letter);
         Check(ps.PollStatus == 0 || ps.PollStatus == 4 || ps.PollStatus == 22);
+        // The whole file is checked first: a malformed line sends nothing at all.
+        Check(ps.PollStatus != 22 || frames == 0);
     }
     std::remove(file.c_str());
     return 0;

@@ -24,7 +24,7 @@ msgfile::CharSource Source(const std::string& text)
 // Every packet of a message file as "<sequence>:<characters>", then how reading ended.
 std::vector<std::string> Packets(const std::string& text, Step* last = nullptr, int* line = nullptr)
 {
-    MessageReader reader(text);
+    MessageReader reader(Source(text));
     std::vector<std::string> out;
     std::vector<uint8_t> packet;
     Step step;
@@ -92,6 +92,23 @@ TEST(MessageReader, messageRulesAsRows)
         EXPECT_EQ(Packets(row.text, &last, &line), row.packets) << row.text;
         EXPECT_EQ(last, row.last) << row.text;
         EXPECT_EQ(line, row.line) << row.text;
+    }
+}
+
+TEST(MessageReader, aMessageThatBreaksARuleStopsTheReadingAtOnce)
+{
+    // The file is never held whole: however large, it is read only up to the character
+    // that can no longer belong to a message.
+    const std::string huge(1000000, 'x');
+    for (const std::string& text :
+         {"{" + huge, "{a}\n{" + std::string(1000000, '\n'), "{a}\n\n" + huge + "{"}) {
+        MessageReader reader(Source(text));
+        std::vector<uint8_t> packet;
+        Step step;
+        while ((step = reader.Next(packet)) == Step::Packet) {
+        }
+        EXPECT_EQ(step, Step::InputError);
+        EXPECT_LT(reader.CharsRead(), 300u);
     }
 }
 
@@ -195,7 +212,7 @@ TEST_F(MessageCommandsTest, aFailedPacketSendsItsWholeMessageAgainAtMostThreeFai
     EXPECT_EQ(Last(), "set_message       - Clock Received Data Error");
 }
 
-TEST_F(MessageCommandsTest, setMessageFilesThatSendNothingOrEndEarly)
+TEST_F(MessageCommandsTest, setMessageFilesThatSendNothing)
 {
     r.ps.CommandKeyword = "set_message";
     const struct {
@@ -206,11 +223,11 @@ TEST_F(MessageCommandsTest, setMessageFilesThatSendNothingOrEndEarly)
     } rows[] = {
         {"", 0, "set_message       - OK", "00"},
         {" \r\n\r\n", 0, "set_message       - OK", "00"},
-        // The full packets of an unfinished last message go; the rest is an input error in
-        // the line where the file ended.
-        {"{A}\n" + kLongMessage.substr(0, 120) + "\n", 2, "set_message       - Input File Error Line: 7",
+        // Every message is checked before the first packet goes: an unfinished or broken
+        // message anywhere in the file sends nothing and names its line.
+        {"{A}\n" + kLongMessage.substr(0, 120) + "\n", 0, "set_message       - Input File Error Line: 7",
          "22 7"},
-        {"{A}\n{B\n\n\n\n\n\n\n}\n{C}", 1, "set_message       - Input File Error Line: 9", "22 9"},
+        {"{A}\n{B\n\n\n\n\n\n\n}\n{C}", 0, "set_message       - Input File Error Line: 9", "22 9"},
     };
     for (const auto& row : rows) {
         Write(row.text);
@@ -225,12 +242,20 @@ TEST_F(MessageCommandsTest, setMessageFilesThatSendNothingOrEndEarly)
     }
 }
 
-TEST_F(MessageCommandsTest, aMissingDataFileSendsNothing)
+TEST_F(MessageCommandsTest, aDataFileThatCannotBeOpenedOrReadToItsEndSendsNothing)
 {
-    r.ps.InputFileName = dir + "/absent.txt";
-    for (char letter : {'K', 'L', 'M', 'N'}) {
-        interp.RunCommand(letter);
-        EXPECT_EQ(r.ps.PollStatus, 9) << letter;
+    // /proc/self/mem opens but fails to read: what was read before the error is not the
+    // file, so none of it is sent.
+    for (const std::string& name : {dir + "/absent.txt", std::string("/proc/self/mem")}) {
+        r.ps.InputFileName = name;
+        r.Reply(r.Accepted(), 4);
+        for (char letter : {'K', 'L', 'M', 'N'}) {
+            std::remove(results.c_str());
+            interp.RunCommand(letter);
+            EXPECT_EQ(r.ps.PollStatus, 9) << name << letter;
+            EXPECT_EQ(ReadFileBytes(results).substr(24), "09" + kEnd) << name << letter;
+        }
+        r.replies.clear();
     }
     EXPECT_TRUE(r.frames.empty());
     EXPECT_EQ(Last(), "set_logo          - Can't Open File");

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -235,7 +238,7 @@ TEST_F(TableUploadsTest, theFourthFailureInAllEndsTheUpload)
     EXPECT_EQ(Results(), "07 set_belltable2" + std::string(7, ' ') + "04\r\n\r");
 }
 
-TEST_F(TableUploadsTest, inputErrorsNameTheirLineAndSendNothingOfTheirPacket)
+TEST_F(TableUploadsTest, inputErrorsAnywhereInTheFileNameTheirLineAndSendNothing)
 {
     r.ps.CommandKeyword = "set_belltable";
     Table(Repeat("12345678\n", 6) + "123456\n");
@@ -245,33 +248,31 @@ TEST_F(TableUploadsTest, inputErrorsNameTheirLineAndSendNothingOfTheirPacket)
     EXPECT_EQ(r.rig.status.Lines().back(), "set_belltable\t\t- Input File Error Line: 7");
     EXPECT_EQ(Results(), "07 set_belltable" + std::string(8, ' ') + "22 7\r\n\r");
 
-    // In the second packet: the first has been sent, the table is not closed.
-    Table(Repeat("12345678\n", 24) + std::string(300, '1'));
-    r.Reply(r.Accepted());
-    interp.RunCommand('C');
-    EXPECT_EQ(r.frames.size(), 1u);
-    EXPECT_EQ(r.rig.status.Lines().back(), "set_belltable\t\t- Input File Error Line: 25");
-
-    // Every member reports an input error after its own prefix.
+    // Every member checks its whole file first: a bad line in a later packet, or after
+    // the PIN numbers would have been cleared, sends nothing at all.
     const struct {
         char letter;
         std::string text;
         std::string line;
     } rows[] = {
+        {'C', Repeat("12345678\n", 24) + std::string(300, '1'),
+         "set_belltable\t\t- Input File Error Line: 25"},
         {'E', "1\n", "set_belltables2   - Input File Error Line: 1"},
         {'F', "\n123\n", "set_jobnumbers    - Input File Error Line: 2"},
         {'R', std::string(5000, '9'), "set_pinnumbers    - Input File Error Line: 1"},
+        {'R', "12,34\n\n56,78\n", "set_pinnumbers    - Input File Error Line: 2"},
+        {'R', Repeat("1,2\n", 9) + "1,2345678", "set_pinnumbers    - Input File Error Line: 10"},
         {'P', "\n12345678901\n", "clear_message     - Input File Error Line: 2"},
     };
     for (const auto& row : rows) {
         r.frames.clear();
         r.replies.clear();
-        r.Reply(r.Accepted());
+        r.Reply(r.Accepted(), 3);
         Table(row.text);
         interp.RunCommand(row.letter);
+        EXPECT_EQ(r.ps.PollStatus, 22) << row.line;
         EXPECT_EQ(r.rig.status.Lines().back(), row.line);
-        // Only the clearing frame of the PIN numbers goes out.
-        EXPECT_EQ(r.frames.size(), row.letter == 'R' ? 1u : 0u) << row.letter;
+        EXPECT_TRUE(r.frames.empty()) << row.line;
     }
 }
 
@@ -292,29 +293,51 @@ TEST_F(TableUploadsTest, jobNumbersCloseWithTheirLevelAndPacketsStopPastNinetyBy
     }
 }
 
-TEST_F(TableUploadsTest, pinNumbersAreClearedFirstAndClosedOnlyAfterALineFeed)
+TEST_F(TableUploadsTest, pinNumbersAreClearedFirstAndTheClearedTableIsAlwaysClosed)
 {
     const Rows pin = Bytes({'0', '0', '0', '0', '1', '2', ',', '3', '4', 0, 0, 0, 0, 0x0D});
+    const Rows clear = Request(0xC7, 0xB5, {0x02});
+    const Rows close = Request(0xC7, 0xB5, {0x03});
     Table("12,34\n");
     r.Reply(r.Accepted(), 3);
     interp.RunCommand('R');
-    EXPECT_EQ(r.frames,
-              (std::vector<Rows>{Request(0xC7, 0xB5, {0x02}), Request(0xC7, 0xB5, Concat({{0x00}, pin})),
-                                 Request(0xC7, 0xB5, {0x03})}));
+    EXPECT_EQ(r.frames, (std::vector<Rows>{clear, Request(0xC7, 0xB5, Concat({{0x00}, pin})), close}));
     EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace: set_pinnumbers - Sending Table",
                                                           "replace:set_pinnumbers    - OK"}));
 
-    // No line feed at all: the line still goes, but nothing closes the table.
-    r.frames.clear();
-    Table("12,34");
-    r.Reply(r.Accepted(), 2);
-    interp.RunCommand('R');
-    EXPECT_EQ(r.ps.PollStatus, 0);
-    EXPECT_EQ(r.frames.size(), 2u);
+    // A file without a final line feed, an empty file, and an upload the clock gave up on
+    // are closed too: the clock keeps the PIN numbers it took, never an unclosed table.
+    const Rows one = Request(0xC7, 0xB5, Concat({{0x00}, pin}));
+    const Rows two = Request(
+        0xC7, 0xB5,
+        Concat({{0x00}, Bytes({'0', '0', '0', '0', '5', '6', ',', '7', '8', 0, 0, 0, 0, 0x0D}), pin}));
+    const struct {
+        std::string text;
+        int rejections;  // of the packet, after the clearing frame was accepted
+        std::vector<Rows> frames;
+        int result;
+    } rows[] = {
+        {"12,34", 0, {clear, one, close}, 0},
+        {"56,78\n12,34", 0, {clear, two, close}, 0},
+        {"", 0, {clear, Request(0xC7, 0xB5, {0x00}), close}, 0},
+        {"12,34\n", 4, {clear, one, one, one, one, close}, 4},
+    };
+    for (const auto& row : rows) {
+        r.frames.clear();
+        r.replies.clear();
+        Table(row.text);
+        r.Reply(r.Accepted());
+        r.Reply(Rejected(), row.rejections);
+        r.Reply(r.Accepted(), 2);
+        interp.RunCommand('R');
+        EXPECT_EQ(r.frames, row.frames) << row.text;
+        EXPECT_EQ(r.ps.PollStatus, row.result) << row.text;
+    }
 
     // A clearing frame that fails three times ends the command with its result; a busy
     // clock is asked again at once and shows no line.
     r.frames.clear();
+    r.replies.clear();
     r.rig.status.log.clear();
     r.Reply(r.Busy(), 3);
     const int64_t start = r.rig.time.NowMs();
@@ -352,13 +375,29 @@ TEST_F(TableUploadsTest, closingFrameRetriedAtOnceAndItsFailureIsTheResult)
                                                      "replace:set_belltable\t - Clock Received Data Error"}));
 }
 
-TEST_F(TableUploadsTest, missingFileAndSendFailureEndTheCommandAtOnce)
+TEST_F(TableUploadsTest, unreadableFileAndSendFailureEndTheCommandAtOnce)
 {
     r.ps.InputFileName = dir + "/absent.txt";
     interp.RunCommand('R');
     EXPECT_EQ(r.ps.PollStatus, 9);
     EXPECT_TRUE(r.frames.empty());
     EXPECT_EQ(r.rig.status.Lines().back(), "set_pinnumbers    - Can't Open File");
+
+    // A pipe with no writer is refused without waiting in its open, and a file that
+    // cannot be read to its end is broken, not ended: nothing is sent either way.
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& name : {fifo, std::string("/proc/self/mem")}) {
+        r.ps.InputFileName = name;
+        r.Reply(r.Accepted(), 3);
+        for (const char letter : {'C', 'R'}) {
+            interp.RunCommand(letter);
+            EXPECT_EQ(r.ps.PollStatus, 9) << name << letter;
+        }
+        r.replies.clear();
+    }
+    std::remove(fifo.c_str());
+    EXPECT_TRUE(r.frames.empty());
 
     r.ps.InputFileName = data;
     Table("12345678\n");
