@@ -521,6 +521,10 @@ Answer ClockModel::Receive(const Frame& frame, Link link)
         outcome = {true, frame::rpBusy, {}, outcome.modemReset};
     }
     answer.bytes = Render(station, outcome, link, effective);
+    // A records packet that goes out whole: a later copy of it is one the program has had.
+    if (outcome.code == frame::cmdGetTimes && !effective.badCrc && !effective.wrongStation &&
+        !effective.garbage && !effective.huge && !effective.shortReply && !effective.drop && !effective.flood)
+        records_.Delivered();
     answer.delayMs = faults_.delayMs;
     answer.chunk = faults_.chunk;
     answer.chunkGapMs = faults_.chunkGapMs;

@@ -166,7 +166,9 @@ std::string ApplyControl(ClockModel& model, const std::string& line)
     }
     if (cmd == "records-left")
         return "ok total=" + std::to_string(model.records().Total()) +
-               " taken=" + std::to_string(model.records().Taken());
+               " taken=" + std::to_string(model.records().Taken()) +
+               " handed=" + std::to_string(model.records().HandedOut()) +
+               " again=" + std::to_string(model.records().HandedAgain());
     if (cmd == "packet-bytes") {
         int n = 0;
         if (args.size() != 2 || !ParseCount(args[1], RecordStore::kMaxPacketBytes, n) ||

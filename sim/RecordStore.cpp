@@ -80,6 +80,8 @@ bool RecordStore::LoadRecords(const std::string& path, std::string& error)
     records_ = std::move(records);
     taken_ = 0;
     lastCount_ = 0;
+    handedOut_ = handedAgain_ = 0;
+    deliveredAt_ = -1;
     return true;
 }
 
@@ -88,6 +90,8 @@ void RecordStore::Generate(int count, bool jobCodes)
     records_.clear();
     taken_ = 0;
     lastCount_ = 0;
+    handedOut_ = handedAgain_ = 0;
+    deliveredAt_ = -1;
     for (int i = 0; i < count; ++i) {
         const int badge = 100001 + i % 900000;
         std::vector<uint8_t> r = {
@@ -141,6 +145,10 @@ std::vector<uint8_t> RecordStore::CurrentPacket(std::string& what)
         ++n;
     }
     lastCount_ = n;
+    handedOut_ = std::max(handedOut_, taken_ + n);
+    if (deliveredAt_ == static_cast<long>(taken_))
+        handedAgain_ += n;
+    deliveredAt_ = -1;
     what = "get_times packet " + std::to_string(taken_ + 1) + "-" + std::to_string(taken_ + n);
     return out;
 }

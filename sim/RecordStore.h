@@ -42,11 +42,22 @@ public:
 
     size_t Total() const { return records_.size(); }
     size_t Taken() const { return taken_; }
+    // The packet last handed out reached the program whole (its reply was not spoiled).
+    void Delivered() { deliveredAt_ = static_cast<long>(taken_); }
+    // Since the records were loaded: records handed out at least once, and records handed
+    // out again in a packet whose earlier copy had reached the program whole (what a lost
+    // request for the next packet makes the clock do; a program that stored both copies
+    // wrote these twice).
+    size_t HandedOut() const { return handedOut_; }
+    size_t HandedAgain() const { return handedAgain_; }
 
 private:
     std::vector<std::vector<uint8_t>> records_;
     size_t taken_ = 0;
     size_t lastCount_ = 0;  // records in the packet last handed out
+    size_t handedOut_ = 0;
+    size_t handedAgain_ = 0;
+    long deliveredAt_ = -1;  // first record of the packet last delivered whole, if not taken since
     uint8_t endByte_ = 0x01;
     int packetBytes_ = 200;
     std::vector<uint8_t> messages_;

@@ -35,13 +35,17 @@ class Downloads : public ::testing::Test, protected RunFolder {};
 
 // Request 3 (the second 0xAB) is answered into the void: the clock has moved on, so the
 // program's 0xA2 gets the next packet, which is stored once. Request 5 comes back with bad
-// digits: 0xA0 gets the same packet again.
-TEST_F(Downloads, recordsAndMessageListOverTcpWithALostAndASpoiledReply)
+// digits: 0xA0 gets the same packet again. Request 7 (0xAB) is lost on its way: the clock
+// never took the last packet and hands it out again, and it is not stored twice. The reply
+// to request 12 (the message list's continuation) is lost after the clock moved on: the
+// list starts again and the file holds it whole.
+TEST_F(Downloads, recordsAndMessageListOverTcpWithLostAndSpoiledRequestsAndReplies)
 {
     WriteProfile(dir);
-    SimulatedClock clock(dir, {"--listen", "127.0.0.81", "--records", kGolden + "records.hex",
-                               "--packet-bytes", "40", "--message-list", kGolden + "messages.txt",
-                               "--fail-packet", "3:silence", "--fail-packet", "5:bad-crc"});
+    SimulatedClock clock(
+        dir, {"--listen", "127.0.0.81", "--records", kGolden + "records.hex", "--packet-bytes", "40",
+              "--message-list", kGolden + "messages.txt", "--fail-packet", "3:silence", "--fail-packet",
+              "5:bad-crc", "--fail-packet", "7:lost", "--fail-packet", "12:silence"});
     ASSERT_TRUE(clock.Ready());
     Write("times.txt", "kept\r\n\r");
     Write("messages.out", "an older and much longer message list that must go entirely");
@@ -60,13 +64,16 @@ TEST_F(Downloads, recordsAndMessageListOverTcpWithALostAndASpoiledReply)
 
     const uint8_t s = 0xC1;
     const std::vector<std::string> expected = {
-        Rx(s, 0xA2), Rx(s, 0xAB), Rx(s, 0xAB),         Rx(s, 0xA2),         Rx(s, 0xAB), Rx(s, 0xA0),
-        Rx(s, 0xAB), Rx(s, 0xA1), Rx(s, 0xB4, {0x01}), Rx(s, 0xB4, {0x02}), Rx(s, 0xA2), Rx(s, 0xA1)};
+        Rx(s, 0xA2),         Rx(s, 0xAB),         Rx(s, 0xAB),         Rx(s, 0xA2),
+        Rx(s, 0xAB),         Rx(s, 0xA0),         Rx(s, 0xAB),         Rx(s, 0xA2),
+        Rx(s, 0xAB),         Rx(s, 0xA1),         Rx(s, 0xB4, {0x01}), Rx(s, 0xB4, {0x02}),
+        Rx(s, 0xB4, {0x01}), Rx(s, 0xB4, {0x02}), Rx(s, 0xA2),         Rx(s, 0xA1)};
     EXPECT_EQ(RxLines(clock.Journal()), expected) << clock.Journal();
     // Each failure leaves its own line; the notice after it is overwritten by the next step.
-    EXPECT_NE(r.out.find(
-                  "get_times         - No Data Received from Clock\nget_times - Receiving Data\n"
-                  "get_times         - CRC Data Error\nget_times - Receiving Data\nget_times         - OK\n"),
+    EXPECT_NE(r.out.find("get_times         - No Data Received from Clock\nget_times - Receiving Data\n"
+                         "get_times         - CRC Data Error\nget_times - Waiting for Reply...\n"
+                         "get_times         - No Data Received from Clock\nget_times - Receiving Data\n"
+                         "get_times         - OK\n"),
               std::string::npos)
         << r.out;
 }
