@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace {
 
 constexpr const char* kAddress = "127.0.0.191";
@@ -35,8 +37,17 @@ TEST(FingerprintOverTcp, backupResumeRestoreAndBackupAgain)
     EXPECT_EQ(Count(second, "rx C1 E6 01"), 5u);
     EXPECT_EQ(ReadFileBytes(first), dump);
 
-    // The file back into the clock, then out again into a new file: the same bytes.
+    // A file with no template in it (a punch-record file picked by mistake) is refused
+    // before anything reaches the clock, and before the operator is asked: the answer
+    // given here is the one the restore after it takes.
     link.op.answers.push_back(true);
+    const std::string records = dir + "/records.txt";
+    std::ofstream(records, std::ios::binary) << "0001 2023-11-15 10:13 IN\r\n0002 2023-11-15 10:14 OUT\r\n";
+    const std::size_t beforeRefusal = clock.Journal().size();
+    EXPECT_EQ(link.Run('T', "finger_restore", records), 12);
+    EXPECT_EQ(Count(clock.Journal().substr(beforeRefusal), "rx C1 E6"), 0u);
+
+    // The file back into the clock, then out again into a new file: the same bytes.
     EXPECT_EQ(link.Run('T', "finger_restore", first), 0);
     EXPECT_EQ(Count(clock.Journal(), "finger erase"), 1u);
     EXPECT_EQ(Count(clock.Journal(), "finger store "), Count(dump, "#:"));
