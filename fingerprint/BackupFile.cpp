@@ -189,6 +189,10 @@ RestoreList ReadRestoreList(BackupEntryReader& reader)
                 continue;
             }
         }
+        if (list.entries.size() == RestoreList::kMaxEntries) {
+            list.tooMany = true;
+            return list;
+        }
         list.sendable += sendable ? 1 : 0;
         list.entries.push_back(std::move(entry));
     }

@@ -116,6 +116,10 @@ struct RestoreList {
     std::vector<BackupEntry> entries;
     int sendable = 0;     // entries that may be sent
     bool cutOff = false;  // the file ends inside an entry, before its template text
+    // More entries than a clock can hold (65536 slots of at most 10 templates): not a
+    // backup file, and not read further.
+    bool tooMany = false;
+    static constexpr std::size_t kMaxEntries = 65536 * 10;
 };
 RestoreList ReadRestoreList(BackupEntryReader& reader);
 

@@ -59,7 +59,7 @@ bool TemplateRestore::Start()
     list_ = ReadRestoreList(reader);
     if (backup.ReadError())
         result_ = ceCantOpenFile;
-    else if (list_.cutOff || list_.entries.empty())
+    else if (list_.cutOff || list_.tooMany || list_.entries.empty())
         result_ = ceCommandFile;
     else if (list_.sendable == 0)
         result_ = ceChecksum;
