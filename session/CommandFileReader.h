@@ -17,7 +17,8 @@ public:
         bool operator==(const char* s) const { return !overLong && text == s; }
     };
 
-    // False when the file cannot be opened or is a folder.
+    // False when the file cannot be opened or is not a regular file (a folder, a FIFO,
+    // a device): the open never waits for the writer of a pipe.
     bool Open(const std::string& path);
     void Close() { file_.Close(); }
     bool IsOpen() const { return file_.IsOpen(); }

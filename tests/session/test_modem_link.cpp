@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace {
 
 const std::vector<uint8_t> kPreamble{0x55, 0x55};
@@ -242,11 +244,14 @@ TEST(ModemConnect, emptyFileOrEmptyFirstLineConnectsAtOnceWithoutAModem)
     }
 }
 
-TEST(ModemConnect, missingFolderOrUnreadableFileIsAModemStringFileError)
+TEST(ModemConnect, missingFolderFifoOrUnreadableFileIsAModemStringFileError)
 {
     ModemBench b;
-    // A folder opens for reading on this system, and /proc/self/mem opens but fails every read.
-    for (const std::string& name : {b.dir + "/none.txt", b.dir, std::string("/proc/self/mem")}) {
+    // A folder opens for reading on this system, a FIFO with no writer would hold the open
+    // for ever, and /proc/self/mem opens but fails every read.
+    ASSERT_EQ(mkfifo((b.dir + "/fifo.txt").c_str(), 0600), 0);
+    for (const std::string& name :
+         {b.dir + "/none.txt", b.dir, b.dir + "/fifo.txt", std::string("/proc/self/mem")}) {
         SCOPED_TRACE(name);
         b.rig.status.ClearStatus();
         b.ps.InputFileName = name;
