@@ -232,13 +232,15 @@ ClockError Downloads::TakeMessageList(TextFile& file)
             continue;
         }
 
-        const int dataBytes = ps.ReplyLength - kReplyFraming;
-        if (dataBytes <= 1)
-            return ceOK;
+        // A list that starts again replaces what an earlier start wrote, even when it
+        // turns out empty.
         if (payload == kListFromStart) {
             file.Truncate(0);
             packets = 0;
         }
+        const int dataBytes = ps.ReplyLength - kReplyFraming;
+        if (dataBytes <= 1)
+            return ceOK;
         file.Write(FormatMessageText(std::span<const uint8_t>(ps.ReceiveBuffer.data() + 3, dataBytes - 1)));
         if (!file.Flush())
             return ceDiskWrite;

@@ -367,6 +367,15 @@ TEST_F(DownloadsTest, messageListStartsAgainAfterAnyFailedContinuationAndHoldsTh
         EXPECT_EQ(ReadFileBytes(data), "One\r\n\rTwo");
     }
 
+    // A list emptied in the meantime leaves an empty file, not the first start's packet.
+    r.frames.clear();
+    r.Reply(first);
+    r.Silence();
+    r.Reply(Packet(0xB4, {0x00}));
+    interp.RunCommand('Q');
+    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(ReadFileBytes(data), "");
+
     // Packets fetched again after a restart are no progress: a clock that fails the same
     // continuation every time ends the command at the fourth failure in a row.
     r.frames.clear();
