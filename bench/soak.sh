@@ -13,9 +13,9 @@
 # 50 per mille with seed 1 (lane L draws with seed S+L), build folder build-soak (configured
 # Release without tests and built for quorvex and clocksim unless --build-dir is given).
 #
-# Exit status: 0 when every record is accounted for and nothing grew; 1 when a record was
-# lost, a duplicate is unexplained, a run hung, or memory or descriptors grew beyond the
-# margins below; 2 when the soak could not be set up.
+# Exit status: 0 when every record is accounted for, each stored once, and nothing grew;
+# 1 when a record was lost or stored twice, a run hung, or memory or descriptors grew
+# beyond the margins below; 2 when the soak could not be set up.
 set -u
 
 # Growth margins: the last 100 runs against the first 100.
@@ -87,7 +87,7 @@ analyze_dir() {
         echo
 
         # Runs: exit codes and hangs. runs.tsv: run rc wall_s maxrss_kb fd_max fd_last cs_fds cs_rss_kb
-        # taken loaded status_bytes runtime_folders_left
+        # taken loaded status_bytes runtime_folders_left handed handed_again
         cat "${lanedirs[@]/%//runs.tsv}" | sort -n >"$work/all-runs.tsv"
         awk -v planned="$runs_planned" '
             { n++; rc[$2]++; wall += $3; if ($3 > wmax) wmax = $3; if ($11 > 0) st++; if ($2 != "hang" && $12 > left) left = $12 }
@@ -160,27 +160,27 @@ analyze_dir() {
     echo "$verdict" >>"$out"
     case "$verdict" in *FAIL*) failed=1 ;; esac
 
-    # Records: handed out (acknowledged by the program's request for the next packet, as the
-    # simulator counts them) against the lines in the records files; duplicates explained by a
-    # lost request for the next packet after the packet that holds them.
+    # Records: handed out (the clock's own count of records it handed out, and of those it
+    # saw taken by the program's request for the next packet) against the lines in the
+    # records files. Every line is unique, so a line seen twice is a record stored twice.
+    # When a request for the next packet is lost, the clock hands the stored packet out
+    # again; the simulator counts those records (handed out again after their packet had
+    # gone out whole), and the program must store none of them a second time.
     : >"$work/records.problems"
     local lost=0 unexplained=0 tot_acked=0 tot_lines=0 tot_dups=0 tot_pending=0 tot_lostacks=0
+    local tot_handed=0 tot_again=0
     for d in "${lanedirs[@]}"; do
-        local line
-        line=$(awk '
+        local line open_end
+        # Records handed out but not taken in the lane's last run: stored, the clock could
+        # not have been told (no run follows).
+        open_end=$(sort -n "$d/runs.tsv" | awk '$2 != "hang" { last = $13 - $9 } END { print last > 0 ? last : 0 }')
+        line=$(awk -v open_end="$open_end" '
             FNR == 1 { file++ }
             file == 1 { acked[$0]++; nacked++; next }           # acked.txt: the lines expected
-            file == 2 {                                          # journal
-                if ($1 == "note" && $2 == "run") { first = $5; lo = hi = -1; ab = 0; next }
-                if ($1 == "get_times" && $2 == "packet") {
-                    split($3, r, "-"); lo = first + r[1] - 1; hi = first + r[2] - 1; ab = 0; next
-                }
-                if ($1 == "get_times" && $2 == "end") { lo = hi = -1; ab = 0; next }
+            file == 2 { handed += $13; again += $14; next }      # runs.tsv
+            file == 3 {                                          # journal
                 if ($1 == "rx") { ab = ($3 == "AB"); next }
-                if ($1 == "fault" && $2 == "lost" && ab && lo >= 0) {
-                    lostacks++
-                    for (s = lo; s <= hi; s++) again[s]++
-                }
+                if ($1 == "fault" && $2 == "lost" && ab) lostacks++
                 ab = 0
                 next
             }
@@ -189,46 +189,44 @@ analyze_dir() {
                 if ($0 == "") next
                 nlines++
                 seen[$0]++
-                split($0, f, ","); serial[$0] = f[2] - 100000
             }
             END {
                 for (k in acked) if (!(k in seen)) { lost++; if (lost <= 10) print "LOST " k > "/dev/stderr" }
                 for (k in seen) {
                     if (seen[k] > 1) {
                         dups += seen[k] - 1
-                        if (seen[k] - 1 > again[serial[k]]) {
-                            unexplained += seen[k] - 1 - again[serial[k]]
-                            print "UNEXPLAINED " k " x" seen[k] > "/dev/stderr"
-                        }
+                        if (++shown <= 10) print "STORED " seen[k] " TIMES " k > "/dev/stderr"
                     }
-                    if (!(k in acked)) {
-                        # Stored, but the simulator never saw it taken: only a lost request
-                        # for the next packet, in the lane'"'"'s last run, leaves that.
-                        pending++
-                        if (!again[serial[k]]) { unexplained++; print "NOT HANDED OUT " k > "/dev/stderr" }
-                    }
+                    if (!(k in acked)) pending++
                 }
-                printf "%d %d %d %d %d %d %d\n", nacked, nlines, dups, lost, unexplained, pending, lostacks
-            }' "$d/acked.txt" "$d/journal" "$d/times.txt" 2>>"$work/records.problems")
-        read -r a l dp ls ux pd la <<<"$line"
+                if (pending > open_end) {
+                    unexplained += pending - open_end
+                    print "STORED BUT NEVER TAKEN: " pending " lines, " open_end " handed out in the last run and not taken" > "/dev/stderr"
+                }
+                printf "%d %d %d %d %d %d %d %d %d\n", nacked, nlines, dups, lost, unexplained, pending, lostacks, handed, again
+            }' "$d/acked.txt" "$d/runs.tsv" "$d/journal" "$d/times.txt" 2>>"$work/records.problems")
+        read -r a l dp ls ux pd la hd ag <<<"$line"
         tot_acked=$((tot_acked + a)); tot_lines=$((tot_lines + l)); tot_dups=$((tot_dups + dp))
         lost=$((lost + ls)); unexplained=$((unexplained + ux)); tot_pending=$((tot_pending + pd))
-        tot_lostacks=$((tot_lostacks + la))
+        tot_lostacks=$((tot_lostacks + la)); tot_handed=$((tot_handed + ${hd:-0})); tot_again=$((tot_again + ${ag:-0}))
     done
+    local records_ok=0
+    [ "$tot_dups" -eq 0 ] && [ "$lost" -eq 0 ] && [ "$unexplained" -eq 0 ] &&
+        [ $((tot_lines - tot_pending)) -eq "$tot_acked" ] && records_ok=1
     {
-        echo "records handed out by the clock(s): $tot_acked; lines in the records files: $tot_lines;" \
-            "duplicate lines: $tot_dups; lines less duplicates: $((tot_lines - tot_dups))"
-        echo "  lost requests for the next packet (each makes the clock hand the same packet out again): $tot_lostacks"
-        echo "  records lost (handed out, not in a file): $lost; unexplained duplicates or lines: $unexplained;" \
-            "stored but not yet handed out at the end: $tot_pending"
+        echo "records handed out: $tot_acked (taken by the program; $tot_pending more handed out in a lane's last run" \
+            "and not yet taken); records stored: $tot_lines; duplicates: $tot_dups"
+        echo "  lost requests for the next packet: $tot_lostacks; records the clock handed out again after" \
+            "their packet had gone out whole: $tot_again (of $tot_handed handed out, repeats counted per run)"
+        echo "  records lost (taken, not in a file): $lost; stored but never handed out: $unexplained"
         if [ -s "$work/records.problems" ]; then head -20 "$work/records.problems" | sed 's/^/  /'; fi
-        if [ $((tot_lines - tot_dups - tot_pending)) -eq "$tot_acked" ] && [ "$lost" -eq 0 ] && [ "$unexplained" -eq 0 ]; then
-            echo "  records: PASS (every record handed out is in a file, every duplicate explained)"
+        if [ "$records_ok" -eq 1 ]; then
+            echo "  records: PASS (every record handed out is in a file, each once)"
         else
             echo "  records: FAIL"
         fi
     } >>"$out"
-    [ "$lost" -eq 0 ] && [ "$unexplained" -eq 0 ] && [ $((tot_lines - tot_dups - tot_pending)) -eq "$tot_acked" ] || failed=1
+    [ "$records_ok" -eq 1 ] || failed=1
 
     # Growth: the program's peak memory and descriptors per run, the simulators' after each run.
     local growth
@@ -256,7 +254,8 @@ analyze_dir() {
     echo "$growth" >>"$out"
     case "$growth" in *FAIL*) failed=1 ;; esac
     grep -q '^hang' <(awk '{print $2}' "$work/all-runs.tsv") && failed=1
-    # A run that ended by itself must not leave its private runtime folder behind.
+    # A run that ended by itself must not leave a runtime folder of its own behind (the one
+    # folder per user that runs share and keep is not counted).
     awk '$2 != "hang" && $12 > 0 { found = 1 } END { exit !found }' "$work/all-runs.tsv" && failed=1
 
     if [ "$failed" -eq 0 ]; then echo "soak: PASS" >>"$out"; else echo "soak: FAIL" >>"$out"; fi
@@ -370,7 +369,7 @@ lane() {
         rm -f results.txt status.txt
         local start end fdmax=0 fdlast=0 q_pid="" c rc
         start=$(date +%s.%N)
-        # TMPDIR: the program's private runtime folder goes here, where it can be counted.
+        # TMPDIR: the program's runtime folder goes here, where it can be counted.
         TMPDIR="$dir" XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR='' DISPLAY='' WAYLAND_DISPLAY='' QT_QPA_PLATFORM='' \
             /usr/bin/time -v -o time.txt "$qv" run.cmd results.txt >out.txt 2>err.txt &
         t_pid=$!
@@ -402,9 +401,11 @@ lane() {
         rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' time.txt)
 
         ctl "records-left" || exit 2
-        local taken total
+        local taken total handed again
         total=$(echo "$reply" | sed -n 's/.*total=\([0-9]*\).*/\1/p')
         taken=$(echo "$reply" | sed -n 's/.*taken=\([0-9]*\).*/\1/p')
+        handed=$(echo "$reply" | sed -n 's/.*handed=\([0-9]*\).*/\1/p')
+        again=$(echo "$reply" | sed -n 's/.*again=\([0-9]*\).*/\1/p')
         [ "$total" = "$count" ] || { echo "soak: lane $L run $n: clock holds $total records, loaded $count" >&2; exit 2; }
         for ((s = first; s < first + taken; s++)); do
             b=$((100000 + s))
@@ -414,14 +415,14 @@ lane() {
         pcount=$((count - taken))
 
         local csfd csrss sbytes=0 leftover
-        leftover=$(find "$dir" -maxdepth 1 -name 'quorvex-runtime-*' | wc -l)
+        leftover=$(find "$dir" -maxdepth 1 -name 'quorvex-runtime-*' ! -name "quorvex-runtime-$(id -u)" | wc -l)
         [ "$rc" = hang ] && rm -rf "$dir"/quorvex-runtime-*
         csfd=$(ls "/proc/$s_pid/fd" 2>/dev/null | wc -l)
         csrss=$(awk '/^VmRSS/ {print $2}' "/proc/$s_pid/status" 2>/dev/null)
         [ -f status.txt ] && sbytes=$(stat -c %s status.txt)
         [ -f results.txt ] && tr -d '\r' <results.txt | awk -v n="$n" 'NF { print n, $0 }' >>results.all
-        printf '%s %s %.2f %s %s %s %s %s %s %s %s %s\n' "$n" "$rc" "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')" "${rss:-0}" \
-            "$fdmax" "$fdlast" "${csfd:-0}" "${csrss:-0}" "$taken" "$count" "$sbytes" "$leftover" >>runs.tsv
+        printf '%s %s %.2f %s %s %s %s %s %s %s %s %s %s %s\n' "$n" "$rc" "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')" "${rss:-0}" \
+            "$fdmax" "$fdlast" "${csfd:-0}" "${csrss:-0}" "$taken" "$count" "$sbytes" "$leftover" "${handed:-0}" "${again:-0}" >>runs.tsv
         if [ $(((n - 1) / lanes % 50)) -eq 0 ] && [ "$L" -eq 0 ]; then
             echo "soak: run $n of $runs ($(date -u +%H:%M:%S))" >&2
         fi
