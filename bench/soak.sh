@@ -173,7 +173,7 @@ analyze_dir() {
         local line open_end
         # Records handed out but not taken in the lane's last run: stored, the clock could
         # not have been told (no run follows).
-        open_end=$(sort -n "$d/runs.tsv" | awk '$2 != "hang" { last = $13 - $9 } END { print last > 0 ? last : 0 }')
+        open_end=$(sort -n "$d/runs.tsv" | awk '$2 != "hang" { last = $13 - $9 } END { print (last > 0 ? last : 0) }')
         line=$(awk -v open_end="$open_end" '
             FNR == 1 { file++ }
             file == 1 { acked[$0]++; nacked++; next }           # acked.txt: the lines expected
