@@ -31,7 +31,10 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
     # shellcheck disable=SC2086
     cmake -S "$src" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_TESTS=OFF \
-        ${QV_BENCH_CMAKE_ARGS:-} || exit 2
+        -DQV_BENCH=ON ${QV_BENCH_CMAKE_ARGS:-} || exit 2
+else
+    # A build folder configured without the benchmarks gets them; its other settings stay.
+    cmake -S "$src" -B "$build" -DQV_BENCH=ON || exit 2
 fi
 jobs=()
 [ -n "${JOBS:-}" ] && jobs=(-j "$JOBS")

@@ -16,11 +16,15 @@ if [ ${#targets[@]} -eq 0 ]; then
     for src in fuzz/fuzz_*.cpp; do targets+=("$(basename "$src" .cpp)"); done
 fi
 
+work="$(mktemp -d "${TMPDIR:-/tmp}/qvfuzz-ci-XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+# The fuzz targets only, not the tests; configure output is shown when configure fails.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQV_FUZZ=ON -DQV_SANITIZE=ON -DQV_TESTS=ON >/dev/null
+    -DQV_FUZZ=ON -DQV_SANITIZE=ON -DQV_TESTS=OFF -DQV_BENCH=OFF >"$work/configure.log" 2>&1 ||
+    { cat "$work/configure.log"; exit 1; }
 cmake --build build-fuzz --parallel 2 --target "${targets[@]}"
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/qvfuzz-ci-XXXXXX")"
 # The targets keep the files they write in memory when they can; a crashed target leaves its
 # scratch folder behind, so it lives in a folder of this run's own.
 scratch="$work"
@@ -28,6 +32,7 @@ scratch="$work"
 trap 'rm -rf "$work" "$scratch"' EXIT
 export QV_FUZZ_SCRATCH="$scratch" TMPDIR="$scratch"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 failed=()
