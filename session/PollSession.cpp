@@ -29,8 +29,6 @@ struct PollSession::Impl {
           udp(pump, time),
           finder(interpreter.Context(), ui, serial, udp, timer3)
     {
-        serial.SetPortMap(portMap);
-        serial.SetBaudRate(br009600);
         serial.OnReceive = [this](TZylSerialPort&, std::span<const uint8_t> bytes) {
             exchange.ZylSerialPort1Receive(bytes);
         };
@@ -53,7 +51,7 @@ struct PollSession::Impl {
 
     std::array<ITimer*, 3> timers;
     std::shared_ptr<const CommPortMap> portMap = std::make_shared<CommPortMap>();
-    TZylSerialPort serial;
+    TZylSerialPort serial{portMap};
     TClientSocket socket;
     Exchange exchange;
     NetworkLink network;
@@ -98,12 +96,7 @@ void PollSession::SetSocketHost(const std::string& host)
 
 std::set<int> PollSession::GetExistingCommPorts()
 {
-    std::set<int> out;
-    const TCommPortSet ports = d_->serial.GetExistingCommPorts();
-    for (int n = 1; n < static_cast<int>(ports.size()); ++n)
-        if (ports.test(static_cast<size_t>(n)))
-            out.insert(n);
-    return out;
+    return d_->serial.GetExistingCommPorts();
 }
 
 std::string PollSession::DevicePath(int n)
