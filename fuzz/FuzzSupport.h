@@ -42,15 +42,6 @@ inline void Check(bool ok)
         std::abort();
 }
 
-inline void WriteFile(const std::string& path, const std::string& bytes)
-{
-    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-        if (!bytes.empty())
-            std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-}
-
 // A clock whose answers come from the fuzz input. Each frame written to the link (the
 // serial preamble aside) takes the next reply: a delay byte, a length byte and that many
 // bytes. With the delay byte's top bit set the bytes become a well-formed reply frame for
@@ -61,13 +52,7 @@ class ScriptedReplies {
 public:
     ScriptedReplies(FakeRig& rig, const uint8_t* data, size_t size) : rig_(rig), data_(data), size_(size)
     {
-        auto answer = [this](const std::vector<uint8_t>& w) {
-            if (w.size() == 2 && w[0] == 0x55 && w[1] == 0x55)
-                return;
-            Next();
-        };
-        rig_.serial.onWrite = answer;
-        rig_.net.onWrite = answer;
+        rig_.OnFrame([this](const std::vector<uint8_t>&) { Next(); });
     }
 
     void Next()
@@ -86,23 +71,13 @@ public:
                                rig_.selection.network ? 2 : 1);
         }
         const size_t cut = bytes.size() / 3;
-        Deliver((delay & 0x7F) * 10, std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
-        Deliver((delay & 0x7F) * 10 + 1, std::vector<uint8_t>(bytes.begin() + cut, bytes.end()));
+        if (cut > 0)
+            rig_.Deliver((delay & 0x7F) * 10, std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
+        if (bytes.size() > cut)
+            rig_.Deliver((delay & 0x7F) * 10 + 1, std::vector<uint8_t>(bytes.begin() + cut, bytes.end()));
     }
 
 private:
-    void Deliver(int64_t delayMs, std::vector<uint8_t> bytes)
-    {
-        if (bytes.empty())
-            return;
-        rig_.pump.After(delayMs, [this, bytes = std::move(bytes)] {
-            if (rig_.selection.network)
-                rig_.exchange.ClientSocket1Read(bytes);
-            else
-                rig_.exchange.ZylSerialPort1Receive(bytes);
-        });
-    }
-
     FakeRig& rig_;
     const uint8_t* data_;
     size_t size_;

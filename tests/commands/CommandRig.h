@@ -26,12 +26,7 @@ struct CommandRig {
     explicit CommandRig(int station = 7)
     {
         ps.SetStation(station);
-        rig.serial.onWrite = [this](const std::vector<uint8_t>& w) {
-            if (w.size() == 2 && w[0] == 0x55 && w[1] == 0x55)
-                return;
-            OnFrame(w);
-        };
-        rig.net.onWrite = [this](const std::vector<uint8_t>& w) { OnFrame(w); };
+        rig.OnFrame([this](const std::vector<uint8_t>& w) { OnFrame(w); });
     }
 
     uint8_t Station() const { return static_cast<uint8_t>(ps.StationByte); }
@@ -48,15 +43,7 @@ struct CommandRig {
     std::vector<uint8_t> Busy() const { return ReplyFrame(Station(), 0xB0, {}, Terminators()); }
     int Terminators() const { return rig.selection.network ? 2 : 1; }
     // Delivers bytes over the selected link replyDelayMs from now.
-    void ReplyLater(const std::vector<uint8_t>& bytes)
-    {
-        rig.pump.After(replyDelayMs, [this, bytes] {
-            if (rig.selection.network)
-                rig.exchange.ClientSocket1Read(bytes);
-            else
-                rig.exchange.ZylSerialPort1Receive(bytes);
-        });
-    }
+    void ReplyLater(const std::vector<uint8_t>& bytes) { rig.Deliver(replyDelayMs, bytes); }
     // Lines of the status display log that are memo operations (not panel updates).
     std::vector<std::string> MemoLog() const
     {

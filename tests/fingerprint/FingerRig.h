@@ -7,7 +7,6 @@
 #include "commands/Interpreter.h"
 #include "sim/FingerModule.h"
 
-#include <fstream>
 #include <string>
 
 struct FingerRig : CommandRig {
@@ -28,9 +27,7 @@ struct FingerRig : CommandRig {
         rig.time.Set(2023, 11, 15, 10, 13, 20);
         ps.FingerLogFile = log;
         ps.LogFileName = results;
-        auto answer = [this](const std::vector<uint8_t>& w) {
-            if (w.size() == 2 && w[0] == 0x55 && w[1] == 0x55)
-                return;
+        rig.OnFrame([this](const std::vector<uint8_t>& w) {
             frames.push_back(w);
             const std::vector<uint8_t> payload = PayloadOf(w);
             if (onRequest)
@@ -39,9 +36,7 @@ struct FingerRig : CommandRig {
             if (!reply || silent)
                 return;
             ReplyLater(ReplyFrame(Station(), reply->code, reply->payload, Terminators()));
-        };
-        rig.serial.onWrite = answer;
-        rig.net.onWrite = answer;
+        });
         rig.status.AddStatusLine("keyword");
     }
 
@@ -89,9 +84,4 @@ inline std::string Visible(const std::string& bytes)
 inline std::string Golden(const std::string& name)
 {
     return ReadFileBytes(std::string(QV_SOURCE_DIR) + "/tests/fingerprint/golden/" + name);
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
 }

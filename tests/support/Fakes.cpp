@@ -266,17 +266,29 @@ FakeRig::FakeRig(PollState& state) : ps(state), exchange(state, pump, time, time
 
 void FakeRig::ReplyAfter(int64_t delayMs, const std::vector<uint8_t>& bytes)
 {
-    auto deliver = [this, delayMs, bytes](const std::vector<uint8_t>&) {
-        pump.After(delayMs, [this, bytes] {
-            if (selection.network)
-                exchange.ClientSocket1Read(bytes);
-            else
-                exchange.ZylSerialPort1Receive(bytes);
-        });
+    OnFrame([this, delayMs, bytes](const std::vector<uint8_t>&) { Deliver(delayMs, bytes); });
+}
+
+void FakeRig::OnFrame(std::function<void(const std::vector<uint8_t>&)> answer)
+{
+    serial.onWrite = [answer](const std::vector<uint8_t>& w) {
+        if (w != std::vector<uint8_t>{0x55, 0x55})
+            answer(w);
     };
-    serial.onWrite = [deliver](const std::vector<uint8_t>& w) {
-        if (w.size() > 2)  // not the preamble
-            deliver(w);
-    };
-    net.onWrite = deliver;
+    net.onWrite = std::move(answer);
+}
+
+void FakeRig::Deliver(int64_t delayMs, std::vector<uint8_t> bytes)
+{
+    pump.After(delayMs, [this, bytes = std::move(bytes)] {
+        if (selection.network)
+            exchange.ClientSocket1Read(bytes);
+        else
+            exchange.ZylSerialPort1Receive(bytes);
+    });
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
 }

@@ -190,4 +190,11 @@ struct FakeRig {
     explicit FakeRig(PollState& state);
     // Delivers a reply over the selected link delayMs after the next frame is written.
     void ReplyAfter(int64_t delayMs, const std::vector<uint8_t>& bytes);
+    // Calls answer with each frame written to either link, the serial preamble left out.
+    void OnFrame(std::function<void(const std::vector<uint8_t>&)> answer);
+    // Delivers bytes over the selected link delayMs from now.
+    void Deliver(int64_t delayMs, std::vector<uint8_t> bytes);
 };
+
+// Writes bytes as the whole content of a file.
+void WriteFile(const std::string& path, const std::string& bytes);
