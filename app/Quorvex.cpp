@@ -42,7 +42,7 @@ TQuorvex::TQuorvex(INetworkInfo& network, const WindowTiming& timing,
     : QMainWindow(parent), ps_(ThePollState()), unattended_(arguments.size() == 2), arguments_(arguments)
 {
     setObjectName("Quorvex");
-    setWindowTitle("Quorvex Version 9.04");
+    setWindowTitle("Quorvex Version " QV_VERSION);
     setWindowFlags(kFrame | Qt::WindowMinimizeButtonHint);
 
     BuildMenus();
