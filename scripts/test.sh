@@ -27,6 +27,7 @@ report_times() {
     end_stage
     echo "== Stage times"
     printf '  %s\n' "${stage_times[@]}"
+    printf '  %-18s %5d s\n' "total" "$SECONDS"
 }
 trap report_times EXIT
 
