@@ -6,13 +6,15 @@
 // them durable (fsync). The protocol has one packet in flight, so the pause is the floor.
 // The same download runs once without the fsync to show what the disk costs.
 //
-// Over the simulator's pseudo-terminal at 9600 baud, the serial watcher looks for received
-// bytes every 50 ms, so that bounds a packet; the figure is set against the time the same
-// bytes need on a real 9600-baud line.
+// Over the simulator's pseudo-terminal at 9600 baud the figure is set against the time the
+// same bytes need on a real 9600-baud line. Before the download, get_status exchanges
+// (request, then the reply's terminator in) are timed over the same pseudo-terminal.
 #include "BenchCommon.h"
 #include "InProcessLink.h"
 #include "commands/CommandContext.h"
 #include "commands/Downloads.h"
+#include "link/ClockError.h"
+#include "link/Framing.h"
 #include "link/CommPortMap.h"
 #include "link/ZylSerialPort.h"
 
@@ -28,6 +30,7 @@ constexpr const char* kTcpAddressNoSync = "127.0.0.84";
 constexpr const char* kPtyAddress = "127.0.0.85";
 constexpr int kRecords = 10000;
 constexpr int kPtyRecords = 1000;
+constexpr int kStatusRounds = 50;
 constexpr int kPort = 4;
 constexpr double kPauseMs = 2.0;
 constexpr double kTargetPacketMs = 1.5 * kPauseMs;
@@ -102,7 +105,24 @@ Download OverTcp(const char* address, const bench::TempDir& dir, const std::stri
     return RunGetTimes(link.ps, link.exchange, link.time, dataFile, sync);
 }
 
-Download OverPty(const bench::TempDir& dir, const std::string& dataFile)
+// Wall time of each get_status exchange: the request with its 2 ms pause, then the wait
+// until the reply's terminator is in. Rounds without a whole reply count as -1.
+std::vector<double> StatusExchanges(PollState& ps, Exchange& exchange)
+{
+    const int length = BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdGetStatus);
+    std::vector<double> ms;
+    for (int i = 0; i < kStatusRounds; ++i) {
+        const double start = bench::NowMs();
+        exchange.SendFrame(ps.RequestBuffer.data(), length);
+        const int result = exchange.AwaitReply();
+        // The status reply carries its own code, which AwaitReply calls a wrong command.
+        const bool whole = result != ceNoData && result != ceTerminator && result != ceCrc;
+        ms.push_back(whole ? bench::NowMs() - start : -1.0);
+    }
+    return ms;
+}
+
+Download OverPty(const bench::TempDir& dir, const std::string& dataFile, std::vector<double>& statusMs)
 {
     bench::ClockSim sim(kName, kPtyAddress, {"--pty", "--record-count", std::to_string(kPtyRecords)}, dir);
     const std::string ready =
@@ -133,6 +153,7 @@ Download OverPty(const bench::TempDir& dir, const std::string& dataFile)
         bench::Fail(kName, std::string("cannot open the pseudo-terminal: ") + e.what());
     }
     exchange.AttachSerial(&serial);
+    statusMs = StatusExchanges(ps, exchange);
     Download d = RunGetTimes(ps, exchange, time, dataFile, true);
     serial.Close();
     return d;
@@ -193,8 +214,15 @@ int main(int argc, char** argv)
     bench::Info(kName, "tcp_packet_mean_no_fsync", MeanMs(noSync.packetMs), "ms");
     bench::Report(kName, "tcp_packet_median_fsync", bench::Median(withSync.packetMs), "ms", kTargetPacketMs);
 
-    const Download pty = OverPty(dir, viaPty);
+    std::vector<double> statusMs;
+    const Download pty = OverPty(dir, viaPty, statusMs);
     Check(pty, kPtyRecords, "pseudo-terminal");
+    const auto unanswered = std::count(statusMs.begin(), statusMs.end(), -1.0);
+    if (unanswered > 0)
+        bench::Note(kName, std::to_string(unanswered) + " get_status exchanges got no whole reply");
+    std::erase(statusMs, -1.0);
+    bench::Info(kName, "pty_get_status_median", bench::Median(statusMs), "ms");
+    bench::Info(kName, "pty_get_status_p90", bench::Percentile(statusMs, 90), "ms");
     std::vector<double> lineMs;
     for (size_t i = 1; i < pty.replyBytes.size(); ++i)
         lineMs.push_back((pty.replyBytes[i] + kSerialRequestBytes) * kBitsPerByte / kBaud * 1000.0);
