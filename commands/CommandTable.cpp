@@ -16,7 +16,7 @@
 namespace {
 
 // Leading and trailing blanks and tabs are part of the texts the operator sees.
-const CommandEntry kCommands[] = {
+constexpr CommandEntry kCommands[] = {
     {'A',
      "set_time",
      Parameter::None,
@@ -205,6 +205,9 @@ const CommandEntry kCommands[] = {
      {"system_reset", nullptr, nullptr, "system_reset      - "},
      [](CommandContext& c) { TimeCommands(c).SystemReset(); }},
 };
+
+// The interpreter calls a row's runner without looking: a row without one does not build.
+static_assert(std::ranges::all_of(kCommands, [](const CommandEntry& e) { return e.run != nullptr; }));
 
 }  // namespace
 

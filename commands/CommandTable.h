@@ -39,7 +39,7 @@ struct CommandEntry {
     // Entry in the window's command list; -1 when the list does not offer it.
     int listIndex;
     CommandTexts texts;
-    // Null while the command is not available in this build: it then reports 6.
+    // Never null: the table does not build with a row that has no runner.
     CommandFunction run;
 };
 

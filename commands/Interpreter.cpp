@@ -1,9 +1,6 @@
 #include "Interpreter.h"
 
 #include "CommandTable.h"
-#include "SingleExchange.h"
-#include "core/PollState.h"
-#include "link/ClockError.h"
 
 void Interpreter::RunCommand(char commandCode)
 {
@@ -16,10 +13,5 @@ void Interpreter::RunCommand(char commandCode)
         ~Release() { flag = false; }
     } release{running_};
 
-    if (entry->run != nullptr) {
-        entry->run(ctx_);
-    } else {
-        ctx_.ps.RetryCount = 0;
-        ReportResult(ctx_, entry->texts, ceWrongCommand);
-    }
+    entry->run(ctx_);
 }

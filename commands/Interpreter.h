@@ -9,7 +9,6 @@ public:
     explicit Interpreter(const CommandContext& ctx) : ctx_(ctx) {}
 
     // Letters outside A..Z, and V and W, select nothing: no output, PollStatus unchanged.
-    // A letter whose command is not available reports 6 ("Wrong Command Received").
     // A call made while a command is running (events are served during its waits) is
     // ignored.
     void RunCommand(char commandCode);
