@@ -37,14 +37,7 @@ struct LoopbackNetwork : INetworkInfo {
     std::string GatewayAddress() override { return "127.0.0.1"; }
 };
 
-// The window's clock, pump and four timers on simulated time.
-struct FakeWindowTiming {
-    FakeTime time;
-    FakePump pump{time};
-    FakeTimer timer1{pump, time, 2};
-    FakeTimer timer2{pump, time, 1000};
-    FakeTimer timer3{pump, time, 100};
-    FakeTimer timer4{pump, time, 50};
+struct FakeWindowTiming : FakeTiming {
     WindowTiming Seams() { return {time, pump, timer1, timer2, timer3, timer4}; }
 };
 

@@ -173,13 +173,18 @@ std::string ReadFileBytes(const std::string& path);
 // A fresh empty temporary folder for one test.
 std::string MakeTempDir();
 
-// Everything the exchange needs, wired to fakes.
-struct FakeRig {
+// The clock, pump and the window's four timers (2 ms, 1 s, 100 ms, 50 ms) on simulated time.
+struct FakeTiming {
     FakeTime time;
     FakePump pump{time};
     FakeTimer timer1{pump, time, 2};
+    FakeTimer timer2{pump, time, 1000};
     FakeTimer timer3{pump, time, 100};
     FakeTimer timer4{pump, time, 50};
+};
+
+// Everything the exchange needs, wired to fakes.
+struct FakeRig : FakeTiming {
     FakeSelection selection;
     FakeSerial serial;
     FakeNet net;
