@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -63,15 +64,17 @@ ProgramFileHandle OpenProgramFile(const std::string& path)
 
 BoardKind ReadBoardTag(ByteSource& in)
 {
-    char tag[4];
-    for (char& c : tag) {
+    // A string rather than a char[4]: GCC's -O3 overflow check misreads the fixed array
+    // once the byte source is inlined.
+    std::string tag;
+    while (tag.size() < 4) {
         const int b = in.Get();
         if (b < 0)
             return BoardKind::None;
-        c = static_cast<char>(b);
+        tag.push_back(static_cast<char>(b));
     }
     for (const Tag& t : kTags)
-        if (std::memcmp(tag, t.tag, 4) == 0)
+        if (std::memcmp(tag.data(), t.tag, 4) == 0)
             return t.kind;
     return BoardKind::None;
 }
