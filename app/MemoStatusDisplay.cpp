@@ -75,6 +75,10 @@ void MemoStatusDisplay::ReplaceLastStatusLine(const std::string& text)
         AddStatusLine(text);
         return;
     }
+    // Commands rewrite their line on every attempt, mostly with the text it already shows;
+    // rewriting the block would lay out and repaint the memo for nothing.
+    if (lines_.back() == text)
+        return;
     lines_.back() = text;
     QTextCursor c(memo_.document());
     c.movePosition(QTextCursor::End);
@@ -107,7 +111,9 @@ void MemoStatusDisplay::ClearStatus()
 
 void MemoStatusDisplay::SetPanel(int index, const std::string& text)
 {
-    if (index < 0 || index >= kPanels)
+    // An unchanged panel is left alone: a new text makes the status bar measure and lay
+    // out its labels again.
+    if (index < 0 || index >= kPanels || panels_[index] == text)
         return;
     panels_[index] = text;
     labels_[index]->setText(OneLine(text));
