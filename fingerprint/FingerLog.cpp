@@ -6,7 +6,6 @@
 #include "link/ClockError.h"
 
 #include <cstdio>
-#include <exception>
 
 #include <sys/stat.h>
 
@@ -35,11 +34,7 @@ bool OpenBackupFile(TextFile& file, const std::string& name, const char* mode)
 
 PutResult Put(TextFile& file, std::string_view text)
 {
-    try {
-        return file.Write(text) && file.Flush() ? PutResult::Written : PutResult::Failed;
-    } catch (const std::exception&) {
-        return PutResult::Threw;
-    }
+    return file.Write(text) && file.Flush() ? PutResult::Written : PutResult::Failed;
 }
 
 void AccessErrorBox(IOperator& op, const std::string& text)

@@ -25,7 +25,6 @@ bool OpenBackupFile(TextFile& file, const std::string& name, const char* mode);
 enum class PutResult {
     Written,
     Failed,  // the system did not take the text (disk full, file gone)
-    Threw,   // an exception was raised while writing
 };
 
 // Appends text through the text stream and hands it to the system at once, so a write

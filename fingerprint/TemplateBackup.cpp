@@ -159,7 +159,7 @@ TemplateBackup::Step TemplateBackup::QuerySlot()
 
     if (!existing_ && index_.AnyEmployeeLine()) {
         existing_ = true;
-        if (!Log("Backup File Already Exists!\nChecking Entries...\n", " Log File Access Error 2"))
+        if (!Log("Backup File Already Exists!\nChecking Entries...\n"))
             return Step::End;
     }
     // The next template fetched is the first the file holds no good copy of.
@@ -266,16 +266,13 @@ TemplateBackup::Step TemplateBackup::Store(const std::string& templateLine)
             backup_.Truncate(before);
             result_ = ceDiskWrite;
             return Step::End;
-        case PutResult::Threw:
-            Box(" Data File Access Error 1");
-            break;
     }
     // The summary follows the last template the slot still had to fetch.
     for (int n = number_ + 1; n <= templates_; ++n)
         if (!Held(n))
             return Step::NextTemplate;
     logLine_ += ",Templates = " + NumberText(templates_) + ", Errors = " + NumberText(errors_);
-    if (!Log(logLine_ + "\n", " Log File Access Error 3"))
+    if (!Log(logLine_ + "\n"))
         return Step::End;
     ++slot_;
     return Step::NewSlot;
@@ -314,19 +311,12 @@ int TemplateBackup::TemplatesStored() const
     return total;
 }
 
-bool TemplateBackup::Log(const std::string& text, const char* errorBox)
+bool TemplateBackup::Log(const std::string& text)
 {
-    switch (Put(log_, text)) {
-        case PutResult::Written:
-            return true;
-        case PutResult::Failed:
-            result_ = ceDiskWrite;
-            return false;
-        case PutResult::Threw:
-            Box(errorBox);
-            return true;
-    }
-    return true;
+    if (Put(log_, text) == PutResult::Written)
+        return true;
+    result_ = ceDiskWrite;
+    return false;
 }
 
 bool TemplateBackup::RecoverLink()

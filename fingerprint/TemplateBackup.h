@@ -42,9 +42,8 @@ private:
     Step Store(const std::string& templateLine);
     Step RetryPath();
     bool RecoverLink();
-    // Writes text to the log file: false (result 08) when the disk is full; any other
-    // failure shows errorBox and the backup goes on.
-    bool Log(const std::string& text, const char* errorBox);
+    // Writes text to the log file: false (result 08) when the system does not take it.
+    bool Log(const std::string& text);
     void Finish();
 
     // Template n of the current slot is in the file, or was given up on in this run.

@@ -10,6 +10,7 @@
 #include "core/StatusDisplay.h"
 #include "link/Exchange.h"
 
+#include <optional>
 #include <vector>
 
 namespace finger {
@@ -130,87 +131,117 @@ void TemplateRestore::RefuseEntry(int ordinal, const std::string& logLine)
 
 bool TemplateRestore::Upload(const BackupEntry& entry, int ordinal, const std::string& logLine)
 {
-    PollState& ps = ctx_.ps;
-    const std::string& text = entry.text;
-    const std::string k = std::to_string(ordinal);
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        const char* stepError = "finger_restore_Employee - Error";
-        std::vector<uint8_t> employee{scEmployee};
-        employee.insert(employee.end(), entry.employee.begin(), entry.employee.end());
-        if (!Send(BuildFingerRequest(ps, employee)))
+        const std::optional<Sent> sent = SendTemplate(entry);
+        if (!sent)
             return false;
-        ClockError r = ctx_.exchange.AwaitReply();
-
-        for (std::size_t pos = 0; r == ceOK && pos < text.size();) {
-            stepError = "finger_restore_Verify   - Error";
-            const std::size_t end = std::min(text.find_first_of("\r\n", pos), pos + kBlockCharacters);
-            const std::size_t take = std::min(end, text.size()) - pos;
-            std::vector<uint8_t> block{pos + take == text.size() ? scFinalBlock : scBlock};
-            block.insert(block.end(), text.begin() + static_cast<std::ptrdiff_t>(pos),
-                         text.begin() + static_cast<std::ptrdiff_t>(pos + take));
-            if (!Send(BuildFingerRequest(ps, block)))
-                return false;
-            r = ctx_.exchange.AwaitReply();
-            pos += take;
-        }
-
+        ClockError r = sent->reply;
         if (r == ceOK) {
-            stepError = nullptr;
-            if (!Send(BuildFingerRequest(ps, {scStore})))
-                return false;
-            r = ctx_.exchange.AwaitReply();
-        }
-        if (r == ceOK) {
-            const auto p = ReplyPayload(ps);
-            const int reply = p.empty() ? -1 : p[0];
-            if (reply == srStored) {
-                result_ = ceOK;
-                ++stored_;
-                switch (Put(log_, logLine + " OK.\n")) {
-                    case PutResult::Written:
-                        return true;
-                    case PutResult::Failed:
-                        result_ = ceDiskWrite;
-                        return false;
-                    case PutResult::Threw:
-                        AccessErrorBox(ctx_.op, " Log File Access Error 8");
-                        return true;
-                }
-            }
-            if (reply == srMemoryFull) {
-                result_ = ceFingerMemoryFull;
-                Log("Finger Memory Full\n", nullptr);
-                return false;
-            }
-            if (reply == srEmployeeLimit) {
-                ctx_.status.AddStatusLine("finger_restore Error     - Finger Limit Reached " +
-                                          entry.employee);
-                WriteResultLine(ps, ceFingerLimit, ordinal);
-                result_ = ceOK;
-                Log(logLine + "  - Finger Limit Reached.\n", nullptr);
-                return true;
-            }
+            if (const std::optional<bool> goOn = TakeStoreReply(entry, ordinal, logLine))
+                return *goOn;
             r = ceFingerModule;
         }
-
         result_ = r;
-        if (attempt < kAttempts) {
+        if (attempt < kAttempts)
             ctx_.status.SetPanel(0, "Retry " + std::to_string(attempt));
-            continue;
-        }
-        if (r == ceFingerModule) {
-            ctx_.status.ReplaceLastStatusLine("finger_restore Error     - Finger Module Error " +
-                                              entry.employee + " - " + k);
-            WriteResultLine(ps, ceFingerModule, ordinal);
-            Log(logLine + "  - Finger Module Error.\n", nullptr);
-        } else {
-            ctx_.status.ReplaceLastStatusLine(
-                stepError ? std::string(stepError)
-                          : "Finger Restore Communication Error - Template Number: " + k);
-            WriteResultLine(ps, r, ordinal);
-        }
+        else
+            ReportFailedUpload(entry, ordinal, logLine, r, sent->step);
     }
     return true;
+}
+
+std::optional<ClockError> TemplateRestore::Request(std::span<const uint8_t> payload)
+{
+    if (!Send(BuildFingerRequest(ctx_.ps, payload)))
+        return std::nullopt;
+    return ctx_.exchange.AwaitReply();
+}
+
+std::optional<TemplateRestore::Sent> TemplateRestore::SendTemplate(const BackupEntry& entry)
+{
+    std::vector<uint8_t> employee{scEmployee};
+    employee.insert(employee.end(), entry.employee.begin(), entry.employee.end());
+    const std::optional<ClockError> named = Request(employee);
+    if (!named)
+        return std::nullopt;
+    if (*named != ceOK)
+        return Sent{*named, Step::Employee};
+
+    // The text goes in blocks that end at a line end or after kBlockCharacters; the last
+    // block is marked as such.
+    const std::string& text = entry.text;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t end = std::min(text.find_first_of("\r\n", pos), pos + kBlockCharacters);
+        const std::size_t take = std::min(end, text.size()) - pos;
+        std::vector<uint8_t> block{pos + take == text.size() ? scFinalBlock : scBlock};
+        block.insert(block.end(), text.begin() + static_cast<std::ptrdiff_t>(pos),
+                     text.begin() + static_cast<std::ptrdiff_t>(pos + take));
+        const std::optional<ClockError> taken = Request(block);
+        if (!taken)
+            return std::nullopt;
+        if (*taken != ceOK)
+            return Sent{*taken, Step::Blocks};
+        pos += take;
+    }
+
+    const uint8_t store[] = {scStore};
+    const std::optional<ClockError> stored = Request(store);
+    if (!stored)
+        return std::nullopt;
+    return Sent{*stored, Step::Store};
+}
+
+std::optional<bool> TemplateRestore::TakeStoreReply(const BackupEntry& entry, int ordinal,
+                                                    const std::string& logLine)
+{
+    const auto p = ReplyPayload(ctx_.ps);
+    const int reply = p.empty() ? -1 : p[0];
+    if (reply == srStored) {
+        result_ = ceOK;
+        ++stored_;
+        if (Put(log_, logLine + " OK.\n") == PutResult::Written)
+            return true;
+        result_ = ceDiskWrite;
+        return false;
+    }
+    if (reply == srMemoryFull) {
+        result_ = ceFingerMemoryFull;
+        Log("Finger Memory Full\n", nullptr);
+        return false;
+    }
+    if (reply == srEmployeeLimit) {
+        ctx_.status.AddStatusLine("finger_restore Error     - Finger Limit Reached " + entry.employee);
+        WriteResultLine(ctx_.ps, ceFingerLimit, ordinal);
+        result_ = ceOK;
+        Log(logLine + "  - Finger Limit Reached.\n", nullptr);
+        return true;
+    }
+    return std::nullopt;
+}
+
+void TemplateRestore::ReportFailedUpload(const BackupEntry& entry, int ordinal, const std::string& logLine,
+                                         ClockError r, Step step)
+{
+    const std::string k = std::to_string(ordinal);
+    if (r == ceFingerModule) {
+        ctx_.status.ReplaceLastStatusLine("finger_restore Error     - Finger Module Error " + entry.employee +
+                                          " - " + k);
+        WriteResultLine(ctx_.ps, ceFingerModule, ordinal);
+        Log(logLine + "  - Finger Module Error.\n", nullptr);
+        return;
+    }
+    switch (step) {
+        case Step::Employee:
+            ctx_.status.ReplaceLastStatusLine("finger_restore_Employee - Error");
+            break;
+        case Step::Blocks:
+            ctx_.status.ReplaceLastStatusLine("finger_restore_Verify   - Error");
+            break;
+        case Step::Store:
+            ctx_.status.ReplaceLastStatusLine("Finger Restore Communication Error - Template Number: " + k);
+            break;
+    }
+    WriteResultLine(ctx_.ps, r, ordinal);
 }
 
 void TemplateRestore::Finish()

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 namespace {
@@ -375,6 +377,33 @@ TEST_F(Restore, storeRepliesMemoryFullEmployeeLimitAndModuleError)
         EXPECT_EQ(t.CountRequests(0x0E), row.employeeRequests);
         EXPECT_NE(ReadFileBytes(t.log).find(row.logLine), std::string::npos);
         EXPECT_EQ(ReadFileBytes(t.results).substr(0, 31), row.resultLine);
+    }
+}
+
+// A step that stays unanswered through every attempt is named in the memo, and the entry's
+// results line carries the error.
+TEST_F(Restore, unansweredStepIsNamedAfterTheLastAttempt)
+{
+    source.Generate(1, 11, 1);
+    WriteBackup();
+    const struct {
+        uint8_t request;
+        const char* memo;
+    } rows[] = {
+        {0x0E, "finger_restore_Employee - Error"},
+        {0x11, "finger_restore_Verify   - Error"},
+        {0x13, "Finger Restore Communication Error - Template Number: 1"},
+    };
+    for (const auto& row : rows) {
+        FingerRig t;
+        t.rig.op.answers.push_back(true);
+        t.onRequest = [&](const std::vector<uint8_t>& p) { t.silent = !p.empty() && p[0] == row.request; };
+        t.Restore(file);
+        SCOPED_TRACE(row.memo);
+        EXPECT_EQ(t.CountRequests(0x0E), 5);
+        const auto memo = t.rig.status.Lines();
+        EXPECT_NE(std::find(memo.begin(), memo.end(), row.memo), memo.end());
+        EXPECT_EQ(ReadFileBytes(t.results).substr(0, 31), "01 finger_restore       01 1\r\n\r");
     }
 }
 
