@@ -95,10 +95,7 @@ void RunDriver::RunSingleCommand()
         ps_.PollStatus = net_.Connect();
     } else {
         try {
-            serial_.SelectPort(ps_.Port, ps_.BaudRate);
-            serial_.Open();
-            serial_.ClearInputBuffer();
-            serial_.ClearOutputBuffer();
+            OpenSerialPort();
         } catch (const std::exception&) {
             ps_.PollStatus = cePortTransmitter;
             ui_.SetRunControlsEnabled(true);
@@ -143,18 +140,7 @@ void RunDriver::RunSingleCommand()
 void RunDriver::RunCommandFile()
 {
     ui_.SetPortRefreshEnabled(false);
-    std::string commandFile;
-    if (ps_.Unattended) {
-        // The two command-line arguments; InputFileName is reused by every command.
-        commandFile = ps_.InputFileName;
-        ui_.SetEdit1Text(commandFile);
-        ui_.SetEdit2Text(ps_.LogFileName);
-        pump_.PumpPending();
-    } else {
-        commandFile = ui_.Edit1Text();
-        ps_.InputFileName = commandFile;
-    }
-
+    const std::string commandFile = CommandFileName();
     if (SameFile(commandFile, ps_.LogFileName)) {
         // Result lines appended to the command file would be read back as commands.
         std::cerr << "quorvex: the results file " << ps_.LogFileName << " is the command file " << commandFile
@@ -165,58 +151,94 @@ void RunDriver::RunCommandFile()
         WriteResultLine(ps_, ceCantOpenFile, 0);
         status_.AddStatusLine("Can't Open Command File!!");
     } else {
-        do {
-            ps_.CommandCode = 0;
-            const CommandFileReader::Token token = reader_.ReadToken(kCommandTokenMax);
-            // A line cut short by a read error is not run as if it were whole.
-            if (reader_.ReadFailed())
-                break;
-            status_.SetPanel(0, "Retry 0");
-            ps_.CommandKeyword = token.text;
-            const bool init = token == "init_clock";
-            if (init)
-                InitClock();
-            if (!ps_.SkipToNextInit) {
-                pump_.PumpPending();
-                if (!init)
-                    status_.AddStatusLine(token.text);
-                if (!selection_.NetworkSelected()) {
-                    try {
-                        serial_.ClearInputBuffer();
-                    } catch (const std::exception&) {
-                    }
-                }
-                if (token.overLong) {
-                    // Longer than any keyword: the line cannot be what its writer meant.
-                    ReportParameterError();
-                } else if (!init) {
-                    parameterError_ = false;
-                    const char code = ReadParameters(token);
-                    if (reader_.ReadFailed())
-                        break;
-                    if (parameterError_)
-                        ReportParameterError();
-                    else if (code != 0)
-                        runCommand_(code);
-                }
-            }
-        } while (!reader_.AtEnd());
-
-        if (reader_.ReadFailed()) {
-            ps_.CommandKeyword.clear();
-            WriteResultLine(ps_, ceCantOpenFile, 0);
-            status_.AddStatusLine("Can't Read Command File!!");
+        // One command line per pass, until the file ends or cannot be read on.
+        while (RunCommandLine() && !reader_.AtEnd()) {
         }
-
-        if (ps_.ModemInUse)
-            modem_.ModemReset();
-        reader_.Close();
-        modem_.CloseModemFile();
-        CloseLinks();
+        CloseCommandFile();
     }
     status_.AddStatusLine("Finished");
     net_.Deactivate();
     ui_.SetPortRefreshEnabled(true);
+}
+
+std::string RunDriver::CommandFileName()
+{
+    if (!ps_.Unattended) {
+        ps_.InputFileName = ui_.Edit1Text();
+        return ps_.InputFileName;
+    }
+    // The two command-line arguments; InputFileName is reused by every command.
+    const std::string commandFile = ps_.InputFileName;
+    ui_.SetEdit1Text(commandFile);
+    ui_.SetEdit2Text(ps_.LogFileName);
+    pump_.PumpPending();
+    return commandFile;
+}
+
+bool RunDriver::RunCommandLine()
+{
+    ps_.CommandCode = 0;
+    const CommandFileReader::Token token = reader_.ReadToken(kCommandTokenMax);
+    // A line cut short by a read error is not run as if it were whole.
+    if (reader_.ReadFailed())
+        return false;
+    status_.SetPanel(0, "Retry 0");
+    ps_.CommandKeyword = token.text;
+    const bool init = token == "init_clock";
+    if (init)
+        InitClock();
+    if (ps_.SkipToNextInit)
+        return true;
+    pump_.PumpPending();
+    if (!init)
+        status_.AddStatusLine(token.text);
+    if (!selection_.NetworkSelected()) {
+        try {
+            serial_.ClearInputBuffer();
+        } catch (const std::exception&) {
+        }
+    }
+    if (token.overLong) {
+        // Longer than any keyword: the line cannot be what its writer meant.
+        ReportParameterError();
+        return true;
+    }
+    return init || RunKeyword(token);
+}
+
+bool RunDriver::RunKeyword(const CommandFileReader::Token& keyword)
+{
+    parameterError_ = false;
+    const char code = ReadParameters(keyword);
+    if (reader_.ReadFailed())
+        return false;
+    if (parameterError_)
+        ReportParameterError();
+    else if (code != 0)
+        runCommand_(code);
+    return true;
+}
+
+void RunDriver::CloseCommandFile()
+{
+    if (reader_.ReadFailed()) {
+        ps_.CommandKeyword.clear();
+        WriteResultLine(ps_, ceCantOpenFile, 0);
+        status_.AddStatusLine("Can't Read Command File!!");
+    }
+    if (ps_.ModemInUse)
+        modem_.ModemReset();
+    reader_.Close();
+    modem_.CloseModemFile();
+    CloseLinks();
+}
+
+void RunDriver::OpenSerialPort()
+{
+    serial_.SelectPort(ps_.Port, ps_.BaudRate);
+    serial_.Open();
+    serial_.ClearInputBuffer();
+    serial_.ClearOutputBuffer();
 }
 
 void RunDriver::ReportParameterError()
@@ -399,10 +421,7 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
         return;
     }
     try {
-        serial_.SelectPort(ps_.Port, ps_.BaudRate);
-        serial_.Open();
-        serial_.ClearInputBuffer();
-        serial_.ClearOutputBuffer();
+        OpenSerialPort();
         status_.SetPanel(2, "Comm " + std::to_string(ps_.Port));
         status_.SetPanel(3, "Baud " + std::to_string(ps_.BaudRate));
         if (ps_.ModemInUse)

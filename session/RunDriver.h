@@ -35,6 +35,19 @@ public:
     void RunCommandFile();
 
 private:
+    // The command file to run: the first command-line argument when unattended (shown in
+    // the window with the results file), otherwise the window's.
+    std::string CommandFileName();
+    // Reads one command line and runs it; false when the file could not be read on.
+    bool RunCommandLine();
+    // Reads a keyword's parameters and runs its command; false when the file could not be
+    // read on.
+    bool RunKeyword(const CommandFileReader::Token& keyword);
+    // Reports a read error, resets the modem and closes the file and the links.
+    void CloseCommandFile();
+    // Selects, opens and empties the chosen serial port at the chosen speed; throws what
+    // the port throws.
+    void OpenSerialPort();
     void InitClock();
     void InitClockNetwork(const std::string& linkToken);
     void InitClockSerial(const std::string& linkToken);
