@@ -1,27 +1,17 @@
 #include "Settings.h"
 
+#include "core/SettingsStore.h"
+
 #include <QSettings>
-#include <QStringList>
 #include <QVariant>
 
 namespace {
 
 const char* const kValueNames[] = {"CommandFile", "InputFile", "BaudRate", "Port", "IPAddress", "FingerLogFile"};
 
-QSettings Store()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, Settings::kOrganization, Settings::kApplication);
-}
-
 std::string ReadText(const QSettings& s, const char* name)
 {
-    QVariant v = s.value(name);
-    if (!v.isValid())
-        return {};
-    // A hand-edited value with a comma comes back from the INI store as a list.
-    if (v.typeId() == QMetaType::QStringList)
-        return v.toStringList().join(QLatin1Char(',')).toStdString();
-    return v.toString().toStdString();
+    return SettingsStore::Text(s, QString::fromLatin1(name));
 }
 
 std::optional<int> ReadInteger(const QSettings& s, const char* name)
@@ -45,7 +35,13 @@ std::optional<int> ReadInteger(const QSettings& s, const char* name)
 SettingsLoad Settings::Load(SettingsRead& out) const
 {
     out = SettingsRead{};
-    QSettings s = Store();
+    SettingsLoad outcome = SettingsLoad::Missing;
+    SettingsStore::Read([&](const QSettings& s) { outcome = Read(s, out); });
+    return outcome;
+}
+
+SettingsLoad Settings::Read(const QSettings& s, SettingsRead& out)
+{
     bool any = false;
     for (const char* name : kValueNames)
         any = any || s.contains(name);
@@ -67,28 +63,24 @@ SettingsLoad Settings::Load(SettingsRead& out) const
 
 void Settings::WriteDefaults()
 {
-    QSettings s = Store();
-    for (const char* name : kValueNames)
-        s.remove(name);
-    s.setValue("CommandFile", QString());
-    s.setValue("InputFile", QString());
-    s.setValue("BaudRate", kDefaultBaudRate);
-    s.setValue("Port", kDefaultPort);
-    s.setValue("IPAddress", QString::fromLatin1(kDefaultIPAddress));
-    s.setValue("FingerLogFile", QString());
-    s.sync();
+    SettingsStore::Write([](QSettings& s) {
+        for (const char* name : kValueNames)
+            s.remove(name);
+        s.setValue("CommandFile", QString());
+        s.setValue("InputFile", QString());
+        s.setValue("BaudRate", kDefaultBaudRate);
+        s.setValue("Port", kDefaultPort);
+        s.setValue("IPAddress", QString::fromLatin1(kDefaultIPAddress));
+        s.setValue("FingerLogFile", QString());
+    });
 }
 
 void Settings::WriteString(const char* name, const std::string& value)
 {
-    QSettings s = Store();
-    s.setValue(name, QString::fromStdString(value));
-    s.sync();
+    SettingsStore::Write([&](QSettings& s) { s.setValue(name, QString::fromStdString(value)); });
 }
 
 void Settings::WriteInt(const char* name, int value)
 {
-    QSettings s = Store();
-    s.setValue(name, value);
-    s.sync();
+    SettingsStore::Write([&](QSettings& s) { s.setValue(name, value); });
 }

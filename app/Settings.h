@@ -1,9 +1,12 @@
-// The remembered settings under "Korvane/KX2" of the current user: the command and input
-// file names, speed, port, clock address and fingerprint log file.
+// The window's remembered settings at the top level of the user's settings file
+// (core/SettingsStore): the command and input file names, speed, port, clock address and
+// fingerprint log file.
 #pragma once
 
 #include <optional>
 #include <string>
+
+class QSettings;
 
 // What a load found; a field is empty when it was not read (the read stopped before it).
 struct SettingsRead {
@@ -22,13 +25,10 @@ enum class SettingsLoad {
 };
 
 // Each operation opens the store, does its one job and closes it again, so every change
-// reaches the disk at once. Other groups in the same store (the serial port map) are never
+// reaches the disk at once. The groups of the serial port map (link/CommPortMap) are never
 // touched.
 class Settings {
 public:
-    static constexpr const char* kOrganization = "Korvane";
-    static constexpr const char* kApplication = "KX2";
-
     static constexpr int kDefaultBaudRate = 9600;
     static constexpr int kDefaultPort = 2;
     static constexpr const char* kDefaultIPAddress = "0.0.0.0";
@@ -40,4 +40,7 @@ public:
     void WriteDefaults();
     void WriteString(const char* name, const std::string& value);
     void WriteInt(const char* name, int value);
+
+private:
+    static SettingsLoad Read(const QSettings& s, SettingsRead& out);
 };

@@ -1,7 +1,6 @@
 #include "link/CommPortMap.h"
 
-#include <QSettings>
-#include <QStringList>
+#include "core/SettingsStore.h"
 
 #include <algorithm>
 #include <cctype>
@@ -53,22 +52,15 @@ std::vector<std::string> NumberedNames(const std::vector<std::string>& folders, 
 
 }  // namespace
 
-CommPortMap::CommPortMap()
-    : CommPortMap(
-          [] {
-              QSettings settings("Korvane", "KX2");
-              return ReadSettingsGroup(settings, kConfiguredGroup);
-          },
-          [] {
-              QSettings settings("Korvane", "KX2");
-              return ReadSettingsGroup(settings, kAutomaticGroup);
-          },
-          [](int port, const std::string& path) {
-              QSettings settings("Korvane", "KX2");
-              settings.setValue(QString("%1/COM%2").arg(kAutomaticGroup).arg(port),
-                                QString::fromStdString(path));
-          },
-          "/sys/class/tty", "/dev")
+CommPortMap::CommPortMap() : CommPortMap("/sys/class/tty", "/dev") {}
+
+CommPortMap::CommPortMap(std::string sysTtyRoot, std::string devRoot)
+    : CommPortMap([] { return PortsOf(SettingsStore::Group(kConfiguredGroup)); },
+                  [] { return PortsOf(SettingsStore::Group(kAutomaticGroup)); },
+                  [](int port, const std::string& path) {
+                      SettingsStore::SetInGroup(kAutomaticGroup, "COM" + std::to_string(port), path);
+                  },
+                  std::move(sysTtyRoot), std::move(devRoot))
 {
 }
 
@@ -98,17 +90,12 @@ int CommPortMap::PortNumber(const std::string& portName)
     return 0;
 }
 
-CommPortMap::Entries CommPortMap::ReadSettingsGroup(QSettings& settings, const char* group)
+CommPortMap::Entries CommPortMap::PortsOf(const std::map<std::string, std::string>& group)
 {
     Entries entries;
-    settings.beginGroup(group);
-    const QStringList keys = settings.childKeys();
-    for (const QString& key : keys) {
-        const int n = PortNumber(key.toStdString());
-        if (n != 0)
-            entries[n] = settings.value(key).toString().toStdString();
-    }
-    settings.endGroup();
+    for (const auto& [key, value] : group)
+        if (const int n = PortNumber(key); n != 0)
+            entries[n] = value;
     return entries;
 }
 

@@ -1,14 +1,13 @@
-// Maps the port names COM1..COM50 to Linux device paths: from the "SerialPorts" settings
-// group when it has entries, otherwise by numbering the machine's serial devices, each
-// keeping the number it was first given (remembered in the "AutoSerialPorts" group).
+// Maps the port names COM1..COM50 to Linux device paths: from the "SerialPorts" group of the
+// user's settings file (core/SettingsStore) when it has entries, otherwise by numbering the
+// machine's serial devices, each keeping the number it was first given (remembered in the
+// "AutoSerialPorts" group).
 #pragma once
 
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
-
-class QSettings;
 
 class CommPortMap {
 public:
@@ -22,11 +21,13 @@ public:
     static constexpr const char* kConfiguredGroup = "SerialPorts";
     static constexpr const char* kAutomaticGroup = "AutoSerialPorts";
 
-    // Reads and writes QSettings("Korvane","KX2") and looks at the real /sys and /dev.
+    // Reads and writes the groups of the settings file and looks at the real /sys and /dev.
     CommPortMap();
-    // sysTtyRoot stands for /sys/class/tty and devRoot for /dev, so that tests can
-    // enumerate a fake tree. `remembered` and `remember` reach the automatic numbers; this
-    // form without them keeps those numbers in memory for the map's lifetime.
+    // The same with sysTtyRoot standing for /sys/class/tty and devRoot for /dev.
+    CommPortMap(std::string sysTtyRoot, std::string devRoot);
+    // Without the settings file, for tests and benchmarks. `remembered` and `remember` reach
+    // the automatic numbers; the form without them keeps those numbers in memory for the
+    // map's lifetime.
     CommPortMap(SettingsReader configured, std::string sysTtyRoot, std::string devRoot);
     CommPortMap(SettingsReader configured, SettingsReader remembered, SettingsWriter remember,
                 std::string sysTtyRoot, std::string devRoot);
@@ -39,8 +40,8 @@ public:
     // Same for a name "COMn"; empty for anything else.
     std::string DevicePath(const std::string& portName) const;
 
-    // The COMn keys of one group of a settings object.
-    static Entries ReadSettingsGroup(QSettings& settings, const char* group = kConfiguredGroup);
+    // The COMn keys of a settings group (key -> value); other keys are left out.
+    static Entries PortsOf(const std::map<std::string, std::string>& group);
     // "COMn" -> n for n in 1..50; 0 for anything else.
     static int PortNumber(const std::string& portName);
 

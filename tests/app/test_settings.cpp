@@ -2,8 +2,13 @@
 // poll state, menus and panels, and junk values replaced without losing the port map.
 #include "test_window_support.h"
 
+#include "link/CommPortMap.h"
+
 #include <QComboBox>
 #include <QLineEdit>
+
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -140,6 +145,25 @@ TEST_F(SettingsStartTest, junkBaudRate_rewritesDefaults_keepsWhatWasReadBefore_a
     EXPECT_EQ(ThePollState().InputFile, "keep.dat");
     EXPECT_EQ(ThePollState().Port, 0);
     EXPECT_EQ(Stored("SerialPorts/COM3").toString(), "/dev/ttyS7");
+}
+
+// The serial port map's groups are in the same file: a newly numbered device is written
+// back to AutoSerialPorts, next to a number kept for a device that is gone, and a port map
+// in SerialPorts takes over.
+TEST_F(SettingsStartTest, portMapGroups_areReadFromAndWrittenBackToTheSettingsFile)
+{
+    const std::string sys = configDir + "/sys", dev = configDir + "/dev";
+    std::filesystem::create_directories(sys + "/ttyUSB0");
+    std::filesystem::create_directories(dev);
+    std::ofstream(dev + "/ttyUSB0") << "";
+    Store("AutoSerialPorts/COM1", QString::fromStdString(dev + "/ttyGONE"));
+    EXPECT_EQ(CommPortMap(sys, dev).Ports(), (CommPortMap::Entries{{2, dev + "/ttyUSB0"}}));
+    EXPECT_EQ(Stored("AutoSerialPorts/COM1").toString().toStdString(), dev + "/ttyGONE");
+    EXPECT_EQ(Stored("AutoSerialPorts/COM2").toString().toStdString(), dev + "/ttyUSB0");
+    EXPECT_EQ(CommPortMap(sys, dev).DevicePath("COM1"), dev + "/ttyGONE");
+
+    Store("SerialPorts/COM7", QString::fromStdString(dev + "/ttyUSB0"));
+    EXPECT_EQ(CommPortMap(sys, dev).Ports(), (CommPortMap::Entries{{7, dev + "/ttyUSB0"}}));
 }
 
 TEST_F(SettingsStartTest, junkPort_keepsTheBaudRateReadBefore_butNotItsMenuItem)

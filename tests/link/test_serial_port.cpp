@@ -5,7 +5,6 @@
 #include "tests/support/LiveNetwork.h"
 
 #include <QCoreApplication>
-#include <QSettings>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -472,17 +471,9 @@ TEST(CommPortMapTest, configuredPortsAreExactlyThoseWhosePathExists)
 
     EXPECT_EQ(TZylSerialPort(map).GetExistingCommPorts(), (std::set<int>{1, 5}));
 
-    // The same group read from a settings file: only COM1..COM50 keys count.
-    const QString ini = QString::fromStdString(dir + "/KX2.conf");
-    {
-        QSettings settings(ini, QSettings::IniFormat);
-        settings.setValue("SerialPorts/COM2", "/dev/ttyUSB0");
-        settings.setValue("SerialPorts/COM51", "/dev/ttyUSB1");
-        settings.setValue("SerialPorts/Speed", "9600");
-        settings.setValue("Port", "COM9");
-    }
-    QSettings settings(ini, QSettings::IniFormat);
-    EXPECT_EQ(CommPortMap::ReadSettingsGroup(settings), (CommPortMap::Entries{{2, "/dev/ttyUSB0"}}));
+    // Of a settings group only the COM1..COM50 keys count.
+    EXPECT_EQ(CommPortMap::PortsOf({{"COM2", "/dev/ttyUSB0"}, {"COM51", "/dev/ttyUSB1"}, {"Speed", "9600"}}),
+              (CommPortMap::Entries{{2, "/dev/ttyUSB0"}}));
     fs::remove_all(dir);
 }
 
