@@ -200,8 +200,10 @@ void TZylSerialPort::ReleasePort()
         notifier_ = nullptr;
     }
     if (fd_ >= 0) {
-        ::tcflush(fd_, TCIOFLUSH);
-        ::tcsetattr(fd_, TCSANOW, &savedTermios_);
+        // What was written still goes out (a last frame, such as a reset, expects no reply):
+        // only unread input is dropped, and the old settings wait for the output to drain.
+        ::tcflush(fd_, TCIFLUSH);
+        ::tcsetattr(fd_, TCSADRAIN, &savedTermios_);
         ::ioctl(fd_, TIOCNXCL);
         ::flock(fd_, LOCK_UN);
         ::close(fd_);

@@ -229,7 +229,7 @@ TEST_F(SerialPort, pseudoTerminalReadsClearToSendAndDataSetReady)
     EXPECT_EQ(reported.to_ulong(), 0x3u);
 }
 
-TEST_F(SerialPort, closeReleasesTheLockAndRestoresTheLineSettings)
+TEST_F(SerialPort, closeSendsWhatWasWrittenReleasesTheLockAndRestoresTheLineSettings)
 {
     termios before{};
     {
@@ -241,9 +241,13 @@ TEST_F(SerialPort, closeReleasesTheLockAndRestoresTheLineSettings)
     std::vector<int> disconnects;
     port.OnDisconnect = [&](TZylSerialPort&, int p) { disconnects.push_back(p); };
     port.Open();
+    // A last frame that expects no reply (a reset) still reaches the line.
+    const std::vector<uint8_t> frame = {0xC3, 0xEB, 0x00, 0x00, 0xFF};
+    port.SendData(frame.data(), static_cast<int>(frame.size()));
     port.Close();
     EXPECT_FALSE(port.IsConnected());
     EXPECT_EQ(disconnects, std::vector<int>{2});
+    EXPECT_EQ(pty.Read(frame.size()), frame);
 
     const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
