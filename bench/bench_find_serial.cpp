@@ -1,5 +1,5 @@
 // The serial phase of "Find Clocks" on one port with no clock: the real session (serial
-// port with its watcher thread, Qt event pump, system time, Qt timers) searches a
+// port with its socket notifier, Qt event pump, system time, Qt timers) searches a
 // pseudo-terminal of the benchmark's own that nobody answers on: 31 stations at 4 speeds,
 // two one-tick tries each. Reports how long that takes and the CPU it costs.
 #include "BenchCommon.h"
