@@ -2,6 +2,8 @@
 
 #include "Fakes.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -174,6 +176,17 @@ SimulatedClock::SimulatedClock(const std::string& dir, const std::vector<std::st
 std::string SimulatedClock::Journal() const
 {
     return ReadFileBytes(dir_ + "/clock.journal");
+}
+
+std::string TestAddress(int n)
+{
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "";
+    uint32_t h = 2166136261u;
+    for (unsigned char c : name) h = (h ^ c) * 16777619u;
+    // Second octet 1-254 keeps clear of 127.0.0.x and of the loopback broadcast 127.255.255.255.
+    return "127." + std::to_string(1 + h % 254) + "." + std::to_string(h >> 8 & 0xFF) + "." +
+           std::to_string(1 + ((h >> 16) + static_cast<uint32_t>(n)) % 254);
 }
 
 void WriteProfile(const std::string& dir, const std::string& serialPorts, const std::string& general)

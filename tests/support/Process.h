@@ -36,6 +36,11 @@ private:
 // Waits until a file exists (and is not empty), up to timeoutMs.
 bool WaitForFile(const std::string& path, int timeoutMs = 5000);
 
+// The running test's own loopback address: 127.a.b.c from a hash of the test's full name,
+// so that tests listening side by side never share one and none is picked by hand. n picks
+// a further address of the same test.
+std::string TestAddress(int n = 0);
+
 // A clock simulator on its own loopback address (and pseudo-terminal when asked), ready
 // when constructed.
 class SimulatedClock {

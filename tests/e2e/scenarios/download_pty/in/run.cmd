@@ -1,0 +1,2 @@
+init_clock 03 COM4 9600
+get_times times.txt

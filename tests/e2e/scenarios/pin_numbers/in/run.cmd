@@ -1,0 +1,3 @@
+init_clock 01 IP@addr@
+set_pinnumbers pins.txt
+set_pinnumbers bad.txt
