@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include <sys/stat.h>
+
 namespace {
 
 const std::string kEnd = "\r\n\r";
@@ -15,6 +17,36 @@ const std::string kEnd = "\r\n\r";
 struct InterpreterTest : CommandTest {
     int64_t Elapsed(int64_t startMs) const { return r.rig.time.NowMs() - startMs; }
 };
+
+// Every command that sends a data file refuses one it cannot read whole (missing, a folder,
+// a pipe with no writer that would hold the run in its open, a file that fails mid-read)
+// before anything reaches the clock: Can't Open File, code 09 in the results.
+TEST_F(InterpreterTest, unreadableDataFilesSendNothingForAnyCommand)
+{
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        char letter;
+        std::string keyword, memo;  // the memo's caption, as each command has always shown it
+    } commands[] = {{'C', "set_belltable", "set_belltable\t "}, {'E', "set_belltable2", "set_belltables2   "},
+                    {'K', "set_message", "set_message       "},  {'L', "set_daylight", "set_daylight      "},
+                    {'M', "set_modem", "set_modem         "},    {'N', "set_logo", "set_logo          "},
+                    {'P', "clear_message", "clear_message     "}, {'R', "set_pinnumbers", "set_pinnumbers    "}};
+    for (const std::string& name : {dir + "/absent.txt", dir, fifo, std::string("/proc/self/mem")})
+        for (const auto& [letter, keyword, memo] : commands) {
+            SCOPED_TRACE(name + " " + keyword);
+            std::remove(results.c_str());
+            r.ps.InputFileName = name;
+            r.ps.CommandKeyword = keyword;
+            r.Reply(r.Accepted(), 4);
+            interp.RunCommand(letter);
+            EXPECT_EQ(r.ps.PollStatus, 9);
+            EXPECT_TRUE(r.frames.empty());
+            EXPECT_EQ(r.rig.status.Lines().back(), memo + "- Can't Open File");
+            EXPECT_EQ(ReadFileBytes(results), "07 " + keyword + std::string(21 - keyword.size(), ' ') + "09" + kEnd);
+            r.replies.clear();
+        }
+}
 
 TEST_F(InterpreterTest, lettersOutsideTheTableDoNothingAtAll)
 {

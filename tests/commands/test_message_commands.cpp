@@ -242,25 +242,6 @@ TEST_F(MessageCommandsTest, setMessageFilesThatSendNothing)
     }
 }
 
-TEST_F(MessageCommandsTest, aDataFileThatCannotBeOpenedOrReadToItsEndSendsNothing)
-{
-    // /proc/self/mem opens but fails to read: what was read before the error is not the
-    // file, so none of it is sent.
-    for (const std::string& name : {dir + "/absent.txt", std::string("/proc/self/mem")}) {
-        r.ps.InputFileName = name;
-        r.Reply(r.Accepted(), 4);
-        for (char letter : {'K', 'L', 'M', 'N'}) {
-            std::remove(results.c_str());
-            interp.RunCommand(letter);
-            EXPECT_EQ(r.ps.PollStatus, 9) << name << letter;
-            EXPECT_EQ(ReadFileBytes(results).substr(24), "09" + kEnd) << name << letter;
-        }
-        r.replies.clear();
-    }
-    EXPECT_TRUE(r.frames.empty());
-    EXPECT_EQ(Last(), "set_logo          - Can't Open File");
-}
-
 TEST_F(MessageCommandsTest, aFileTooLongForOneFrameIsAnInputErrorAndNothingIsSent)
 {
     r.ps.CommandKeyword = "set_daylight";
