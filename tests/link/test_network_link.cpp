@@ -3,12 +3,13 @@
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "link/ClientSocket.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Exchange.h"
 #include "link/Framing.h"
 #include "link/NetworkLink.h"
 #include "support/Fakes.h"
 #include "support/LiveNetwork.h"
+#include "support/Process.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
@@ -112,43 +113,39 @@ protected:
 TEST_F(NetworkLinkFakeTime, connectToNothingTimesOutOnTheTwentyFirstTimerTick)
 {
     socket.listening = false;
-    ps.IPAddress = "127.0.0.32";
-    for (const bool searching : {false, true}) {
+    ps.IPAddress = TestAddress();
+    for (int attempt = 0; attempt < 2; ++attempt) {
         rig.status.ClearStatus();
-        ps.SearchActive = searching;
         const int64_t start = rig.time.NowMs();
         EXPECT_EQ(link.Connect(), cePortTransmitter);
-        EXPECT_EQ(rig.time.NowMs() - start, 2100);
+        EXPECT_EQ(rig.time.NowMs() - start, 2100) << "each connect counts its own ticks";
         EXPECT_FALSE(rig.timer3.Enabled());
         EXPECT_TRUE(rig.selection.network);
-        if (searching)
-            EXPECT_EQ(rig.status.Lines(), std::vector<std::string>{"Waiting for Connection!!"}) << "silent";
-        else
-            EXPECT_EQ(rig.status.Lines(), (std::vector<std::string>{"Waiting for Connection!!",
-                                                                    "Error connecting to:127.0.0.32"}));
+        EXPECT_EQ(rig.status.Lines(), (std::vector<std::string>{"Waiting for Connection!!",
+                                                                "Error connecting to:" + TestAddress()}));
     }
 }
 
 TEST_F(NetworkLinkFakeTime, peerClosingMidReplyGivesNoDataAndClearsThePanel)
 {
-    ps.IPAddress = "127.0.0.34";
+    ps.IPAddress = TestAddress();
     ASSERT_EQ(link.Connect(), ceOK);
-    EXPECT_EQ(rig.status.Panel(5), "Connected: 127.0.0.34");
+    EXPECT_EQ(rig.status.ReadPanel(Panel::Network), "Connected: " + TestAddress());
     socket.onSend = [this] {
         socket.Deliver(20, {0xC1, 0xA1, '8', '0'});
         rig.pump.After(40, [this] { socket.PeerCloses(); });
     };
     EXPECT_EQ(StatusExchange(ps, rig.exchange), ceNoData);
-    EXPECT_EQ(rig.status.Panel(5), "");
+    EXPECT_EQ(rig.status.ReadPanel(Panel::Network), "");
     EXPECT_EQ(StatusExchange(ps, rig.exchange), cePortTransmitter);
 }
 
-// The real socket against a peer in this process; each peer has its own 127.0.0.x.
+// The real socket against a peer in this process; each peer has its own loopback address.
 class Peer {
 public:
-    explicit Peer(const QString& address)
+    explicit Peer(const std::string& address)
     {
-        server.listen(QHostAddress(address), TClientSocket::kClockPort);
+        server.listen(QHostAddress(QString::fromStdString(address)), TClientSocket::kClockPort);
         QObject::connect(&server, &QTcpServer::newConnection, [this] {
             socket = server.nextPendingConnection();
             QObject::connect(socket, &QTcpSocket::readyRead, [this] {
@@ -180,7 +177,7 @@ class NetworkLinkLoopback : public ::testing::Test, protected LiveNetwork {};
 
 TEST_F(NetworkLinkLoopback, connectsChecksRepliesAndWrapsAnOverlongReplyInTheReceiveBuffer)
 {
-    Peer peer("127.0.0.31");
+    Peer peer(TestAddress());
     ASSERT_TRUE(peer.server.isListening());
     QByteArray received;
     peer.onRequest = [&](QTcpSocket& s, const QByteArray& request) {
@@ -189,10 +186,10 @@ TEST_F(NetworkLinkLoopback, connectsChecksRepliesAndWrapsAnOverlongReplyInTheRec
         // The first reply is 600 bytes of junk before a good frame: longer than any reply.
         s.write(received.size() <= 8 ? QByteArray(600, 'x') + reply : reply);
     };
-    ps.IPAddress = "127.0.0.31";
+    ps.IPAddress = TestAddress();
     ASSERT_EQ(network.Connect(), ceOK);
-    EXPECT_EQ(status.Panel(5), "Connected: 127.0.0.31");
-    EXPECT_EQ(status.Lines(), (std::vector<std::string>{"Connected: 127.0.0.31", ""}));
+    EXPECT_EQ(status.ReadPanel(Panel::Network), "Connected: " + TestAddress());
+    EXPECT_EQ(status.Lines(), (std::vector<std::string>{"Connected: " + TestAddress(), ""}));
 
     // The whole reply is read and wraps in the receive buffer: it ends, and fails its check.
     EXPECT_NE(StatusExchange(ps, exchange), ceOK);
@@ -208,16 +205,16 @@ TEST_F(NetworkLinkLoopback, connectsChecksRepliesAndWrapsAnOverlongReplyInTheRec
 
     network.Deactivate();
     pump.PumpPending();
-    EXPECT_EQ(status.Panel(5), "");
+    EXPECT_EQ(status.ReadPanel(Panel::Network), "");
 }
 
 TEST_F(NetworkLinkLoopback, aPeerStreamingWithoutEndIsHeldBackWithoutSpinning)
 {
     struct Row {
-        const char* address;
+        std::string address;
         char fill;
     };
-    for (const Row row : {Row{"127.0.0.35", 'x'}, Row{"127.0.0.36", '\xFF'}}) {
+    for (const Row& row : {Row{TestAddress(0), 'x'}, Row{TestAddress(1), '\xFF'}}) {
         SCOPED_TRACE(row.address);
         Peer peer(row.address);
         ASSERT_TRUE(peer.server.isListening());
