@@ -10,15 +10,13 @@
 
 namespace {
 
-constexpr const char* kAddress = "127.0.0.191";
-
 TEST(FingerprintOverTcp, backupResumeRestoreAndBackupAgain)
 {
     const std::string dir = MakeTempDir();
     SimulatedClock clock(dir,
-                         {"--listen", kAddress, "--fingers", "4 21 0", "--finger-dump", dir + "/dump.txt"});
+                         {"--listen", TestAddress(), "--fingers", "4 21 0", "--finger-dump", dir + "/dump.txt"});
     ASSERT_TRUE(clock.Ready());
-    LiveNetwork link(kAddress);
+    LiveNetwork link(TestAddress());
     link.ps.FingerLogFile = dir + "/finger.log";
     ASSERT_EQ(link.network.Connect(), 0);
 
