@@ -2,24 +2,23 @@
 // loopback address, over its pseudo-terminal, and through its modem front end.
 #include "link/Framing.h"
 #include "tests/support/Fakes.h"
-#include "tests/support/LiveNetwork.h"
 #include "tests/support/Process.h"
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,7 +27,7 @@ namespace {
 using Bytes_t = std::vector<uint8_t>;
 
 // A request as the program builds it: body, four digits, then `terminators` 0xFF.
-Bytes_t Request(std::initializer_list<uint8_t> body, int terminators)
+Bytes_t Request(std::initializer_list<uint8_t> body, int terminators = 2)
 {
     Bytes_t out(body);
     const auto d = frame::RenderDigits(frame::Crc16(out.data(), static_cast<int>(out.size())));
@@ -52,124 +51,70 @@ bool WellFormed(const Bytes_t& reply, int terminators)
                       [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
 }
 
-// The simulator in a folder of its own, with its control socket there.
-struct SimDir {
-    QCoreApplication& app = CoreApp();
-    std::string dir = MakeTempDir();
-    std::vector<std::string> WithControl(std::vector<std::string> args) const
-    {
-        args.insert(args.end(), {"--control", dir + "/control"});
-        return args;
-    }
-};
-
-struct Sim : SimDir, SimulatedClock {
-    explicit Sim(const std::vector<std::string>& args) : SimulatedClock(dir, WithControl(args)) {}
-    std::string Control(const std::string& line) const { return ::Control(dir + "/control", line); }
-};
-
-class Tcp {
+// One end of a link to the simulator: a TCP connection to an address on port 14001, or
+// (a path) the slave side of its pty opened raw like a serial port, where the program sends
+// the 0x55 0x55 preamble as a write of its own before each frame and replies end in one 0xFF.
+class Line {
 public:
-    explicit Tcp(const char* address, quint16 port = 14001)
+    explicit Line(const std::string& target) : serial_(target.starts_with("/"))
     {
-        s_.connectToHost(QString::fromLatin1(address), port);
-        connected_ = s_.waitForConnected(2000);
-    }
-    bool Connected() const { return connected_; }
-    void Send(const Bytes_t& b)
-    {
-        s_.write(reinterpret_cast<const char*>(b.data()), static_cast<qint64>(b.size()));
-        s_.waitForBytesWritten(1000);
-    }
-    Bytes_t Ask(const Bytes_t& request)
-    {
-        Send(request);
-        return Reply();
-    }
-    // Collects bytes until a complete reply (two 0xFF, good digits) or `ms` have passed.
-    Bytes_t Reply(int ms = 1500)
-    {
-        Bytes_t got;
-        QElapsedTimer t;
-        t.start();
-        while (!t.hasExpired(ms) && !WellFormed(got, 2)) {
-            if (s_.bytesAvailable() == 0 && !s_.waitForReadyRead(50))
-                continue;
-            const QByteArray b = s_.readAll();
-            got.insert(got.end(), b.begin(), b.end());
-        }
-        return got;
-    }
-    // Whatever arrives within `ms`.
-    Bytes_t Collect(int ms)
-    {
-        Bytes_t got;
-        QElapsedTimer t;
-        t.start();
-        while (!t.hasExpired(ms)) {
-            if (s_.waitForReadyRead(20)) {
-                const QByteArray b = s_.readAll();
-                got.insert(got.end(), b.begin(), b.end());
-            }
-        }
-        return got;
-    }
-    QTcpSocket& socket() { return s_; }
-
-private:
-    QTcpSocket s_;
-    bool connected_ = false;
-};
-
-// The slave side of the simulator's pty, opened raw like a serial port.
-class Port {
-public:
-    explicit Port(const std::string& path)
-    {
-        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd_ >= 0) {
+        if (serial_) {
+            fd_ = open(target.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
             termios tio{};
             tcgetattr(fd_, &tio);
             cfmakeraw(&tio);
             tcsetattr(fd_, TCSANOW, &tio);
+            return;
+        }
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(14001);
+        inet_pton(AF_INET, target.c_str(), &a.sin_addr);
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            close(fd_);
+            fd_ = -1;
         }
     }
-    ~Port()
+    ~Line()
     {
         if (fd_ >= 0)
             close(fd_);
     }
     bool Open() const { return fd_ >= 0; }
-    // The program's sender: preamble as a write of its own, then the bytes.
+    // The peer closed the connection.
+    bool Closed() const { return closed_; }
     void Send(const Bytes_t& b)
     {
-        const uint8_t pre[] = {0x55, 0x55};
-        ASSERT_EQ(write(fd_, pre, 2), 2);
-        usleep(2000);
+        if (serial_) {
+            const uint8_t pre[] = {0x55, 0x55};
+            ASSERT_EQ(write(fd_, pre, 2), 2);
+            usleep(2000);
+        }
         ASSERT_EQ(write(fd_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
     }
-    void SendText(const std::string& s) { Send(Bytes_t(s.begin(), s.end())); }
-    // Collects until `done` holds or `ms` have passed.
+    // Adds to `got` what arrives until `done` holds, `ms` have passed or the peer closes.
     template <class Done>
-    Bytes_t ReadUntil(Done done, int ms = 1500)
+    Bytes_t ReadUntil(Done done, int ms = 1500, Bytes_t got = {})
     {
-        Bytes_t got;
-        QElapsedTimer t;
-        t.start();
-        while (!t.hasExpired(ms) && !done(got)) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!closed_ && std::chrono::steady_clock::now() < end && !done(got)) {
             pollfd p{fd_, POLLIN, 0};
             if (poll(&p, 1, 20) <= 0)
                 continue;
             uint8_t buf[512];
             const ssize_t n = read(fd_, buf, sizeof buf);
+            closed_ = n == 0;
             if (n > 0)
                 got.insert(got.end(), buf, buf + n);
         }
         return got;
     }
-    Bytes_t Reply()
+    // A complete reply: good digits and its 0xFF.
+    Bytes_t Reply(int ms = 1500, Bytes_t got = {})
     {
-        return ReadUntil([](const Bytes_t& g) { return WellFormed(g, 1); });
+        const int t = serial_ ? 1 : 2;
+        return ReadUntil([t](const Bytes_t& g) { return WellFormed(g, t); }, ms, std::move(got));
     }
     Bytes_t Ask(const Bytes_t& request)
     {
@@ -179,33 +124,54 @@ public:
     // A modem command and its result line.
     std::string Ask(const std::string& text)
     {
-        SendText(text);
-        return Line();
-    }
-    std::string Line()
-    {
+        Send(Bytes_t(text.begin(), text.end()));
         const Bytes_t b = ReadUntil([](const Bytes_t& g) { return !g.empty() && g.back() == '\r'; });
         return std::string(b.begin(), b.end());
     }
+    // Whatever arrives within `ms`.
     Bytes_t Collect(int ms)
     {
         return ReadUntil([](const Bytes_t&) { return false; }, ms);
     }
 
 private:
+    bool serial_;
     int fd_ = -1;
+    bool closed_ = false;
+};
+
+// The simulator in a folder of its own, with its control socket there.
+struct Sim : RunFolder, SimulatedClock {
+    explicit Sim(std::vector<std::string> args) : SimulatedClock(dir, Controlled(std::move(args), dir)) {}
+    std::string Control(const std::string& line) const { return ::Control(dir + "/control", line); }
+    static std::vector<std::string> Controlled(std::vector<std::string> args, const std::string& dir)
+    {
+        args.insert(args.end(), {"--control", dir + "/control"});
+        return args;
+    }
+};
+
+// The simulator listening on the test's own address, and a connection to it.
+struct TcpSim : Sim {
+    explicit TcpSim(std::vector<std::string> args = {})
+        : Sim(Listening(std::move(args))), tcp(TestAddress()) {}
+    bool Ready() const { return SimulatedClock::Ready() && tcp.Open(); }
+    static std::vector<std::string> Listening(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--listen", TestAddress()});
+        return args;
+    }
+    Line tcp;
 };
 
 const Bytes_t kStatusTcp = {0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF, 0xFF};
+const Bytes_t kAck = Request({0xC1, 0xA1}), kBadData = Request({0xC1, 0xA0});
 
 TEST(ClockSimTcp, answersTheWorkedStatusRequestWithAFullStatusBlock)
 {
-    Sim sim({"--listen", "127.0.0.2"});
+    TcpSim sim;
     ASSERT_TRUE(sim.Ready());
-    Tcp tcp("127.0.0.2");
-    ASSERT_TRUE(tcp.Connected());
-    tcp.Send(kStatusTcp);
-    const Bytes_t r = tcp.Reply();
+    const Bytes_t r = sim.tcp.Ask(kStatusTcp);
     ASSERT_EQ(r.size(), 2u + 34u + 4u + 2u);
     EXPECT_TRUE(WellFormed(r, 2));
     EXPECT_EQ(r[0], 0xC1);
@@ -222,61 +188,49 @@ TEST(ClockSimTcp, answersTheWorkedStatusRequestWithAFullStatusBlock)
 
 TEST(ClockSimTcp, setsTimeRejectsBadDataAndStaysQuietWhereNoReplyIsDue)
 {
-    Sim sim({"--listen", "127.0.2.3", "--status-hex",
-             "0000000035303733313639393530303432303230313031300904021001040600000F"});
+    TcpSim sim({"--status-hex", "0000000035303733313639393530303432303230313031300904021001040600000F"});
     ASSERT_TRUE(sim.Ready());
-    Tcp tcp("127.0.2.3");
-    ASSERT_TRUE(tcp.Connected());
-
-    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xA5, 0x23, 0x59, 0x59}, 2)), Request({0xC1, 0xA1}, 2));
-    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xA6, 0x07, 0x31, 0x12, 0x11}, 2)), Request({0xC1, 0xA1}, 2));
+    Line& tcp = sim.tcp;
+    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xA5, 0x23, 0x59, 0x59})), kAck);
+    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xA6, 0x07, 0x31, 0x12, 0x11})), kAck);
     EXPECT_EQ(sim.Control("time"), "ok 23:59:59 07 31/12/11");
 
     // A damaged digit, an unknown command and a short set_time payload: "received bad data".
     Bytes_t damaged = kStatusTcp;
     damaged[5] ^= 1;
-    EXPECT_EQ(tcp.Ask(damaged), Request({0xC1, 0xA0}, 2));
-    EXPECT_EQ(tcp.Ask(Request({0xC1, 0x99}, 2)), Request({0xC1, 0xA0}, 2));
-    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xA5, 0x23}, 2)), Request({0xC1, 0xA0}, 2));
+    for (const Bytes_t& bad : {damaged, Request({0xC1, 0x99}), Request({0xC1, 0xA5, 0x23})})
+        EXPECT_EQ(tcp.Ask(bad), kBadData);
 
     // Another station's request, an acknowledge and a system reset get no answer.
-    tcp.Send(Request({0xC2, 0xAD}, 2));
-    tcp.Send(Request({0xC1, 0xA1}, 2));
-    tcp.Send(Request({0xC1, 0xEB, 0x00, 0x00}, 2));
+    for (const Bytes_t& quiet : {Request({0xC2, 0xAD}), kAck, Request({0xC1, 0xEB, 0x00, 0x00})})
+        tcp.Send(quiet);
     EXPECT_TRUE(tcp.Collect(300).empty());
 
     // The configured status block comes back, and reset_errors clears its error bytes.
-    tcp.Send(kStatusTcp);
-    Bytes_t r = tcp.Reply();
+    Bytes_t r = tcp.Ask(kStatusTcp);
     ASSERT_EQ(r.size(), 42u);
     EXPECT_EQ(r[2 + 30], 0x06);
     EXPECT_EQ(r[2 + 33], 0x0F);
-    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xAE}, 2)), Request({0xC1, 0xA1}, 2));
-    tcp.Send(kStatusTcp);
-    r = tcp.Reply();
+    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xAE})), kAck);
+    r = tcp.Ask(kStatusTcp);
     ASSERT_EQ(r.size(), 42u);
     EXPECT_EQ(r[2 + 30] | r[2 + 31] | r[2 + 33], 0);
 
     const std::string j = sim.Journal();
-    EXPECT_NE(j.find("set_time 23:59:59\n"), std::string::npos);
-    EXPECT_NE(j.find("set_date 07 31/12/11\n"), std::string::npos);
-    EXPECT_NE(j.find("rx C2 AD "), std::string::npos);
-    EXPECT_NE(j.find("system_reset\n"), std::string::npos);
+    for (const char* line : {"set_time 23:59:59\n", "set_date 07 31/12/11\n", "rx C2 AD ", "system_reset\n"})
+        EXPECT_NE(j.find(line), std::string::npos) << line;
 }
 
 TEST(ClockSimTcp, busyWrongStationAndSilentFollowTheSwitches)
 {
-    Sim sim({"--listen", "127.0.2.4", "--busy", "2"});
+    TcpSim sim({"--busy", "2"});
     ASSERT_TRUE(sim.Ready());
-    Tcp tcp("127.0.2.4");
-    ASSERT_TRUE(tcp.Connected());
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(tcp.Ask(kStatusTcp), Request({0xC1, 0xB0}, 2)) << i;
-    }
+    Line& tcp = sim.tcp;
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(tcp.Ask(kStatusTcp), Request({0xC1, 0xB0})) << i;
     EXPECT_EQ(tcp.Ask(kStatusTcp).size(), 42u);
 
     ASSERT_EQ(sim.Control("wrong-station on"), "ok");
-    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xAE}, 2)), Request({0xC2, 0xA1}, 2));
+    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xAE})), Request({0xC2, 0xA1}));
 
     ASSERT_EQ(sim.Control("silent"), "ok");
     tcp.Send(kStatusTcp);
@@ -285,7 +239,7 @@ TEST(ClockSimTcp, busyWrongStationAndSilentFollowTheSwitches)
 
     ASSERT_EQ(sim.Control("clear"), "ok");
     ASSERT_EQ(sim.Control("bad-crc"), "ok");
-    tcp.Send(Request({0xC1, 0xAE}, 2));
+    tcp.Send(Request({0xC1, 0xAE}));
     const Bytes_t bad = tcp.Collect(300);
     ASSERT_EQ(bad.size(), 8u);
     EXPECT_FALSE(WellFormed(bad, 2));
@@ -294,66 +248,56 @@ TEST(ClockSimTcp, busyWrongStationAndSilentFollowTheSwitches)
 
 TEST(ClockSimTcp, chunkedRepliesArriveInPiecesAndDamagedRepliesLookDamaged)
 {
-    Sim sim({"--listen", "127.0.2.5", "--chunk", "5", "--chunk-gap", "60"});
+    TcpSim sim({"--chunk", "5", "--chunk-gap", "60"});
     ASSERT_TRUE(sim.Ready());
-    Tcp tcp("127.0.2.5");
-    ASSERT_TRUE(tcp.Connected());
+    Line& tcp = sim.tcp;
     tcp.Send(kStatusTcp);
-    ASSERT_TRUE(tcp.socket().waitForReadyRead(1000));
-    EXPECT_EQ(tcp.socket().bytesAvailable(), 5);
-    const Bytes_t r = tcp.Reply(3000);
+    const Bytes_t first = tcp.ReadUntil([](const Bytes_t& g) { return !g.empty(); }, 1000);
+    EXPECT_EQ(first.size(), 5u);
+    const Bytes_t r = tcp.Reply(3000, first);
     EXPECT_EQ(r.size(), 42u);
     EXPECT_TRUE(WellFormed(r, 2));
 
-    ASSERT_EQ(sim.Control("chunk 0"), "ok");
-    ASSERT_EQ(sim.Control("short"), "ok");
-    tcp.Send(kStatusTcp);
-    const Bytes_t s = tcp.Collect(300);
-    EXPECT_LT(s.size(), 5u);
-    ASSERT_FALSE(s.empty());
-    EXPECT_EQ(s.back(), 0xFF);
-
-    ASSERT_EQ(sim.Control("short off"), "ok");
-    ASSERT_EQ(sim.Control("garbage"), "ok");
-    tcp.Send(kStatusTcp);
-    const Bytes_t g = tcp.Collect(400);
-    ASSERT_EQ(g.size(), 300u);
-    EXPECT_EQ(g.back(), 0xFF);
-
-    ASSERT_EQ(sim.Control("garbage off"), "ok");
-    ASSERT_EQ(sim.Control("drop"), "ok");
-    tcp.Send(kStatusTcp);
-    const Bytes_t half = tcp.Collect(300);
-    EXPECT_EQ(half.size(), 21u);
-    EXPECT_EQ(tcp.socket().state(), QAbstractSocket::UnconnectedState);
+    // Each damage: the control lines that switch it on, the bytes that arrive, their last one.
+    struct Damage {
+        std::vector<const char*> control;
+        size_t size;  // bytes in all; 0: fewer than 5
+    };
+    for (const Damage& d : {Damage{{"chunk 0", "short"}, 0}, Damage{{"short off", "garbage"}, 300},
+                            Damage{{"garbage off", "drop"}, 21}}) {
+        SCOPED_TRACE(d.control.back());
+        for (const char* line : d.control) ASSERT_EQ(sim.Control(line), "ok");
+        tcp.Send(kStatusTcp);
+        const Bytes_t got = tcp.Collect(400);
+        ASSERT_FALSE(got.empty());
+        EXPECT_TRUE(d.size == 0 ? got.size() < 5 : got.size() == d.size) << got.size();
+        EXPECT_TRUE(d.size == 21 || got.back() == 0xFF);
+    }
+    EXPECT_TRUE(tcp.Closed());
 
     // The next connection is served as usual.
     ASSERT_EQ(sim.Control("drop off"), "ok");
-    Tcp again("127.0.2.5");
-    ASSERT_TRUE(again.Connected());
+    Line again(TestAddress());
+    ASSERT_TRUE(again.Open());
     EXPECT_EQ(again.Ask(kStatusTcp).size(), 42u);
 }
 
 TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests)
 {
-    Sim sim({"--listen", "127.0.2.6", "--station", "all"});
+    TcpSim sim({"--station", "all"});
     ASSERT_TRUE(sim.Ready());
-    Tcp tcp("127.0.2.6");
-    ASSERT_TRUE(tcp.Connected());
-
+    Line& tcp = sim.tcp;
     Bytes_t noisy = {0x00, 0x12, 'x'};
     noisy.insert(noisy.end(), kStatusTcp.begin(), kStatusTcp.begin() + 3);
     tcp.Send(noisy);
     tcp.Collect(50);
     EXPECT_EQ(tcp.Ask(Bytes_t(kStatusTcp.begin() + 3, kStatusTcp.end())).size(), 42u);
 
-    Bytes_t two = Request({0xC5, 0xAE}, 2);
-    const Bytes_t second = Request({0xC7, 0xAE}, 2);
+    Bytes_t two = Request({0xC5, 0xAE}), expected = Request({0xC5, 0xA1});
+    const Bytes_t second = Request({0xC7, 0xAE}), expected2 = Request({0xC7, 0xA1});
     two.insert(two.end(), second.begin(), second.end());
-    tcp.Send(two);
-    Bytes_t expected = Request({0xC5, 0xA1}, 2);
-    const Bytes_t expected2 = Request({0xC7, 0xA1}, 2);
     expected.insert(expected.end(), expected2.begin(), expected2.end());
+    tcp.Send(two);
     EXPECT_EQ(tcp.Collect(300), expected);
 
     // An overlong run without a terminator is thrown away; the clock still listens.
@@ -365,16 +309,14 @@ TEST(ClockSimPty, repliesWithOneTerminatorAndIgnoresModemText)
 {
     Sim sim({"--pty"});
     ASSERT_TRUE(sim.Ready());
-    const std::string path = sim.PtyPath();
-    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
-    Port port(path);
+    ASSERT_EQ(sim.PtyPath().rfind("/dev/pts/", 0), 0u) << sim.PtyPath();
+    Line port(sim.PtyPath());
     ASSERT_TRUE(port.Open());
 
-    port.SendText("ATZ\r");
+    port.Send({'A', 'T', 'Z', '\r'});
     EXPECT_TRUE(port.Collect(200).empty());
 
-    port.Send({0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF});
-    const Bytes_t r = port.Reply();
+    const Bytes_t r = port.Ask(Bytes_t{0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF});
     ASSERT_EQ(r.size(), 2u + 34u + 4u + 1u);
     EXPECT_TRUE(WellFormed(r, 1));
     EXPECT_EQ(r[1], 0xAD);
@@ -388,7 +330,7 @@ TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
 {
     Sim sim({"--modem", "--modem-connect-code", "10"});
     ASSERT_TRUE(sim.Ready());
-    Port port(sim.PtyPath());
+    Line port(sim.PtyPath());
     ASSERT_TRUE(port.Open());
 
     EXPECT_EQ(port.Ask("ATZ\r"), "0\r");
@@ -408,7 +350,7 @@ TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
     EXPECT_EQ(port.Ask("ATZ\r"), "0\r");
     EXPECT_EQ(port.Ask("ATD123\r"), "7\r");
     ASSERT_EQ(sim.Control("modem-result silent"), "ok");
-    port.SendText("ATD123\r");
+    port.Send({'A', 'T', 'D', '1', '2', '3', '\r'});
     EXPECT_TRUE(port.Collect(200).empty());
 }
 
@@ -417,14 +359,14 @@ TEST(ClockSimPty, closingThePortHangsUpTheModemAndDropsUnsentReplies)
     Sim sim({"--modem", "--delay", "300"});
     ASSERT_TRUE(sim.Ready());
     {
-        Port port(sim.PtyPath());
+        Line port(sim.PtyPath());
         ASSERT_TRUE(port.Open());
         EXPECT_EQ(port.Ask("ATDT1\r"), "1\r");
         port.Send(Request({0xC1, 0xAD}, 1));
         usleep(50000);
     }  // closed before the delayed reply is due
     usleep(400000);
-    Port again(sim.PtyPath());
+    Line again(sim.PtyPath());
     ASSERT_TRUE(again.Open());
     EXPECT_TRUE(again.Collect(200).empty());
     EXPECT_NE(sim.Journal().find("connect\nrx C1 AD 34 31 32 32 FF\nhangup\n"), std::string::npos);
@@ -472,42 +414,18 @@ TEST(ClockSimPty, portOpensAgainAfterAnExclusiveSession)
 
 TEST(ClockSimOptions, refusesNonLoopbackAddressesAndDocumentsEveryOption)
 {
-    CoreApp();
-    QProcess refuse;
-    refuse.start(QV_BIN_DIR "/clocksim", {"--listen", "0.0.0.0"});
-    ASSERT_TRUE(refuse.waitForFinished(5000));
-    EXPECT_NE(refuse.exitCode(), 0);
-    EXPECT_NE(refuse.readAllStandardError().indexOf("127.0.0.0/8"), -1);
+    const std::string sim = QV_BIN_DIR "/clocksim", dir = MakeTempDir();
+    const RunResult refuse = RunProgram({sim, "--listen", "0.0.0.0"}, {}, dir, 5);
+    EXPECT_GT(refuse.exitCode, 0);
+    EXPECT_NE(refuse.err.find("127.0.0.0/8"), std::string::npos) << refuse.err;
 
-    QProcess help;
-    help.start(QV_BIN_DIR "/clocksim", {"--help"});
-    ASSERT_TRUE(help.waitForFinished(5000));
-    const QString text = QString::fromUtf8(help.readAllStandardOutput());
-    for (const char* option : {"--listen",
-                               "--port",
-                               "--pty",
-                               "--link",
-                               "--station",
-                               "--status-hex",
-                               "--busy",
-                               "--silent",
-                               "--wrong-station",
-                               "--bad-crc",
-                               "--chunk",
-                               "--chunk-gap",
-                               "--drop",
-                               "--short",
-                               "--garbage",
-                               "--delay",
-                               "--verbose",
-                               "--journal",
-                               "--ready-file",
-                               "--control",
-                               "--modem",
-                               "--modem-result",
-                               "--modem-connect-code",
-                               "--allow-any-address"})
-        EXPECT_TRUE(text.contains(QString::fromLatin1(option))) << option;
+    const RunResult help = RunProgram({sim, "--help"}, {}, dir, 5);
+    std::istringstream options(
+        "--listen --port --pty --link --station --status-hex --busy --silent --wrong-station --bad-crc "
+        "--chunk --chunk-gap --drop --short --garbage --delay --verbose --journal --ready-file --control --modem "
+        "--modem-result --modem-connect-code --allow-any-address");
+    for (std::string option; options >> option;)
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
 }  // namespace
