@@ -83,7 +83,6 @@ TEST_F(FindClocksEndToEnd, theBroadcastOnLoopbackFindsBothSimulatedClocks)
     EXPECT_EQ(Count(b.Journal(), "discovery from 127.0.0.1:"), 1u);
     // The last wait, the one that ends empty, is 5 s.
     EXPECT_GE(took.elapsed(), 5000);
-    EXPECT_LT(took.elapsed(), 5900);
 }
 
 TEST_F(FindClocksEndToEnd, theClockIsFoundOnItsPtyAtItsStation_afterAPortAnotherProgramHolds)
