@@ -42,6 +42,27 @@ inline void Check(bool ok)
         std::abort();
 }
 
+// The fake rig an input drives, with its own poll state: a station on the serial line or the
+// network, the event pump's passes bounded so that no input makes a run endless.
+struct FuzzState {
+    PollState state;
+};
+struct FuzzRig : private FuzzState, FakeRig {
+    explicit FuzzRig(int station, bool network = false, int passes = 200000) : FakeRig(state)
+    {
+        pump.maxPasses = passes;
+        selection.network = network;
+        ps.SetStation(station);
+    }
+    // The reply `code` from the station on the serial line, 20 ms from now.
+    void AnswerSoon(uint8_t code)
+    {
+        pump.After(20, [this, code] {
+            exchange.ZylSerialPort1Receive(ReplyFrame(static_cast<uint8_t>(ps.StationByte), code));
+        });
+    }
+};
+
 // A clock whose answers come from the fuzz input. Each frame written to the link (the
 // serial preamble aside) takes the next reply: a delay byte, a length byte and that many
 // bytes. With the delay byte's top bit set the bytes become a well-formed reply frame for

@@ -11,6 +11,7 @@
 #include "support/Fakes.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -50,33 +51,16 @@ struct Files {
         WriteFile(program, std::string(image.begin(), image.end()));
     }
 
+    // The data file a command reads, or the file it writes.
     std::string For(char letter) const
     {
-        switch (letter) {
-            case 'C':
-            case 'E':
-                return bells;
-            case 'F':
-                return jobs;
-            case 'R':
-                return pins;
-            case 'P':
-                return clear;
-            case 'K':
-                return message;
-            case 'L':
-                return daylight;
-            case 'M':
-                return modem;
-            case 'N':
-                return logo;
-            case 'T':
-                return restore;
-            case 'U':
-                return program;
-            default:
-                return output;
-        }
+        const std::pair<const char*, const std::string*> read[] = {
+            {"CE", &bells}, {"F", &jobs},     {"R", &pins},  {"P", &clear},    {"K", &message},
+            {"L", &daylight}, {"M", &modem}, {"N", &logo}, {"T", &restore}, {"U", &program}};
+        for (const auto& [letters, file] : read)
+            if (std::strchr(letters, letter) != nullptr)
+                return *file;
+        return output;
     }
 };
 
@@ -89,11 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const char letter = kLetters[data[0] % (sizeof kLetters - 1)];
 
-    PollState ps;
-    FakeRig rig(ps);
-    rig.pump.maxPasses = 200000;
-    rig.selection.network = (data[1] & 1) != 0;
-    ps.SetStation(1 + (data[1] >> 1) % 31);
+    FuzzRig rig(1 + (data[1] >> 1) % 31, (data[1] & 1) != 0);
+    PollState& ps = rig.ps;
     ps.InputFileName = files.For(letter);
     ps.LogFileName = files.dir + "/results.txt";
     ps.FingerLogFile = files.fingerLog;

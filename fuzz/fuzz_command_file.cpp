@@ -50,27 +50,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string dir = WorkDir();
     const std::string cmd = dir + "/fuzz.cmd";
-    if (std::FILE* f = std::fopen(cmd.c_str(), "wb")) {
-        if (size > 0)
-            std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    WriteFile(cmd, std::string(reinterpret_cast<const char*>(data), size));
     // Data files named in the input land in the work folder, never elsewhere.
     if (chdir(dir.c_str()) != 0)
         return 0;
 
-    PollState ps;
-    FakeRig rig(ps);
-    rig.pump.maxPasses = 200000;
+    FuzzRig rig(1);
+    PollState& ps = rig.ps;
     // Every frame is acknowledged after 20 ms.
-    auto ack = [&rig, &ps](const std::vector<uint8_t>& w) {
-        if (w.size() < 3)
-            return;
-        rig.pump.After(20, [&rig, &ps] {
-            rig.exchange.ZylSerialPort1Receive(ReplyFrame(static_cast<uint8_t>(ps.StationByte), 0xA1));
-        });
+    rig.serial.onWrite = [&rig](const std::vector<uint8_t>& w) {
+        if (w.size() >= 3)
+            rig.AnswerSoon(0xA1);
     };
-    rig.serial.onWrite = ack;
     Ui ui;
     FakeSerial serial;
     Net net;

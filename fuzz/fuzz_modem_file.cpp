@@ -19,10 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const std::string file = WorkDir() + "/modem.txt";
     WriteFile(file, std::string(reinterpret_cast<const char*>(data + 1), fileBytes));
 
-    PollState ps;
-    FakeRig rig(ps);
-    rig.pump.maxPasses = 200000;
-    ps.SetStation(1);
+    FuzzRig rig(1);
+    PollState& ps = rig.ps;
     ps.InputFileName = file;
     ScriptedReplies replies(rig, data + 1 + fileBytes, size - 1 - fileBytes);
     ModemLink modem(ps, rig.exchange, rig.status, nullptr);

@@ -37,11 +37,8 @@ void CheckRecordLines(const std::string& text, size_t endMarks)
 // reports the end of the data.
 void RunDownload(char letter, uint8_t code, const uint8_t* data, size_t size)
 {
-    PollState ps;
-    FakeRig rig(ps);
-    rig.pump.maxPasses = 100000;
-    rig.selection.network = true;
-    ps.SetStation(5);
+    FuzzRig rig(5, true, 100000);
+    PollState& ps = rig.ps;
     ps.InputFileName = WorkDir() + "/data.txt";
     std::vector<uint8_t> payload(data, data + std::min<size_t>(size, 240));
     int requests = 0;

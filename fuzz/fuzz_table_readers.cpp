@@ -43,16 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ReadAll(kind, data, size);
 
     const std::string file = WorkDir() + "/table.txt";
-    if (std::FILE* f = std::fopen(file.c_str(), "wb")) {
-        if (size > 0)
-            std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    WriteFile(file, std::string(reinterpret_cast<const char*>(data), size));
     for (const char letter : {'C', 'E', 'F', 'R', 'P'}) {
-        PollState ps;
-        FakeRig rig(ps);
-        rig.pump.maxPasses = 200000;
-        ps.SetStation(1);
+        FuzzRig rig(1);
+        PollState& ps = rig.ps;
         ps.InputFileName = file;
         ps.JobTableDigit = size % 2 == 0 ? '1' : '2';
         int frames = 0;
@@ -61,10 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 return;
             Check(w.size() <= 256);
             // Some packets are rejected, depending on the input's size.
-            const uint8_t code = (frames++ * 7 + size) % 5 == 0 ? 0xA0 : 0xA1;
-            rig.pump.After(20, [&rig, &ps, code] {
-                rig.exchange.ZylSerialPort1Receive(ReplyFrame(static_cast<uint8_t>(ps.StationByte), code));
-            });
+            rig.AnswerSoon((frames++ * 7 + size) % 5 == 0 ? 0xA0 : 0xA1);
         };
         Interpreter(CommandContext{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4})
             .RunCommand(letter);
