@@ -6,7 +6,7 @@
 // event pump or the socket path adds.
 #include "BenchCommon.h"
 #include "InProcessLink.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 
 #include <QCoreApplication>
 

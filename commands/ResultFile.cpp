@@ -1,6 +1,6 @@
 #include "ResultFile.h"
 
-#include "TextFile.h"
+#include "core/TextFile.h"
 #include "core/PollState.h"
 
 #include <cerrno>
@@ -11,7 +11,7 @@ namespace {
 constexpr std::size_t kKeywordField = 21;
 }
 
-std::string FormatResultLine(const PollState& ps, int code, int number)
+std::string FormatResultLine(const PollState& ps, ClockError code, int number)
 {
     std::string line = ps.StationDigitsText();
     line.push_back(' ');
@@ -21,7 +21,8 @@ std::string FormatResultLine(const PollState& ps, int code, int number)
     else
         line.push_back(' ');
     // Codes are ClockError values 0..32, always written as two digits.
-    const int c = code < 0 ? -code : code;
+    const int value = ClockErrorNumber(code);
+    const int c = value < 0 ? -value : value;
     line.push_back(static_cast<char>('0' + (c / 10) % 10));
     line.push_back(static_cast<char>('0' + c % 10));
     if (number != 0) {
@@ -33,9 +34,9 @@ std::string FormatResultLine(const PollState& ps, int code, int number)
     return line;
 }
 
-void WriteResultLine(PollState& ps, int code, int number)
+void WriteResultLine(PollState& ps, ClockError code, int number)
 {
-    if (code != 0)
+    if (code != ceOK)
         ps.ResultFailed = true;
     if (ps.LogFileName.empty())
         return;
@@ -45,13 +46,10 @@ void WriteResultLine(PollState& ps, int code, int number)
     bool written = file.Open(ps.LogFileName, "a");
     int error = written ? 0 : errno;
     if (written) {
-        const long before = file.Size();
-        written = file.Write(FormatResultLine(ps, code, number)) && file.Flush();
-        if (!written) {
+        // A cut line would run into the next line appended: none of it is left.
+        written = file.AppendWhole(FormatResultLine(ps, code, number), false);
+        if (!written)
             error = errno;
-            // A cut line would run into the next line appended: none of it is left.
-            file.Truncate(before);
-        }
         if (!file.Close() && written) {
             written = false;
             error = errno;

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "BackupFile.h"
-#include "commands/TextFile.h"
-#include "link/ClockError.h"
+#include "core/TextFile.h"
+#include "core/ClockError.h"
 
 #include <map>
 #include <set>

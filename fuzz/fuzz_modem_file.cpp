@@ -4,7 +4,7 @@
 // answer must end, and the result must be one of the known codes.
 #include "core/PollState.h"
 #include "fuzz/FuzzSupport.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "session/ModemLink.h"
 #include "support/Fakes.h"
 
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ps.InputFileName = file;
     ScriptedReplies replies(rig, data + 1 + fileBytes, size - 1 - fileBytes);
     ModemLink modem(ps, rig.exchange, rig.status, nullptr);
-    const int result = modem.ModemConnect();
+    const int result = ClockErrorNumber(modem.ModemConnect());
     Check(result >= 0 && result < kClockErrorCount);
     for (const auto& w : rig.serial.writes) Check(w.size() <= ps.RequestBuffer.size());
     modem.CloseModemFile();

@@ -3,7 +3,7 @@
 // feed or the end of the file. The character that ended a token stays the last one read.
 #pragma once
 
-#include "commands/TextFile.h"
+#include "core/TextFile.h"
 
 #include <string>
 

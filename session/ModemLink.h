@@ -2,7 +2,8 @@
 // string file and reads its numeric replies (ModemConnect), and hangs it up (ModemReset).
 #pragma once
 
-#include "commands/TextFile.h"
+#include "core/ClockError.h"
+#include "core/TextFile.h"
 
 #include <functional>
 
@@ -14,7 +15,7 @@ class IStatusDisplay;
 class IModemControl {
 public:
     virtual ~IModemControl() = default;
-    virtual int ModemConnect() = 0;
+    virtual ClockError ModemConnect() = 0;
     virtual void ModemReset() = 0;
     virtual void CloseModemFile() = 0;
 };
@@ -27,7 +28,7 @@ public:
     // Sends each line of the file named by InputFileName to the modem and reads its numeric
     // result; returns a ClockError code, 0 when the modem connected (or the file is empty).
     // The file stays open afterwards; CloseModemFile closes it.
-    int ModemConnect() override;
+    ClockError ModemConnect() override;
     void CloseModemFile() override;
     bool ModemFileOpen() const { return file_.IsOpen(); }
 
@@ -47,7 +48,7 @@ private:
     void AwaitModemReply();
     // The numeric result code at the end of the received bytes; -1 when nothing usable came.
     int ParseResult();
-    int MapResult(int result);
+    ClockError MapResult(int result);
     void SetDtr(bool on);
 
     PollState& ps_;

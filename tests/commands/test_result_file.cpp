@@ -1,7 +1,7 @@
 #include "../support/Fakes.h"
 #include "core/PollState.h"
 #include "commands/ResultFile.h"
-#include "commands/TextFile.h"
+#include "core/TextFile.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -28,9 +30,9 @@ struct ResultFileTest : ::testing::Test {
 TEST_F(ResultFileTest, keywordIsPaddedTo21CharactersAndEachLineEndsWithCrLfCr)
 {
     ps.CommandKeyword = "set_time";
-    WriteResultLine(ps, 0, 0);
+    WriteResultLine(ps, ceOK, 0);
     ps.CommandKeyword = "get_times";  // 9 characters: 12 blanks
-    WriteResultLine(ps, 1, 0);
+    WriteResultLine(ps, ceNoData, 0);
     EXPECT_EQ(ReadFileBytes(path), "07 set_time" + std::string(13, ' ') + "00" + kEnd + "07 get_times" +
                                        std::string(12, ' ') + "01" + kEnd);
 }
@@ -38,9 +40,9 @@ TEST_F(ResultFileTest, keywordIsPaddedTo21CharactersAndEachLineEndsWithCrLfCr)
 TEST_F(ResultFileTest, numberFollowsAfterOneBlankModulo1000)
 {
     ps.CommandKeyword = "set_message";
-    WriteResultLine(ps, 22, 105);
-    WriteResultLine(ps, 22, 7);
-    WriteResultLine(ps, 22, 2105);
+    WriteResultLine(ps, ceInputFileLine, 105);
+    WriteResultLine(ps, ceInputFileLine, 7);
+    WriteResultLine(ps, ceInputFileLine, 2105);
     const std::string head = "07 set_message" + std::string(10, ' ') + "22 ";
     EXPECT_EQ(ReadFileBytes(path), head + "105" + kEnd + head + "7" + kEnd + head + "105" + kEnd);
 }
@@ -48,9 +50,9 @@ TEST_F(ResultFileTest, numberFollowsAfterOneBlankModulo1000)
 TEST_F(ResultFileTest, longKeywordGetsExactlyOneBlankAndIsNeverCut)
 {
     ps.CommandKeyword = std::string(21, 'k');
-    WriteResultLine(ps, 5, 0);
+    WriteResultLine(ps, ceBusy, 0);
     ps.CommandKeyword = "clear_all_messages_and_more";
-    WriteResultLine(ps, 0, 0);
+    WriteResultLine(ps, ceOK, 0);
     EXPECT_EQ(ReadFileBytes(path),
               "07 " + std::string(21, 'k') + " 05" + kEnd + "07 clear_all_messages_and_more 00" + kEnd);
 }
@@ -59,25 +61,25 @@ TEST_F(ResultFileTest, longFileNameIsUsedWhole)
 {
     ps.LogFileName = dir + "/" + std::string(120, 'r') + ".log";
     ps.CommandKeyword = "set_time";
-    WriteResultLine(ps, 0, 0);
+    WriteResultLine(ps, ceOK, 0);
     EXPECT_EQ(ReadFileBytes(ps.LogFileName), "07 set_time" + std::string(13, ' ') + "00" + kEnd);
 }
 
 TEST_F(ResultFileTest, failureCodesMarkTheRunFailedAndSuccessDoesNot)
 {
     ps.CommandKeyword = "set_time";
-    WriteResultLine(ps, 0, 0);
+    WriteResultLine(ps, ceOK, 0);
     EXPECT_FALSE(ps.ResultFailed);
-    WriteResultLine(ps, 10, 0);
+    WriteResultLine(ps, cePortTransmitter, 0);
     EXPECT_TRUE(ps.ResultFailed);
 }
 
 TEST_F(ResultFileTest, noResultsFileWritesNothingButStillRecordsAFailure)
 {
     ps.LogFileName.clear();
-    WriteResultLine(ps, 0, 0);
+    WriteResultLine(ps, ceOK, 0);
     EXPECT_FALSE(ps.ResultFailed);
-    WriteResultLine(ps, 1, 0);
+    WriteResultLine(ps, ceNoData, 0);
     EXPECT_TRUE(ps.ResultFailed);
     EXPECT_EQ(ReadFileBytes(path), "<missing>");
 }
@@ -99,7 +101,7 @@ TEST_F(ResultFileTest, unwritableResultsFileMarksTheRunFailedAndSaysWhyOnStderr)
         ps.LogFileName = row.name;
         ps.ResultFailed = false;
         testing::internal::CaptureStderr();
-        WriteResultLine(ps, 0, 0);
+        WriteResultLine(ps, ceOK, 0);
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(ps.ResultFailed, row.fails) << row.name;
         if (!row.fails)
@@ -164,6 +166,28 @@ TEST(TextFileStream, openFailuresAreReported)
     EXPECT_FALSE(f.Open("", "w"));
     EXPECT_FALSE(f.Open(MakeTempDir() + "/x.txt", "rb+"));
     EXPECT_FALSE(f.Write("x"));
+}
+
+TEST(TextFileStream, openRegularRefusesAnythingButARegularFileWithoutWaitingInTheOpen)
+{
+    const std::string dir = MakeTempDir();
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    TextFile f;
+    // A pipe with neither reader nor writer would hold a blocking open for ever.
+    for (const char* mode : {"r", "w", "a", "a+"})
+        for (const std::string& name : {fifo, dir, std::string("/dev/null")})
+            EXPECT_FALSE(f.OpenRegular(name, mode)) << mode << " " << name;
+    // A missing file is created by the write modes, and reads back what was appended.
+    const std::string path = dir + "/backup.txt";
+    ASSERT_TRUE(f.OpenRegular(path, "a+"));
+    EXPECT_TRUE(f.AppendWhole("#:1\nT1:ab\n", true));
+    ASSERT_TRUE(f.Seek(0));
+    std::string line;
+    EXPECT_TRUE(f.ReadLine(line));
+    EXPECT_EQ(line, "#:1");
+    EXPECT_TRUE(f.Close());
+    EXPECT_EQ(ReadFileBytes(path), "#:1\r\nT1:ab\r\n");
 }
 
 TEST(TextFileStream, readErrorIsNotTakenForTheEnd)

@@ -1,5 +1,5 @@
 #include "core/PollState.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Framing.h"
 #include "session/ModemLink.h"
 #include "support/Fakes.h"
@@ -81,7 +81,7 @@ TEST(ModemConnect, filesAndAnswersAsRows)
     struct Row {
         std::string file;
         std::vector<std::vector<Chunk>> answers;
-        int expected;
+        ClockError expected;
         std::vector<std::string> sent;
         int lineNumber;
         std::vector<std::string> status;
@@ -137,7 +137,7 @@ TEST(ModemConnect, resultCodeIsReadFromTheEndOfTheReply)
 {
     struct Row {
         std::string reply;
-        int expected;
+        ClockError expected;
         std::string statusLine;  // empty: no status line
     };
     const Row rows[] = {

@@ -46,5 +46,5 @@ int LiveNetwork::Run(char letter, const std::string& keyword, const std::string&
     ps.CommandKeyword = keyword;
     ps.InputFileName = file;
     interpreter.RunCommand(letter);
-    return ps.PollStatus;
+    return ClockErrorNumber(ps.PollStatus);
 }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-enum ClockError : int {
+enum class ClockError : int {
     ceOK = 0,
     ceNoData = 1,
     ceCrc = 2,
@@ -39,7 +39,16 @@ enum ClockError : int {
     ceCantOpenLogFile = 32,
 };
 
+// The program names the codes without the type's name.
+using enum ClockError;
+
 constexpr int kClockErrorCount = 33;
 
+// The number of a code, as results lines and the exit status write it.
+constexpr int ClockErrorNumber(ClockError code)
+{
+    return static_cast<int>(code);
+}
+
 // Text of a code; codes outside 0..32 give an empty text.
-const char* ClockErrorText(int code);
+const char* ClockErrorText(ClockError error);

@@ -19,6 +19,9 @@ public:
     // never a file, even where the system would open it for reading. "r" opens only a
     // regular file, and never waits in the open for the writer of a pipe.
     bool Open(const std::string& name, const char* mode);
+    // As Open, but in every mode only a regular file opens (a missing one is created by
+    // the write modes): for a file that is also read back, such as a backup file.
+    bool OpenRegular(const std::string& name, const char* mode);
     bool IsOpen() const { return file_ != nullptr; }
     // Flushes and closes; false when buffered data could not be written. Safe to repeat.
     bool Close();
@@ -36,6 +39,11 @@ public:
     // Drops what is still buffered and cuts the file to `size` bytes; writing goes on
     // from there. For taking back a partly written block after a write error.
     bool Truncate(long size);
+    // Appends a block whole or not at all: writes it, hands it to the system (and waits
+    // for the disk when `sync` is set) and, when any of that fails, cuts the file back to
+    // the size it had before, so that the next block never begins inside a cut one. False
+    // when the block was not stored; errno is left as the failure set it.
+    bool AppendWhole(std::string_view block, bool sync);
 
     // Next character with CR bytes dropped, or -1 at the end of the file (or at 0x1A) and
     // after a read error; ReadError() tells the two apart.
@@ -52,7 +60,9 @@ public:
     bool Rewind() { return Seek(0); }
 
 private:
-    bool OpenForReading(const std::string& name);
+    // Closes and clears the state, and sets `raw` to the binary std::fopen mode of `mode`.
+    // False for an unknown mode or an empty name.
+    bool Reset(const std::string& name, const char* mode, const char*& raw);
 
     std::FILE* file_ = nullptr;
     bool failed_ = false;

@@ -39,8 +39,9 @@ const char* const kTexts[kClockErrorCount] = {
 };
 }  // namespace
 
-const char* ClockErrorText(int code)
+const char* ClockErrorText(ClockError error)
 {
+    const int code = ClockErrorNumber(error);
     if (code < 0 || code >= kClockErrorCount)
         return "";
     return kTexts[code];

@@ -1,9 +1,10 @@
 #include "TextFile.h"
 
+#include "RegularFile.h"
+
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +14,7 @@ TextFile::~TextFile()
     Close();
 }
 
-bool TextFile::Open(const std::string& name, const char* mode)
+bool TextFile::Reset(const std::string& name, const char* mode, const char*& raw)
 {
     Close();
     failed_ = false;
@@ -21,7 +22,7 @@ bool TextFile::Open(const std::string& name, const char* mode)
     readError_ = false;
     pushed_ = -1;
     // The line-end translation is done here, so the stream itself is always binary.
-    const char* raw = nullptr;
+    raw = nullptr;
     if (std::strcmp(mode, "r") == 0)
         raw = "rb";
     else if (std::strcmp(mode, "w") == 0)
@@ -30,10 +31,18 @@ bool TextFile::Open(const std::string& name, const char* mode)
         raw = "ab";
     else if (std::strcmp(mode, "a+") == 0)
         raw = "a+b";
-    if (raw == nullptr || name.empty())
+    return raw != nullptr && !name.empty();
+}
+
+bool TextFile::Open(const std::string& name, const char* mode)
+{
+    const char* raw = nullptr;
+    if (!Reset(name, mode, raw))
         return false;
+    // Every input file is a regular file: a pipe with no writer must not hold the run in
+    // its open, and reading a folder or a device need never end.
     if (raw[0] == 'r')
-        return OpenForReading(name);
+        return OpenRegular(name, mode);
     file_ = std::fopen(name.c_str(), raw);
     struct stat info {};
     if (file_ != nullptr && fstat(fileno(file_), &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -43,22 +52,12 @@ bool TextFile::Open(const std::string& name, const char* mode)
     return file_ != nullptr;
 }
 
-bool TextFile::OpenForReading(const std::string& name)
+bool TextFile::OpenRegular(const std::string& name, const char* mode)
 {
-    // Opened without blocking, so that a pipe with no writer cannot hold the run in its
-    // open; it is refused below with every other name that is no regular file (a folder,
-    // a device), whose reading need never end.
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    const char* raw = nullptr;
+    if (!Reset(name, mode, raw))
         return false;
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    file_ = fdopen(fd, "rb");
-    if (file_ == nullptr)
-        ::close(fd);
+    file_ = OpenRegularFile(name, raw);
     return file_ != nullptr;
 }
 
@@ -120,6 +119,18 @@ bool TextFile::Truncate(long size)
         return false;
     __fpurge(file_);
     return ftruncate(fileno(file_), size) == 0 && Seek(size);
+}
+
+bool TextFile::AppendWhole(std::string_view block, bool sync)
+{
+    const long before = Size();
+    if (Write(block) && (sync ? Sync() : Flush()))
+        return true;
+    const int error = errno;
+    if (before >= 0)
+        Truncate(before);
+    errno = error;
+    return false;
 }
 
 int TextFile::ReadChar()
