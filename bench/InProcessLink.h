@@ -47,7 +47,7 @@ struct InProcessLink {
     int Connect(const std::string& address)
     {
         ps.IPAddress = address;
-        return network.Connect();
+        return ClockErrorNumber(network.Connect());
     }
 
     // Builds the get_status request for the current station; returns its send length.

@@ -1,5 +1,5 @@
 #include "core/PollState.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Framing.h"
 #include "support/Fakes.h"
 
@@ -12,7 +12,7 @@ protected:
     PollState ps;
     FakeRig rig{ps};
     void SetUp() override { ps.SetStation(1); }
-    int SendStatusRequest()
+    ClockError SendStatusRequest()
     {
         const int len = BuildRequest(ps, 0xC1, frame::cmdGetStatus);
         return rig.exchange.SendFrame(ps.RequestBuffer.data(), len);
@@ -95,7 +95,7 @@ TEST_F(ExchangeTest, receiveCountWrapsWithoutLeavingTheBuffer)
 struct ReplyCase {
     const char* name;
     std::vector<uint8_t> reply;
-    int expected;
+    ClockError expected;
     ReplyCheck check{};
 };
 

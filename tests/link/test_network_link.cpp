@@ -27,7 +27,7 @@
 
 namespace {
 
-int StatusExchange(PollState& ps, Exchange& exchange)
+ClockError StatusExchange(PollState& ps, Exchange& exchange)
 {
     const int len = BuildRequest(ps, 0xC1, frame::cmdGetStatus);
     if (exchange.SendFrame(ps.RequestBuffer.data(), len) != ceOK)
