@@ -10,7 +10,7 @@
 #include "InProcessLink.h"
 #include "commands/CommandContext.h"
 #include "commands/Interpreter.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 
 #include <QCoreApplication>
 
@@ -69,7 +69,7 @@ Run ResumeOver(int employees)
     link.network.Deactivate();
 
     if (link.ps.PollStatus != ceOK)
-        bench::Fail(kName, "the backup ended with result " + std::to_string(link.ps.PollStatus));
+        bench::Fail(kName, "the backup ended with result " + std::to_string(ClockErrorNumber(link.ps.PollStatus)));
     if (bench::ReadWholeFile(file) != complete)
         bench::Fail(kName, "the resumed backup fetched templates the file already held");
     const std::string total = "Total Number of Templates Stored = " + std::to_string(3 * employees) + "\r\n";

@@ -13,7 +13,7 @@
 #include "InProcessLink.h"
 #include "commands/CommandContext.h"
 #include "commands/Downloads.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Framing.h"
 #include "link/CommPortMap.h"
 #include "link/ZylSerialPort.h"
@@ -87,7 +87,7 @@ Download RunGetTimes(PollState& ps, Exchange& exchange, const ITimeSource& time,
     Downloads(ctx, {.syncEachPacket = sync}).GetTimes();
 
     Download d;
-    d.result = ps.PollStatus;
+    d.result = ClockErrorNumber(ps.PollStatus);
     for (size_t i = 1; i < status.receivedAt.size(); ++i)
         d.packetMs.push_back(status.receivedAt[i] - status.receivedAt[i - 1]);
     d.replyBytes = status.replyBytes;
@@ -114,7 +114,7 @@ std::vector<double> StatusExchanges(PollState& ps, Exchange& exchange)
     for (int i = 0; i < kStatusRounds; ++i) {
         const double start = bench::NowMs();
         exchange.SendFrame(ps.RequestBuffer.data(), length);
-        const int result = exchange.AwaitReply();
+        const ClockError result = exchange.AwaitReply();
         // The status reply carries its own code, which AwaitReply calls a wrong command.
         const bool whole = result != ceNoData && result != ceTerminator && result != ceCrc;
         ms.push_back(whole ? bench::NowMs() - start : -1.0);

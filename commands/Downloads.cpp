@@ -3,7 +3,7 @@
 #include "CommandTable.h"
 #include "DownloadFormat.h"
 #include "ResultFile.h"
-#include "TextFile.h"
+#include "core/TextFile.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
 #include "link/Exchange.h"
@@ -151,13 +151,9 @@ ClockError Downloads::TakeRecords(TextFile& file)
 
         // D0 is not written. A packet that does not reach the disk is taken back whole and
         // never asked past: the clock keeps it and hands it out again at the next poll.
-        const long before = file.Size();
-        file.Write(FormatRecords(ps.StationDigitsText(), packet.subspan(1)));
-        const bool stored = options_.syncEachPacket ? file.Sync() : file.Flush();
-        if (!stored) {
-            file.Truncate(before);
+        if (!file.AppendWhole(FormatRecords(ps.StationDigitsText(), packet.subspan(1)),
+                              options_.syncEachPacket))
             return ceDiskWrite;
-        }
         lastStored.assign(packet.begin(), packet.end());
         ackInDoubt = false;
         ps.RetryCount = 0;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "CommandContext.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 
 #include <cstdint>
 

@@ -2,10 +2,10 @@
 
 #include "CommandTable.h"
 #include "SingleExchange.h"
-#include "TextFile.h"
+#include "core/TextFile.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Framing.h"
 
 #include <optional>

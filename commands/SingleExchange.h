@@ -4,7 +4,7 @@
 // order a failed attempt is counted and waited out.
 #pragma once
 
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Exchange.h"
 
 #include <cstdint>

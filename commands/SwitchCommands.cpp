@@ -4,7 +4,7 @@
 #include "SingleExchange.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Exchange.h"
 #include "link/Framing.h"
 

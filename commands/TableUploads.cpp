@@ -2,9 +2,9 @@
 
 #include "CommandTable.h"
 #include "SingleExchange.h"
-#include "TextFile.h"
+#include "core/TextFile.h"
 #include "core/PollState.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Framing.h"
 
 namespace tables {

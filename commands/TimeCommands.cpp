@@ -3,10 +3,10 @@
 #include "CommandTable.h"
 #include "SingleExchange.h"
 #include "StatusReport.h"
-#include "TextFile.h"
+#include "core/TextFile.h"
 #include "core/Platform.h"
 #include "core/PollState.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Exchange.h"
 #include "link/Framing.h"
 
@@ -89,12 +89,8 @@ void TimeCommands::GetStatus()
             } else {
                 // A report that did not reach the disk must not be reported as read, and is
                 // taken back whole: the next report appended would begin inside a cut line.
-                const long before = file.Size();
-                file.Write(FormatStatusReport(ps.StationDigitsText(), data));
-                if (!file.Flush()) {
-                    file.Truncate(before);
+                if (!file.AppendWhole(FormatStatusReport(ps.StationDigitsText(), data), false))
                     result = ceDiskWrite;
-                }
                 if (!file.Close())
                     result = ceDiskWrite;
             }

@@ -2,6 +2,8 @@
 // speed, result, file names, flags and the fixed request/receive buffers.
 #pragma once
 
+#include "core/ClockError.h"
+
 #include <array>
 #include <cstdint>
 #include <set>
@@ -15,7 +17,7 @@ struct PollState {
     int32_t StationByte = 0;
     // Station number as two ASCII digits; "00" until a station has been chosen.
     std::array<char, 2> StationDigits{'0', '0'};
-    int32_t PollStatus = 0;
+    ClockError PollStatus = ceOK;
     char CommandCode = 0;
     // File names are owned strings: a name cut to a fixed width names another file.
     std::string InputFileName;

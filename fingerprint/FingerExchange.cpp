@@ -45,7 +45,7 @@ void ShortPause(CommandContext& ctx)
 void EndFingerExchange(CommandContext& ctx, bool pauseFirst)
 {
     PollState& ps = ctx.ps;
-    const int32_t result = ps.PollStatus;
+    const ClockError result = ps.PollStatus;
     RetryPolicy policy;
     policy.busyWaitSeconds = 0;
     ExchangeWithRetries(ctx, policy, [&](ClockError) {

@@ -1,13 +1,11 @@
 #include "FingerLog.h"
 
-#include "commands/TextFile.h"
+#include "core/TextFile.h"
 #include "core/Platform.h"
 #include "core/PollState.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 
 #include <cstdio>
-
-#include <sys/stat.h>
 
 namespace finger {
 
@@ -26,10 +24,7 @@ std::string LogStamp(const std::tm& t)
 
 bool OpenBackupFile(TextFile& file, const std::string& name, const char* mode)
 {
-    struct stat info {};
-    if (stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
-        return false;
-    return file.Open(name, mode);
+    return file.OpenRegular(name, mode);
 }
 
 PutResult Put(TextFile& file, std::string_view text)

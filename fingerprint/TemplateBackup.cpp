@@ -255,18 +255,13 @@ TemplateBackup::Step TemplateBackup::ReadTemplate(std::string& line)
 TemplateBackup::Step TemplateBackup::Store(const std::string& templateLine)
 {
     const std::string pair = tag_ + "\n" + templateLine + "\n";
-    const long before = backup_.Size();
-    switch (Put(backup_, pair)) {
-        case PutResult::Written:
-            index_.Feed(pair);
-            break;
-        case PutResult::Failed:
-            // A cut pair would be counted as stored by the next run, which would then never
-            // fetch that template again: none of it is left in the file.
-            backup_.Truncate(before);
-            result_ = ceDiskWrite;
-            return Step::End;
+    // A cut pair would be counted as stored by the next run, which would then never fetch
+    // that template again: none of it is left in the file.
+    if (!backup_.AppendWhole(pair, false)) {
+        result_ = ceDiskWrite;
+        return Step::End;
     }
+    index_.Feed(pair);
     // The summary follows the last template the slot still had to fetch.
     for (int n = number_ + 1; n <= templates_; ++n)
         if (!Held(n))
@@ -295,7 +290,7 @@ TemplateBackup::Step TemplateBackup::RetryPath()
     givenUp_.emplace(tag_, number_);
     if (failedLine_ == ceOK)
         failedLine_ = result_;
-    return Store("T" + NumberText(number_) + ":**Template Error " + TwoDigits(result_) + "**");
+    return Store("T" + NumberText(number_) + ":**Template Error " + TwoDigits(ClockErrorNumber(result_)) + "**");
 }
 
 bool TemplateBackup::Held(int n) const

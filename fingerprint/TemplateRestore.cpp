@@ -123,7 +123,7 @@ void TemplateRestore::RefuseEntry(int ordinal, const std::string& logLine)
 {
     result_ = ceChecksum;
     ctx_.status.ReplaceLastStatusLine("finger_restore          - Template number " + std::to_string(ordinal) +
-                                      " error - " + std::to_string(ceChecksum));
+                                      " error - " + std::to_string(ClockErrorNumber(ceChecksum)));
     ctx_.status.AddStatusLine("");
     WriteResultLine(ctx_.ps, ceChecksum, ordinal);
     Log(logLine + "  - Template Checksum Error.\n", " Log File Access Error 9");

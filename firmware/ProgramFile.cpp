@@ -1,11 +1,9 @@
 #include "ProgramFile.h"
 
 #include "core/PollState.h"
+#include "core/RegularFile.h"
 #include "core/StatusDisplay.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cstring>
 #include <string>
 
@@ -47,19 +45,7 @@ BoardKind BoardKindFromText(const std::string& text)
 
 ProgramFileHandle OpenProgramFile(const std::string& path)
 {
-    // Opened without blocking so that a pipe cannot hold the window; refused below anyway.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    std::FILE* f = ::fdopen(fd, "rb");
-    if (f == nullptr)
-        ::close(fd);
-    return ProgramFileHandle(f);
+    return ProgramFileHandle(OpenRegularFile(path, "rb"));
 }
 
 BoardKind ReadBoardTag(ByteSource& in)

@@ -7,7 +7,7 @@
 #include "core/PollState.h"
 #include "firmware/ProgramFiles.h"
 #include "fuzz/FuzzSupport.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "support/Fakes.h"
 
 #include <cstdio>
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Interpreter(CommandContext{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4})
         .RunCommand(letter);
     // Every outcome is one of the known result codes.
-    Check(ps.PollStatus >= 0 && ps.PollStatus < kClockErrorCount);
+    Check(ClockErrorNumber(ps.PollStatus) >= 0 && ClockErrorNumber(ps.PollStatus) < kClockErrorCount);
 
     std::remove(files.output.c_str());
     std::remove(files.fingerLog.c_str());

@@ -39,7 +39,7 @@ struct Net : INetConnection {
 };
 
 struct Modem : IModemControl {
-    int ModemConnect() override { return 0; }
+    ClockError ModemConnect() override { return ceOK; }
     void ModemReset() override {}
     void CloseModemFile() override {}
 };

@@ -59,9 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         };
         Interpreter(CommandContext{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4})
             .RunCommand(letter);
-        Check(ps.PollStatus == 0 || ps.PollStatus == 4 || ps.PollStatus == 22);
+        Check(ps.PollStatus == ceOK || ps.PollStatus == ceClockReceivedDataError || ps.PollStatus == ceInputFileLine);
         // The whole file is checked first: a malformed line sends nothing at all.
-        Check(ps.PollStatus != 22 || frames == 0);
+        Check(ps.PollStatus != ceInputFileLine || frames == 0);
     }
     std::remove(file.c_str());
     return 0;

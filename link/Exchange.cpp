@@ -1,6 +1,6 @@
 #include "Exchange.h"
 
-#include "ClockError.h"
+#include "core/ClockError.h"
 #include "Framing.h"
 #include "core/Platform.h"
 #include "core/PollState.h"

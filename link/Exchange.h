@@ -7,7 +7,7 @@
 #include <functional>
 #include <span>
 
-#include "ClockError.h"
+#include "core/ClockError.h"
 #include "Transport.h"
 
 struct PollState;

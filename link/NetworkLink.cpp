@@ -1,6 +1,6 @@
 #include "NetworkLink.h"
 
-#include "ClockError.h"
+#include "core/ClockError.h"
 #include "Exchange.h"
 #include "core/Platform.h"
 #include "core/PollState.h"

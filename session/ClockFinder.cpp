@@ -3,7 +3,7 @@
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Exchange.h"
 #include "link/Stopwatch.h"
 #include "link/Transport.h"

@@ -3,7 +3,7 @@
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Exchange.h"
 #include "link/Framing.h"
 
@@ -26,16 +26,16 @@ constexpr int kReplyLimitTicks = 80;
 constexpr int kConnect = -1;
 constexpr int kGoOnOrFail = -2;
 constexpr int kResultMap[10] = {
-    kGoOnOrFail,        // 0 OK
-    kConnect,           // 1 CONNECT
-    ceModemRing,        // 2 RING
-    ceModemNoCarrier,   // 3 NO CARRIER
-    ceModemError,       // 4 ERROR
-    kConnect,           // 5 CONNECT 1200
-    ceModemNoDialTone,  // 6 NO DIALTONE
-    ceModemBusy,        // 7 BUSY
-    ceModemNoAnswer,    // 8 NO ANSWER
-    kGoOnOrFail,        // 9
+    kGoOnOrFail,                          // 0 OK
+    kConnect,                             // 1 CONNECT
+    ClockErrorNumber(ceModemRing),        // 2 RING
+    ClockErrorNumber(ceModemNoCarrier),   // 3 NO CARRIER
+    ClockErrorNumber(ceModemError),       // 4 ERROR
+    kConnect,                             // 5 CONNECT 1200
+    ClockErrorNumber(ceModemNoDialTone),  // 6 NO DIALTONE
+    ClockErrorNumber(ceModemBusy),        // 7 BUSY
+    ClockErrorNumber(ceModemNoAnswer),    // 8 NO ANSWER
+    kGoOnOrFail,                          // 9
 };
 
 // Taken as the result when no code can be found at the end of a long reply.
@@ -145,7 +145,7 @@ int ModemLink::ParseResult()
     return kResultError;
 }
 
-int ModemLink::MapResult(int result)
+ClockError ModemLink::MapResult(int result)
 {
     const int outcome = result >= 10 ? kConnect : (result >= 0 ? kResultMap[result] : kGoOnOrFail);
     if (outcome == kConnect) {
@@ -158,10 +158,10 @@ int ModemLink::MapResult(int result)
         status_.AddStatusLine(kNotInitialised);
         return ceModemError;
     }
-    return outcome;
+    return static_cast<ClockError>(outcome);
 }
 
-int ModemLink::ModemConnect()
+ClockError ModemLink::ModemConnect()
 {
     ps_.InputLineNumber = 0;
     if (!file_.Open(ps_.InputFileName, "r")) {
@@ -216,7 +216,7 @@ void ModemLink::SetDtr(bool on)
 void ModemLink::ModemReset()
 {
     // A failed send here must not turn the next step of the run into a port error.
-    const int32_t savedStatus = ps_.PollStatus;
+    const ClockError savedStatus = ps_.PollStatus;
 
     const int length = BuildRequest(ps_, static_cast<uint8_t>(ps_.StationByte & 0xFF), frame::cmdModemReset);
     exchange_.SendFrame(ps_.RequestBuffer.data(), length);

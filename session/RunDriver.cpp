@@ -5,7 +5,7 @@
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Exchange.h"
 #include "link/Ipv4Address.h"
 #include "session/RunUi.h"

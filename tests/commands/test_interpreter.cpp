@@ -52,7 +52,7 @@ TEST_F(InterpreterTest, lettersOutsideTheTableDoNothingAtAll)
 {
     // Every other letter selects a command, which always ends with a result.
     for (char c = 'A'; c <= 'Z'; ++c) EXPECT_EQ(FindCommand(c) != nullptr, c != 'V' && c != 'W') << c;
-    r.ps.PollStatus = 17;
+    r.ps.PollStatus = ceModemError;
     for (char c : {'\0', '@', '[', 'a', 'z', 'V', 'W', '1', static_cast<char>(0xC1)}) interp.RunCommand(c);
     EXPECT_EQ(r.ps.PollStatus, 17);
     EXPECT_TRUE(r.rig.status.log.empty());

@@ -116,7 +116,7 @@ TEST_F(Backup, failedTemplateEndsTheRunWithItsCodeAndIsFetchedAgainByTheNextRun)
         t.Backup();
         SCOPED_TRACE(row.line);
         EXPECT_EQ(t.ps.PollStatus, row.result);
-        EXPECT_EQ(t.rig.status.Lines().back(), std::string("Finger_backup       - ") + ClockErrorText(row.result));
+        EXPECT_EQ(t.rig.status.Lines().back(), std::string("Finger_backup       - ") + ClockErrorText(static_cast<ClockError>(row.result)));
         const std::string failed = ReadFileBytes(t.backup);
         EXPECT_NE(failed.find("\r\n" + std::string(row.line) + "\r\n#:"), std::string::npos);
         EXPECT_NE(ReadFileBytes(t.log).find(",Templates = 3, Errors = 1\r\n"), std::string::npos);

@@ -1,5 +1,5 @@
 #include "core/PollState.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "link/Framing.h"
 
 #include <gtest/gtest.h>
@@ -72,17 +72,17 @@ TEST(BuildRequest, payloadIsCoveredByTheCrcAndOversizeIsRefused)
 
 TEST(ClockErrorText, holdsAllThirtyThreeTextsExactly)
 {
-    EXPECT_STREQ(ClockErrorText(0), "OK");
-    EXPECT_STREQ(ClockErrorText(7), "Data Packet terminator Error");
-    EXPECT_STREQ(ClockErrorText(10), "Port Transmitter Error");
-    EXPECT_STREQ(ClockErrorText(21), "Modem string File Error");
-    EXPECT_STREQ(ClockErrorText(22), "Input File Error Line: ");
-    EXPECT_STREQ(ClockErrorText(23), " Program Error");
-    EXPECT_STREQ(ClockErrorText(25), " ");
-    EXPECT_STREQ(ClockErrorText(31), "");
-    EXPECT_STREQ(ClockErrorText(32), "Can't Open Log File");
-    EXPECT_STREQ(ClockErrorText(33), "");
-    EXPECT_STREQ(ClockErrorText(-1), "");
+    EXPECT_STREQ(ClockErrorText(ClockError{0}), "OK");
+    EXPECT_STREQ(ClockErrorText(ClockError{7}), "Data Packet terminator Error");
+    EXPECT_STREQ(ClockErrorText(ClockError{10}), "Port Transmitter Error");
+    EXPECT_STREQ(ClockErrorText(ClockError{21}), "Modem string File Error");
+    EXPECT_STREQ(ClockErrorText(ClockError{22}), "Input File Error Line: ");
+    EXPECT_STREQ(ClockErrorText(ClockError{23}), " Program Error");
+    EXPECT_STREQ(ClockErrorText(ClockError{25}), " ");
+    EXPECT_STREQ(ClockErrorText(ClockError{31}), "");
+    EXPECT_STREQ(ClockErrorText(ClockError{32}), "Can't Open Log File");
+    EXPECT_STREQ(ClockErrorText(ClockError{33}), "");
+    EXPECT_STREQ(ClockErrorText(ClockError{-1}), "");
 }
 
 TEST(PollStateRecord, stationDigitsAndDefaults)

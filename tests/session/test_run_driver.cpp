@@ -1,5 +1,5 @@
 #include "core/PollState.h"
-#include "link/ClockError.h"
+#include "core/ClockError.h"
 #include "session/RunDriver.h"
 #include "session/RunUi.h"
 #include "support/Fakes.h"
@@ -53,14 +53,14 @@ struct FakeConnector : INetConnection {
 };
 
 struct FakeModem : IModemControl {
-    int connectResult = 0;
+    ClockError connectResult = ceOK;
     std::vector<std::string> calls;
     PollState& ps;
     explicit FakeModem(PollState& p) : ps(p) {}
-    int ModemConnect() override
+    ClockError ModemConnect() override
     {
         calls.push_back("connect " + ps.InputFileName);
-        if (connectResult == 0)
+        if (connectResult == ceOK)
             ps.ModemInUse = true;
         return connectResult;
     }
@@ -84,7 +84,7 @@ protected:
     RunDriver driver{
         ps, rig.status, ui, rig.selection, rig.pump, rig.exchange, serial, net, modem, [this](char c) {
             ran.push_back(std::string(1, c) + " " + ps.StationDigitsText() + " " + ps.InputFileName);
-            ps.PollStatus = 0;
+            ps.PollStatus = ceOK;
         }};
     std::string dir = MakeTempDir();
     std::string results = dir + "/results.txt";

@@ -3,6 +3,7 @@
 // recording status display, scripted operator answers and in-memory links.
 #pragma once
 
+#include "ClockErrorCodes.h"
 #include "core/Platform.h"
 #include "core/StatusDisplay.h"
 #include "link/Exchange.h"
