@@ -15,11 +15,11 @@ class WindowPollTest : public WindowTest {};
 TEST_F(WindowPollTest, pollClockOverTheNetworkShowsTheClockAnswer)
 {
     const std::string dir = MakeTempDir();
-    SimulatedClock clock(dir, {"--listen", "127.0.0.37", "--station", "4"});
+    SimulatedClock clock(dir, {"--listen", TestAddress(), "--station", "4"});
     ASSERT_TRUE(clock.Ready());
     Store("Port", 0);
     Store("BaudRate", 9600);
-    Store("IPAddress", "127.0.0.37");
+    Store("IPAddress", QString::fromStdString(TestAddress()));
     Start({}, Time::Real);
     Find<QRadioButton>("CommandRadioButton")->click();
     Find<QComboBox>("CommandComboBox")->setCurrentIndex(2);  // get_status
@@ -29,7 +29,7 @@ TEST_F(WindowPollTest, pollClockOverTheNetworkShowsTheClockAnswer)
 
     const auto lines = Status().Lines();
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "Connected: 127.0.0.37");
+    EXPECT_EQ(lines[0], "Connected: " + TestAddress());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "get_status        - OK"), lines.end());
     EXPECT_EQ(lines.back(), "Finished");
     EXPECT_EQ(Status().Panel(0), "Retry 0");

@@ -39,11 +39,11 @@ TEST_F(WindowUpgradeTest, programmingAClockOverTheNetwork)
 {
     const std::string dir = MakeTempDir();
     SimulatedClock clock(dir,
-                         {"--listen", "127.0.0.101", "--program", "main", "--program-image", dir + "/image"});
+                         {"--listen", TestAddress(), "--program", "main", "--program-image", dir + "/image"});
     ASSERT_TRUE(clock.Ready());
     Store("Port", 0);
     Store("BaudRate", 9600);
-    Store("IPAddress", "127.0.0.101");
+    Store("IPAddress", QString::fromStdString(TestAddress()));
     Start({}, Time::Real);
     window->Dialogs().SetOverride(&files);
     const std::vector<std::vector<uint8_t>> records = {{0x10}, {0xFF, 0xFF, 0x01}, {7, 8, 9, 10}};
