@@ -177,7 +177,8 @@ void MessageCommands::SetMessage()
     // A packet that was not accepted sends its whole message again, from its first packet.
     bool lastAccepted = true;
     RetryPolicy policy = RetryPolicy::For(texts);
-    policy.sendingLineOnce = true;
+    ctx_.status.ReplaceLastStatusLine(policy.sendingLine);
+    policy.sendingLine = nullptr;
     // Whether another packet is due is known only once the file has been read on; the
     // frame builder then ends the loop with OK at the end of the file.
     policy.anotherFrame = [&] {

@@ -23,43 +23,68 @@ void CountRetry(CommandContext& ctx)
     ctx.status.SetPanel(0, "Retry " + std::to_string(ctx.ps.RetryCount));
 }
 
+ReplyAction WaitOutBusy(ClockError reply)
+{
+    if (reply == ceOK)
+        return ReplyAction::Accept;
+    return reply == ceBusy ? ReplyAction::WaitThenResend : ReplyAction::Resend;
+}
+
+ReplyAction ResendAtOnce(ClockError reply)
+{
+    return reply == ceOK ? ReplyAction::Accept : ReplyAction::Resend;
+}
+
+namespace {
+
+void ShowBusy(CommandContext& ctx, const RetryPolicy& policy)
+{
+    if (policy.busyLine != nullptr)
+        ctx.status.ReplaceLastStatusLine(policy.busyLine);
+    if (policy.busyNotice != nullptr)
+        ctx.status.AddStatusLine(policy.busyNotice);
+    ctx.exchange.WaitSeconds(kBusyWaitSeconds);
+}
+
+}  // namespace
+
 ClockError ExchangeWithRetries(CommandContext& ctx, const RetryPolicy& policy, const FrameBuilder& frame)
 {
     PollState& ps = ctx.ps;
     ps.PollStatus = ceBusy;
     ps.RetryCount = 0;
     ClockError previous = ceBusy;
-    if (policy.sendingLineOnce && policy.sendingLine != nullptr)
-        ctx.status.ReplaceLastStatusLine(policy.sendingLine);
     while (ps.PollStatus != ceOK && ps.RetryCount < policy.attempts) {
-        if (!policy.sendingLineOnce && policy.sendingLine != nullptr)
+        if (policy.sendingLine != nullptr)
             ctx.status.ReplaceLastStatusLine(policy.sendingLine);
         const std::optional<int> length = frame(previous);
         if (!length || ctx.exchange.SendFrame(ps.RequestBuffer.data(), *length) != ceOK)
             break;
         ClockError result = ctx.exchange.AwaitReply(policy.check);
-        if (policy.silenceIsSuccess && result == ceNoData)
+        const ReplyAction action = policy.onReply(result);
+        if (action == ReplyAction::Accept)
             result = ceOK;
         ps.PollStatus = result;
         previous = result;
-        if (result != ceOK && !policy.countAfterBusyWait)
-            CountRetry(ctx);
-        if (result == ceBusy) {
-            if (policy.busyLine != nullptr) {
-                if (policy.addBusyLine)
-                    ctx.status.AddStatusLine(policy.busyLine);
-                else
-                    ctx.status.ReplaceLastStatusLine(policy.busyLine);
-            }
-            if (policy.busyWaitSeconds > 0)
-                ctx.exchange.WaitSeconds(policy.busyWaitSeconds);
-        }
-        if (result != ceOK && policy.countAfterBusyWait)
-            CountRetry(ctx);
-        if (result == ceOK && policy.anotherFrame) {
-            if (!policy.anotherFrame())
+        switch (action) {
+            case ReplyAction::Accept:
+                if (policy.anotherFrame) {
+                    if (!policy.anotherFrame())
+                        return static_cast<ClockError>(ps.PollStatus);
+                    ps.PollStatus = ceBusy;
+                }
                 break;
-            ps.PollStatus = ceBusy;
+            case ReplyAction::Resend:
+                CountRetry(ctx);
+                break;
+            case ReplyAction::WaitThenResend:
+                CountRetry(ctx);
+                ShowBusy(ctx, policy);
+                break;
+            case ReplyAction::WaitThenCount:
+                ShowBusy(ctx, policy);
+                CountRetry(ctx);
+                break;
         }
     }
     return static_cast<ClockError>(ps.PollStatus);
@@ -87,7 +112,8 @@ ClockError RunSingleExchange(CommandContext& ctx, uint8_t command, std::span<con
 {
     PollState& ps = ctx.ps;
     RetryPolicy policy = RetryPolicy::For(texts);
-    policy.silenceIsSuccess = silenceIsSuccess;
+    if (silenceIsSuccess)
+        policy.onReply = [](ClockError reply) { return WaitOutBusy(reply == ceNoData ? ceOK : reply); };
     const ClockError result = ExchangeWithRetries(ctx, policy, [&](ClockError) {
         return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), command, payload);
     });

@@ -1,7 +1,7 @@
 // The retry and busy policy shared by the clock commands: send a frame, wait for the
 // reply, retry a bounded number of times, wait out a busy clock, and report the outcome.
-// One loop serves every command; a RetryPolicy says where its memo lines go and in which
-// order a failed attempt is counted and waited out.
+// One loop serves every command; a RetryPolicy says where its memo lines go and maps each
+// reply to what the loop does with it.
 #pragma once
 
 #include "core/ClockError.h"
@@ -18,22 +18,29 @@ struct CommandTexts;
 constexpr int kMaxAttempts = 3;
 constexpr int kBusyWaitSeconds = 5;
 
+// What the retry loop does with one reply. A failed attempt is counted ("Retry N").
+enum class ReplyAction {
+    Accept,          // the frame is taken (the result is OK)
+    Resend,          // counted, then sent again at once
+    WaitThenResend,  // counted, the busy line shown and kBusyWaitSeconds waited, sent again
+    WaitThenCount,   // the busy line shown and the busy time waited, then counted and sent again
+};
+
+// OK is taken, a busy clock is waited out, anything else is sent again.
+ReplyAction WaitOutBusy(ClockError reply);
+// OK is taken, anything else, busy too, is sent again at once.
+ReplyAction ResendAtOnce(ClockError reply);
+
 struct RetryPolicy {
-    // Memo texts; a null text shows no line.
+    // Memo texts; a null text shows no line. The sending line replaces the last memo line
+    // before each attempt, the busy line replaces it on a busy reply and the busy notice
+    // is added as a line of its own.
     const char* sendingLine = nullptr;
     const char* busyLine = nullptr;
+    const char* busyNotice = nullptr;
     int attempts = kMaxAttempts;
     ReplyCheck check{};
-    // Changes of the second waited after a busy reply (0: retried at once).
-    int busyWaitSeconds = kBusyWaitSeconds;
-    // The sending line is shown once before the first attempt instead of before each.
-    bool sendingLineOnce = false;
-    // The busy line is added as a new memo line instead of replacing the last one.
-    bool addBusyLine = false;
-    // A failed attempt is counted after the busy wait instead of before it.
-    bool countAfterBusyWait = false;
-    // A clock that stays silent (result 1) has accepted the frame.
-    bool silenceIsSuccess = false;
+    std::function<ReplyAction(ClockError)> onReply = WaitOutBusy;
     // Asked after each accepted frame: true when another frame is due (a table sent in
     // packets); the loop goes on and the failures counted so far still count. False ends
     // the loop with whatever result the hook left in PollStatus.
@@ -52,8 +59,8 @@ using FrameBuilder = std::function<std::optional<int>(ClockError previous)>;
 void CountRetry(CommandContext& ctx);
 
 // Sends frames until one is accepted (and no other is due) or `attempts` attempts have
-// failed. A send failure ends at once with 10. Leaves the result in PollStatus and
-// returns it.
+// failed, doing with each reply what policy.onReply says. A send failure ends at once
+// with 10. Leaves the result in PollStatus and returns it.
 ClockError ExchangeWithRetries(CommandContext& ctx, const RetryPolicy& policy, const FrameBuilder& frame);
 
 // Writes the results line and replaces the memo line with the result prefix and text.
@@ -61,6 +68,7 @@ void ReportResult(CommandContext& ctx, const CommandTexts& texts, ClockError res
 // The same for an error in line `line` of the input file (result 22).
 void ReportInputError(CommandContext& ctx, const CommandTexts& texts, int line);
 
-// Builds station, command and payload, exchanges it with retries and reports.
+// Builds station, command and payload, exchanges it with retries and reports; with
+// silenceIsSuccess a clock that stays silent (result 1) has accepted the frame.
 ClockError RunSingleExchange(CommandContext& ctx, uint8_t command, std::span<const uint8_t> payload,
                              const CommandTexts& texts, bool silenceIsSuccess = false);

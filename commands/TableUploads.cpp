@@ -322,7 +322,7 @@ void TableUploads::Upload(const Table& table)
     // The single frames before and after the table show no memo line, and a busy clock
     // is asked again at once.
     RetryPolicy quiet;
-    quiet.busyWaitSeconds = 0;
+    quiet.onReply = ResendAtOnce;
     const auto single = [&](uint8_t code) {
         const uint8_t payload[1] = {code};
         return ExchangeWithRetries(

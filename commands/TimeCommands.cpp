@@ -6,6 +6,7 @@
 #include "core/TextFile.h"
 #include "core/Platform.h"
 #include "core/PollState.h"
+#include "core/StatusDisplay.h"
 #include "core/ClockError.h"
 #include "link/Exchange.h"
 #include "link/Framing.h"
@@ -32,7 +33,9 @@ void TimeCommands::SetTime()
     // The time frame waits out a busy clock before counting the retry; the date frame
     // counts first.
     RetryPolicy policy = RetryPolicy::For(texts);
-    policy.countAfterBusyWait = true;
+    policy.onReply = [](ClockError reply) {
+        return reply == ceBusy ? ReplyAction::WaitThenCount : WaitOutBusy(reply);
+    };
     std::tm now{};
     ClockError result = ExchangeWithRetries(ctx_, policy, [&](ClockError) {
         // Read again on every attempt: a retried frame carries the time of the retry.
@@ -46,7 +49,7 @@ void TimeCommands::SetTime()
         // just before midnight is not paired with the next day's date.
         const uint8_t date[4] = {ToBcd(now.tm_wday + 1), ToBcd(now.tm_mday), ToBcd(now.tm_mon + 1),
                                  ToBcd(now.tm_year % 100)};
-        policy.countAfterBusyWait = false;
+        policy.onReply = WaitOutBusy;
         result = ExchangeWithRetries(
             ctx_, policy, [&](ClockError) { return BuildRequest(ps, station, frame::cmdSetDate, date); });
     }
@@ -61,8 +64,10 @@ ClockError TimeCommands::RequestStatus(int replyWait, int attempts)
     RetryPolicy policy = RetryPolicy::For(TextsOf('Y'));
     policy.attempts = attempts;
     policy.check = {.dataReply = frame::cmdGetStatus, .stationFirst = false, .ticks = replyWait};
-    policy.sendingLineOnce = true;
-    policy.addBusyLine = true;
+    ctx_.status.ReplaceLastStatusLine(policy.sendingLine);
+    policy.sendingLine = nullptr;
+    policy.busyNotice = policy.busyLine;
+    policy.busyLine = nullptr;
     return ExchangeWithRetries(ctx_, policy, [&](ClockError) {
         return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdGetStatus);
     });

@@ -47,7 +47,7 @@ void EndFingerExchange(CommandContext& ctx, bool pauseFirst)
     PollState& ps = ctx.ps;
     const ClockError result = ps.PollStatus;
     RetryPolicy policy;
-    policy.busyWaitSeconds = 0;
+    policy.onReply = ResendAtOnce;
     ExchangeWithRetries(ctx, policy, [&](ClockError) {
         if (pauseFirst)
             ShortPause(ctx);

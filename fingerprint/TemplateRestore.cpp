@@ -86,11 +86,10 @@ bool TemplateRestore::Erase()
 {
     PollState& ps = ctx_.ps;
     talked_ = true;
+    ctx_.status.ReplaceLastStatusLine("finger_restore         - Deleteing All Templates");
     RetryPolicy policy;
-    policy.sendingLine = "finger_restore         - Deleteing All Templates";
-    policy.sendingLineOnce = true;
     policy.attempts = kAttempts;
-    policy.busyWaitSeconds = 0;
+    policy.onReply = ResendAtOnce;
     const ClockError r =
         ExchangeWithRetries(ctx_, policy, [&ps](ClockError) { return BuildFingerRequest(ps, {scEraseAll}); });
     if (r != ceOK) {
@@ -129,6 +128,7 @@ void TemplateRestore::RefuseEntry(int ordinal, const std::string& logLine)
     Log(logLine + "  - Template Checksum Error.\n", " Log File Access Error 9");
 }
 
+// Not ExchangeWithRetries: an attempt is the employee, blocks and store chain; a store reply can end the run.
 bool TemplateRestore::Upload(const BackupEntry& entry, int ordinal, const std::string& logLine)
 {
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {

@@ -195,7 +195,7 @@ TEST_F(InterpreterTest, retryLoopCarriesItsCountAcrossFramesAndStopsOnTheBuilder
     int framesDue = 2;
     RetryPolicy policy;
     policy.attempts = 4;
-    policy.busyWaitSeconds = 0;
+    policy.onReply = ResendAtOnce;
     policy.anotherFrame = [&] { return framesDue-- > 0; };
     const FrameBuilder build = [&](ClockError last) -> std::optional<int> {
         previous.push_back(last);
