@@ -10,6 +10,8 @@
 #include "link/Framing.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,15 +30,6 @@ constexpr int kReplyFraming = 7;
 constexpr uint8_t kListFromStart = 0x01;
 constexpr uint8_t kListGoOn = 0x02;
 
-const char* const kTimesReceiving = "get_times - Receiving Data";
-const char* const kTimesRetrying = "get_times - Retrying";
-const char* const kTimesStationError = "get_times - Station Error Please Wait...";
-const char* const kTimesCommandError = "get_times - Command Error Please Wait...";
-const char* const kListReceiving = "get_message_list - Receiving Data";
-const char* const kListRetrying = "get_message_list - Retrying";
-const char* const kListStationError = "get_message_list - Station Error Please Wait...";
-const char* const kListCommandError = "get_message_list - Command Error Please Wait...";
-
 bool TimedOut(ClockError e)
 {
     return e == ceNoData || e == ceTerminator;
@@ -44,7 +37,7 @@ bool TimedOut(ClockError e)
 
 }  // namespace
 
-void Downloads::Retrying(const char* line, bool addLine)
+void Downloads::Retrying(const std::string& line, bool addLine)
 {
     ++ctx_.ps.RetryCount;
     if (addLine)
@@ -52,6 +45,71 @@ void Downloads::Retrying(const char* line, bool addLine)
     else
         ctx_.status.ReplaceLastStatusLine(line);
     ctx_.status.SetPanel(0, "Retry " + std::to_string(ctx_.ps.RetryCount));
+}
+
+// What tells the two downloads apart: their texts (the memo name begins their own lines)
+// and waits, and what each asks next and does with a good packet.
+struct Downloads::Fetch {
+    const CommandTexts& texts;
+    ReplyCheck check;
+    // get_times adds its retry notice as a line of its own, after a result line for a
+    // reply that was lost or garbled; get_message_list replaces the last line with it.
+    bool noteFailures;
+    // Seconds waited after a wrong station or command (0: asked again at once).
+    int errorWait;
+    // Builds the next request in RequestBuffer and returns its length.
+    std::function<int()> request;
+    // A failed attempt that is not the last: what to ask next.
+    std::function<void(ClockError)> failed;
+    // A good packet: nothing to go on, or the download's result.
+    std::function<std::optional<ClockError>()> taken;
+};
+
+// One loop for both downloads.
+// Not ExchangeWithRetries: memo lines follow the send and the reply; a packet taken starts the count again.
+ClockError Downloads::Download(const Fetch& fetch)
+{
+    PollState& ps = ctx_.ps;
+    Exchange& exchange = ctx_.exchange;
+    const std::string name = fetch.texts.memoName;
+    ClockError result = ceOK;
+    bool showError = false;
+    for (;;) {
+        if (result != ceOK) {
+            if (showError)
+                ctx_.status.AddStatusLine(std::string(fetch.texts.resultPrefix) + ClockErrorText(result));
+            Retrying(name + " - Retrying", fetch.noteFailures);
+        }
+        const int length = fetch.request();
+        if (exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
+            return cePortTransmitter;
+        ctx_.status.ReplaceLastStatusLine(fetch.texts.sendingLine);
+        result = exchange.AwaitReply(fetch.check);
+        if (!TimedOut(result))
+            ctx_.status.ReplaceLastStatusLine(name + " - Receiving Data");
+
+        if (result == ceOK) {
+            if (const std::optional<ClockError> done = fetch.taken())
+                return *done;
+            continue;
+        }
+        if (ps.RetryCount >= kRetryLimit)
+            return result;
+        fetch.failed(result);
+        showError = fetch.noteFailures && (TimedOut(result) || result == ceCrc);
+        if (result == ceWrongStation) {
+            ctx_.status.ReplaceLastStatusLine(name + " - Station Error Please Wait...");
+            if (fetch.errorWait > 0)
+                exchange.WaitSeconds(fetch.errorWait);
+        } else if (result == ceBusy) {
+            ctx_.status.ReplaceLastStatusLine(fetch.texts.busyLine);
+            exchange.WaitSeconds(kBusyWait);
+        } else if (result == ceWrongCommand) {
+            ctx_.status.ReplaceLastStatusLine(name + " - Command Error Please Wait...");
+            if (fetch.errorWait > 0)
+                exchange.WaitSeconds(fetch.errorWait);
+        }
+    }
 }
 
 void Downloads::GetTimes()
@@ -85,80 +143,54 @@ void Downloads::GetTimes()
 ClockError Downloads::TakeRecords(TextFile& file)
 {
     PollState& ps = ctx_.ps;
-    Exchange& exchange = ctx_.exchange;
-    const CommandTexts& texts = TextsOf('B');
     const auto station = static_cast<uint8_t>(ps.StationByte);
-    const ReplyCheck check{.dataReply = frame::cmdGetTimes, .stationFirst = true, .ticks = kTimesReplyTicks};
-
     uint8_t request = frame::cmdGetTimes;
-    ClockError result = ceOK;
-    // A time-out or bad digits get a result line of their own before the retry notice.
-    bool showError = false;
     // The data part (D0 on) of the packet stored last, and whether its acknowledgement
     // has failed since.
     std::vector<uint8_t> lastStored;
     bool ackInDoubt = false;
-    for (;;) {
-        if (result != ceOK) {
-            if (showError)
-                ctx_.status.AddStatusLine(std::string(texts.resultPrefix) + ClockErrorText(result));
-            Retrying(kTimesRetrying, true);
-        }
-        const int length = BuildRequest(ps, station, request);
-        if (exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
-            return cePortTransmitter;
-        ctx_.status.ReplaceLastStatusLine(texts.sendingLine);
-        result = exchange.AwaitReply(check);
-        if (!TimedOut(result))
-            ctx_.status.ReplaceLastStatusLine(kTimesReceiving);
-        const bool lastAttempt = ps.RetryCount >= kRetryLimit;
-
-        if (result != ceOK) {
-            if (lastAttempt)
+    const Fetch fetch{
+        .texts = TextsOf('B'),
+        .check = {.dataReply = frame::cmdGetTimes, .stationFirst = true, .ticks = kTimesReplyTicks},
+        .noteFailures = true,
+        .errorWait = kTimesErrorWait,
+        .request = [&] { return BuildRequest(ps, station, request); },
+        .failed =
+            [&](ClockError result) {
+                ackInDoubt = ackInDoubt || !lastStored.empty();
+                request = result == ceCrc ? frame::cmdResend : frame::cmdGetTimes;
+            },
+        .taken = [&]() -> std::optional<ClockError> {
+            const int dataBytes = ps.ReplyLength - kReplyFraming;
+            if (dataBytes <= 1) {
+                // The end packet; D0 = 0 says the clock's own check of its records failed.
+                const ClockError result = dataBytes == 1 && ps.ReceiveBuffer[2] == 0 ? ceChecksum : ceOK;
+                ctx_.exchange.Acknowledge(station);
                 return result;
-            ackInDoubt = ackInDoubt || !lastStored.empty();
-            showError = TimedOut(result) || result == ceCrc;
-            request = result == ceCrc ? frame::cmdResend : frame::cmdGetTimes;
-            if (result == ceWrongStation) {
-                ctx_.status.ReplaceLastStatusLine(kTimesStationError);
-                exchange.WaitSeconds(kTimesErrorWait);
-            } else if (result == ceBusy) {
-                ctx_.status.ReplaceLastStatusLine(texts.busyLine);
-                exchange.WaitSeconds(kBusyWait);
-            } else if (result == ceWrongCommand) {
-                ctx_.status.ReplaceLastStatusLine(kTimesCommandError);
-                exchange.WaitSeconds(kTimesErrorWait);
             }
-            continue;
-        }
 
-        const int dataBytes = ps.ReplyLength - kReplyFraming;
-        if (dataBytes <= 1) {
-            // The end packet; D0 = 0 says the clock's own check of its records failed.
-            result = dataBytes == 1 && ps.ReceiveBuffer[2] == 0 ? ceChecksum : ceOK;
-            exchange.Acknowledge(station);
-            return result;
-        }
+            const std::span<const uint8_t> packet(ps.ReceiveBuffer.data() + 2, static_cast<size_t>(dataBytes));
+            if (ackInDoubt && std::ranges::equal(packet, lastStored)) {
+                // The stored packet again: acknowledge it once more. The retry count goes
+                // on, so a clock that never takes the acknowledgement still ends the command.
+                ackInDoubt = false;
+                request = frame::cmdNextBlock;
+                return std::nullopt;
+            }
 
-        const std::span<const uint8_t> packet(ps.ReceiveBuffer.data() + 2, static_cast<size_t>(dataBytes));
-        if (ackInDoubt && std::ranges::equal(packet, lastStored)) {
-            // The stored packet again: acknowledge it once more. The retry count goes on,
-            // so a clock that never takes the acknowledgement still ends the command.
+            // D0 is not written. A packet that does not reach the disk is taken back whole
+            // and never asked past: the clock keeps it and hands it out again at the next poll.
+            if (!file.AppendWhole(FormatRecords(ps.StationDigitsText(), packet.subspan(1)),
+                                  options_.syncEachPacket))
+                return ceDiskWrite;
+            lastStored.assign(packet.begin(), packet.end());
             ackInDoubt = false;
+            ps.RetryCount = 0;
             request = frame::cmdNextBlock;
-            continue;
-        }
-
-        // D0 is not written. A packet that does not reach the disk is taken back whole and
-        // never asked past: the clock keeps it and hands it out again at the next poll.
-        if (!file.AppendWhole(FormatRecords(ps.StationDigitsText(), packet.subspan(1)),
-                              options_.syncEachPacket))
-            return ceDiskWrite;
-        lastStored.assign(packet.begin(), packet.end());
-        ackInDoubt = false;
-        ps.RetryCount = 0;
-        request = frame::cmdNextBlock;
-    }
+            return std::nullopt;
+        },
+    };
+    return Download(fetch);
 }
 
 void Downloads::GetMessageList()
@@ -187,65 +219,47 @@ void Downloads::GetMessageList()
 ClockError Downloads::TakeMessageList(TextFile& file)
 {
     PollState& ps = ctx_.ps;
-    Exchange& exchange = ctx_.exchange;
-    const CommandTexts& texts = TextsOf('Q');
     const auto station = static_cast<uint8_t>(ps.StationByte);
-    const ReplyCheck check{
-        .dataReply = frame::cmdGetMessageList, .stationFirst = true, .ticks = kListReplyTicks};
-
     uint8_t payload = kListFromStart;
-    ClockError result = ceOK;
     // Packets stored since the list last started, and the most any start has reached. The
     // retry count starts again only when a packet goes past that, so packets fetched again
     // after a restart are no progress, and a clock that keeps failing at the same packet
     // still ends the command after its fourth failure in a row there.
     int packets = 0;
     int furthest = 0;
-    for (;;) {
-        if (result != ceOK)
-            Retrying(kListRetrying, false);
-        const uint8_t body[1] = {payload};
-        const int length = BuildRequest(ps, station, frame::cmdGetMessageList, body);
-        if (exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
-            return cePortTransmitter;
-        ctx_.status.ReplaceLastStatusLine(texts.sendingLine);
-        result = exchange.AwaitReply(check);
-        if (!TimedOut(result))
-            ctx_.status.ReplaceLastStatusLine(kListReceiving);
-
-        if (result != ceOK) {
-            if (ps.RetryCount >= kRetryLimit)
-                return result;
-            payload = kListFromStart;
-            if (result == ceWrongStation) {
-                ctx_.status.ReplaceLastStatusLine(kListStationError);
-            } else if (result == ceBusy) {
-                ctx_.status.ReplaceLastStatusLine(texts.busyLine);
-                exchange.WaitSeconds(kBusyWait);
-            } else if (result == ceWrongCommand) {
-                ctx_.status.ReplaceLastStatusLine(kListCommandError);
+    const Fetch fetch{
+        .texts = TextsOf('Q'),
+        .check = {.dataReply = frame::cmdGetMessageList, .stationFirst = true, .ticks = kListReplyTicks},
+        .noteFailures = false,
+        .errorWait = 0,
+        .request =
+            [&] {
+                const uint8_t body[1] = {payload};
+                return BuildRequest(ps, station, frame::cmdGetMessageList, body);
+            },
+        .failed = [&](ClockError) { payload = kListFromStart; },
+        .taken = [&]() -> std::optional<ClockError> {
+            // A list that starts again replaces what an earlier start wrote, even when it
+            // turns out empty.
+            if (payload == kListFromStart) {
+                file.Truncate(0);
+                packets = 0;
             }
-            continue;
-        }
-
-        // A list that starts again replaces what an earlier start wrote, even when it
-        // turns out empty.
-        if (payload == kListFromStart) {
-            file.Truncate(0);
-            packets = 0;
-        }
-        const int dataBytes = ps.ReplyLength - kReplyFraming;
-        if (dataBytes <= 1)
-            return ceOK;
-        file.Write(FormatMessageText(std::span<const uint8_t>(ps.ReceiveBuffer.data() + 3, dataBytes - 1)));
-        if (!file.Flush())
-            return ceDiskWrite;
-        if (++packets > furthest) {
-            furthest = packets;
-            ps.RetryCount = 0;
-        }
-        if (ps.ReceiveBuffer[2] != 1)
-            return ceOK;
-        payload = kListGoOn;
-    }
+            const int dataBytes = ps.ReplyLength - kReplyFraming;
+            if (dataBytes <= 1)
+                return ceOK;
+            file.Write(FormatMessageText(std::span<const uint8_t>(ps.ReceiveBuffer.data() + 3, dataBytes - 1)));
+            if (!file.Flush())
+                return ceDiskWrite;
+            if (++packets > furthest) {
+                furthest = packets;
+                ps.RetryCount = 0;
+            }
+            if (ps.ReceiveBuffer[2] != 1)
+                return ceOK;
+            payload = kListGoOn;
+            return std::nullopt;
+        },
+    };
+    return Download(fetch);
 }

@@ -1,12 +1,14 @@
 // The two downloads the program drives packet by packet: get_times, which appends the
 // clock's punch records to the data file, and get_message_list, which replaces the data
-// file with the clock's message list. Each has its own request sequence and retry policy.
+// file with the clock's message list. One loop serves both; each has its own request
+// sequence and what it does with a packet.
 #pragma once
 
 #include "CommandContext.h"
 #include "core/ClockError.h"
 
 #include <cstdint>
+#include <string>
 
 class TextFile;
 
@@ -26,10 +28,13 @@ public:
     void GetMessageList();
 
 private:
+    struct Fetch;
+    // Asks, retries and takes packets until the download ends; returns its result.
+    ClockError Download(const Fetch& fetch);
     ClockError TakeRecords(TextFile& file);
     ClockError TakeMessageList(TextFile& file);
     // Counts a failed attempt: the retry count, then the memo line, then the retry panel.
-    void Retrying(const char* line, bool addLine);
+    void Retrying(const std::string& line, bool addLine);
 
     CommandContext ctx_;
     DownloadOptions options_;
