@@ -273,6 +273,7 @@ TemplateBackup::Step TemplateBackup::Store(const std::string& templateLine)
     return Step::NewSlot;
 }
 
+// Not ExchangeWithRetries: a failed step resumes at the slot's query after a wait, not at its own frame.
 TemplateBackup::Step TemplateBackup::RetryPath()
 {
     PollState& ps = ctx_.ps;

@@ -163,8 +163,8 @@ ClockError ProgramTransfer::SendRecords(ByteSource& in, bool& fileError)
 }
 
 // Each attempt first shows its number ("Retry 0" before the first), there is no busy
-// wait, and any reply code but the acknowledgement is a program error: a shape of its own
-// beside the commands' shared retry loop, which counts failures after them.
+// wait, and any reply code but the acknowledgement is a program error.
+// Not ExchangeWithRetries: each attempt is shown before it is sent, and RetryCount is left alone.
 ClockError ProgramTransfer::SendRecord(const std::vector<uint8_t>& data)
 {
     PollState& ps = ctx_.ps;
@@ -240,6 +240,7 @@ bool ProgramTransfer::TerminateProgramMode()
     ctx_.status.AddStatusLine(" Terminating Program Mode... ");
     const int length = BuildRequest(ps, Station(), commands_.terminate);
     ClockError result = ceBusy;
+    // Not ExchangeWithRetries: a frame that could not be sent is tried again; no attempt is shown.
     for (int attempt = 0; result != ceOK && attempt < kTerminateAttempts; ++attempt) {
         if (ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK) {
             result = cePortTransmitter;
