@@ -3,7 +3,7 @@
 #include "app/LinkMenus.h"
 #include "app/Settings.h"
 #include "app/WindowControls.h"
-#include "commands/CommandTable.h"
+#include "interpreter/CommandTable.h"
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
@@ -17,23 +17,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-namespace {
-
-constexpr int kInputFiles = 2;
-constexpr int kProgramFiles = 4;
-constexpr char kUpgrade = 'U';
-
-}  // namespace
-
 void CommandChoice::Changed()
 {
     c_.CommandRadioButton->setChecked(true);
     c_.PollButton->setText("Poll Clock");
     c_.InputFileLabel->setText("Input File");
-    status_.SetPanel(1, "Station " + c_.StationComboBox->currentText().toStdString());
+    status_.SetPanel(Panel::Station, "Station " + c_.StationComboBox->currentText().toStdString());
     if (links_.NetworkSelected()) {
-        status_.SetPanel(2, "Network");
-        status_.SetPanel(3, "");
+        status_.SetPanel(Panel::Port, "Network");
+        status_.SetPanel(Panel::Baud, "");
     } else {
         links_.PanelsFromSelections();
     }
@@ -41,7 +33,7 @@ void CommandChoice::Changed()
     const CommandEntry* entry = ListEntry(c_.CommandComboBox->currentIndex());
     if (entry == nullptr)
         return;
-    const bool upgrade = entry->letter == kUpgrade;
+    const bool upgrade = entry->letter == kSoftwareUpgrade;
     if (!upgrade && entry->parameter != Parameter::FileName)
         return;
     if (upgrade) {
@@ -50,7 +42,7 @@ void CommandChoice::Changed()
         c_.InputFileLabel->setText("Program File");
     }
     std::string name;
-    if (!op_.OpenFile(upgrade ? kProgramFiles : kInputFiles, name))
+    if (!op_.OpenFile(upgrade ? FileKind::Program : FileKind::Input, name))
         return;
     c_.Edit2->setText(QString::fromStdString(name));
     if (!upgrade) {

@@ -4,13 +4,12 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <algorithm>
 #include <iostream>
 #include <iterator>
 
 namespace {
 
-// Filter index n of the open dialog is entry n - 1.
+// The open dialog's name filters, one for each FileKind in its order.
 const char* const kFileFilters[] = {"Command File (*.cmd)",        "Input File (*.dat)", "Text (*.txt)",
                                     "Program Upgrade File(*.pgm)", "Log File(*.log)",    "All (*.*)"};
 
@@ -86,14 +85,14 @@ bool DialogOperator::InputBox(const std::string& caption, const std::string& pro
     return ok;
 }
 
-bool DialogOperator::OpenFile(int filterIndex, std::string& fileName)
+bool DialogOperator::OpenFile(FileKind kind, std::string& fileName)
 {
     if (override_)
-        return override_->OpenFile(filterIndex, fileName);
-    constexpr int kFilters = static_cast<int>(std::size(kFileFilters));
-    int index = std::clamp(filterIndex, 1, kFilters);
+        return override_->OpenFile(kind, fileName);
+    static_assert(std::size(kFileFilters) == static_cast<std::size_t>(FileKind::All) + 1);
+    const char* const filter = kFileFilters[static_cast<std::size_t>(kind)];
     if (Headless()) {
-        Unshown(std::string("Open: ") + kFileFilters[index - 1]);
+        Unshown(std::string("Open: ") + filter);
         return false;
     }
     if (!openDialog_) {
@@ -106,7 +105,7 @@ bool DialogOperator::OpenFile(int filterIndex, std::string& fileName)
         for (const char* f : kFileFilters) filters << f;
         openDialog_->setNameFilters(filters);
     }
-    openDialog_->selectNameFilter(kFileFilters[index - 1]);
+    openDialog_->selectNameFilter(filter);
     openDialog_->selectFile(fileName.empty() ? QString() : Q(fileName));
     if (openDialog_->exec() != QDialog::Accepted)
         return false;

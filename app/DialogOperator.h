@@ -22,7 +22,7 @@ public:
     bool YesNo(const std::string& text, const std::string& caption) override;
     void Information(const std::string& text, const std::string& caption) override;
     bool InputBox(const std::string& caption, const std::string& prompt, std::string& value) override;
-    bool OpenFile(int filterIndex, std::string& fileName) override;
+    bool OpenFile(FileKind kind, std::string& fileName) override;
 
 private:
     static bool Headless();

@@ -76,10 +76,10 @@ void LinkMenus::ApplyRemembered(int baudRate, int port)
     CheckBaud(baudRate);
     if (port == 0) {
         network_->setChecked(true);
-        status_.SetPanel(2, "Network");
+        status_.SetPanel(Panel::Port, "Network");
     } else if (port >= 1 && port <= kCommPorts) {
         comm_[port]->setChecked(true);
-        status_.SetPanel(2, "Comm " + std::to_string(port));
+        status_.SetPanel(Panel::Port, "Comm " + std::to_string(port));
     } else if (QAction* checked = portGroup_->checkedAction()) {
         // Rather no item than one the operator never chose.
         checked->setChecked(false);
@@ -94,7 +94,7 @@ void LinkMenus::CheckBaud(int rate)
         if (kBaudItems[i].rate == rate)
             chosen = i;
     baudItems_[chosen]->setChecked(true);
-    status_.SetPanel(3, BaudText(kBaudItems[chosen].rate));
+    status_.SetPanel(Panel::Baud, BaudText(kBaudItems[chosen].rate));
 }
 
 void LinkMenus::BaudClick(int rate)
@@ -106,8 +106,8 @@ void LinkMenus::BaudClick(int rate)
 void LinkMenus::NetworkClick()
 {
     network_->setChecked(true);
-    status_.SetPanel(2, "Network");
-    status_.SetPanel(3, "");
+    status_.SetPanel(Panel::Port, "Network");
+    status_.SetPanel(Panel::Baud, "");
     settings_.WriteInt("Port", 0);
 }
 
@@ -116,7 +116,7 @@ void LinkMenus::CommClick(int n)
     if (n < 1 || n > kCommPorts)
         return;
     comm_[n]->setChecked(true);
-    status_.SetPanel(2, "Comm " + std::to_string(n));
+    status_.SetPanel(Panel::Port, "Comm " + std::to_string(n));
     settings_.WriteInt("Port", n);
 }
 
@@ -125,9 +125,9 @@ void LinkMenus::PanelsFromSelections()
     if (NetworkSelected())
         return;
     if (QAction* baud = baudGroup_->checkedAction())
-        status_.SetPanel(3, BaudText(baud->text().toInt()));
+        status_.SetPanel(Panel::Baud, BaudText(baud->text().toInt()));
     if (int port = CheckedCommPort())
-        status_.SetPanel(2, "Comm " + std::to_string(port));
+        status_.SetPanel(Panel::Port, "Comm " + std::to_string(port));
 }
 
 bool LinkMenus::NetworkSelected() const
@@ -156,7 +156,7 @@ bool LinkMenus::PortItemEnabled(int n) const
 int LinkMenus::ShownBaudRate() const
 {
     // Panel 3 is kept in step with the baud menu and with the link a command file opened.
-    const std::string shown = status_.Panel(3);
+    const std::string shown = status_.ReadPanel(Panel::Baud);
     for (int rate : {1200, 2400, 4800})
         if (shown == BaudText(rate))
             return rate;

@@ -109,8 +109,9 @@ void MemoStatusDisplay::ClearStatus()
     memo_.clear();
 }
 
-void MemoStatusDisplay::SetPanel(int index, const std::string& text)
+void MemoStatusDisplay::SetPanel(Panel panel, const std::string& text)
 {
+    const int index = static_cast<int>(panel);
     // An unchanged panel is left alone: a new text makes the status bar measure and lay
     // out its labels again.
     if (index < 0 || index >= kPanels || panels_[index] == text)
@@ -119,7 +120,8 @@ void MemoStatusDisplay::SetPanel(int index, const std::string& text)
     labels_[index]->setText(OneLine(text));
 }
 
-std::string MemoStatusDisplay::Panel(int index) const
+std::string MemoStatusDisplay::ReadPanel(Panel panel) const
 {
+    const int index = static_cast<int>(panel);
     return index >= 0 && index < kPanels ? panels_[index] : std::string();
 }

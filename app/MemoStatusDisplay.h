@@ -23,8 +23,8 @@ public:
     void ReplaceLastStatusLine(const std::string& text) override;
     void DeleteLastStatusLine() override;
     void ClearStatus() override;
-    void SetPanel(int index, const std::string& text) override;
-    std::string Panel(int index) const override;
+    void SetPanel(Panel panel, const std::string& text) override;
+    std::string ReadPanel(Panel panel) const override;
     std::vector<std::string> Lines() const override { return lines_; }
 
 private:

@@ -180,8 +180,8 @@ void TQuorvex::LoadSettings()
     links_->ApplyRemembered(*read.BaudRate, *read.Port);
     if (links_->NetworkSelected() && !ps_.IPAddress.empty()) {
         session_->DeactivateSocket();
-        status_->SetPanel(5, "");
-        status_->SetPanel(3, "");
+        status_->SetPanel(Panel::Network, "");
+        status_->SetPanel(Panel::Baud, "");
         session_->SetSocketHost(ps_.IPAddress);
     }
 }
@@ -233,7 +233,7 @@ void TQuorvex::ExitClick()
 void TQuorvex::CommandFileClick()
 {
     std::string name;
-    if (!dialogs_.OpenFile(1, name))
+    if (!dialogs_.OpenFile(FileKind::Command, name))
         return;
     controls_->Edit1->setText(Q(name));
     CommandFileRadioButtonClick();
@@ -254,7 +254,7 @@ void TQuorvex::DeleteFingerprintLogFile1Click()
 void TQuorvex::InputFileLabelDblClick()
 {
     std::string name;
-    if (!dialogs_.OpenFile(2, name))
+    if (!dialogs_.OpenFile(FileKind::Input, name))
         return;
     controls_->Edit2->setText(Q(name));
     settings_.WriteString("InputFile", name);
@@ -306,7 +306,7 @@ void TQuorvex::StationComboBoxChange()
 
 void TQuorvex::PanelsFromControls()
 {
-    status_->SetPanel(1, "Station " + controls_->StationComboBox->currentText().toStdString());
+    status_->SetPanel(Panel::Station, "Station " + controls_->StationComboBox->currentText().toStdString());
     links_->PanelsFromSelections();
 }
 
@@ -314,7 +314,7 @@ void TQuorvex::PollButtonClick()
 {
     runUi_->SetRunControlsEnabled(false);
     status_->ClearStatus();
-    status_->SetPanel(0, "Retry 0");
+    status_->SetPanel(Panel::Retry, "Retry 0");
     statusBar()->repaint();
     session_->RunDriver();
     runUi_->SetRunControlsEnabled(true);

@@ -67,7 +67,7 @@ private:
     void ConnectControls();
     void LoadSettings();
     void SetUnattendedLook();
-    // Panel 1 from the station list; panels 2 and 3 from the link menus.
+    // The station panel from the station list; the port and baud panels from the link menus.
     void PanelsFromControls();
     void RunUnattended();
 

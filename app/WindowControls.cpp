@@ -1,6 +1,6 @@
 #include "WindowControls.h"
 
-#include "commands/CommandTable.h"
+#include "interpreter/CommandTable.h"
 
 #include <QButtonGroup>
 #include <QComboBox>

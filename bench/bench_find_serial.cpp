@@ -28,7 +28,7 @@ struct Silent : IOperator {
     bool YesNo(const std::string&, const std::string&) override { return false; }
     void Information(const std::string&, const std::string&) override {}
     bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
-    bool OpenFile(int, std::string&) override { return false; }
+    bool OpenFile(FileKind, std::string&) override { return false; }
 };
 
 struct Selection : ILinkSelection {

@@ -9,7 +9,7 @@
 #include "BenchCommon.h"
 #include "InProcessLink.h"
 #include "commands/CommandContext.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "core/ClockError.h"
 
 #include <QCoreApplication>
@@ -24,7 +24,7 @@ struct NoDialogs : IOperator {
     bool YesNo(const std::string&, const std::string&) override { return false; }
     void Information(const std::string&, const std::string&) override {}
     bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
-    bool OpenFile(int, std::string&) override { return false; }
+    bool OpenFile(FileKind, std::string&) override { return false; }
 };
 
 struct Run {

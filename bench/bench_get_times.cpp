@@ -14,6 +14,7 @@
 #include "commands/CommandContext.h"
 #include "commands/Downloads.h"
 #include "core/ClockError.h"
+#include "interpreter/CommandTable.h"
 #include "link/Framing.h"
 #include "link/CommPortMap.h"
 #include "link/ZylSerialPort.h"
@@ -65,7 +66,7 @@ public:
     bool YesNo(const std::string&, const std::string&) override { return false; }
     void Information(const std::string&, const std::string&) override {}
     bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
-    bool OpenFile(int, std::string&) override { return false; }
+    bool OpenFile(FileKind, std::string&) override { return false; }
 };
 
 struct Download {
@@ -83,7 +84,7 @@ Download RunGetTimes(PollState& ps, Exchange& exchange, const ITimeSource& time,
     QtWindowTimer timer4{50};
     ps.InputFileName = dataFile;
     status.AddStatusLine("get_times");
-    CommandContext ctx{ps, exchange, status, time, op, timer4};
+    CommandContext ctx{ps, exchange, status, time, op, timer4, nullptr, &FindKeyword("get_times")->texts};
     Downloads(ctx, {.syncEachPacket = sync}).GetTimes();
 
     Download d;

@@ -25,7 +25,7 @@ struct Confirming : IOperator {
     bool YesNo(const std::string&, const std::string&) override { return true; }
     void Information(const std::string&, const std::string&) override {}
     bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
-    bool OpenFile(int, std::string&) override { return false; }
+    bool OpenFile(FileKind, std::string&) override { return false; }
 };
 
 // Notes when the record phase starts (" Programming... 0% ") and ends.

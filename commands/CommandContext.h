@@ -1,5 +1,6 @@
 // What every clock command works with: the poll state, the exchange engine, the status
-// display, the local time, the operator's dialogs and the short pause timer.
+// display, the local time, the operator's dialogs, the short pause timer and the memo texts
+// of the command being run.
 #pragma once
 
 struct PollState;
@@ -9,6 +10,17 @@ class ITimeSource;
 class IOperator;
 class ITimer;
 class INetConnection;
+
+// Memo texts of one command, from its row of the command table. A null text means the
+// command shows no such line.
+struct CommandTexts {
+    const char* memoName;
+    const char* sendingLine;
+    const char* busyLine;
+    const char* resultPrefix;
+    // Prefix of an input-file error report when it differs from resultPrefix.
+    const char* inputErrorPrefix = nullptr;
+};
 
 struct CommandContext {
     PollState& ps;
@@ -21,4 +33,6 @@ struct CommandContext {
     // The TCP link, for a command that connects again after a lost connection; null
     // where there is none.
     INetConnection* net = nullptr;
+    // The texts of the command being run: the interpreter hands each command its own row's.
+    const CommandTexts* texts = nullptr;
 };

@@ -1,6 +1,5 @@
 #include "Downloads.h"
 
-#include "CommandTable.h"
 #include "DownloadFormat.h"
 #include "ResultFile.h"
 #include "core/TextFile.h"
@@ -44,7 +43,7 @@ void Downloads::Retrying(const std::string& line, bool addLine)
         ctx_.status.AddStatusLine(line);
     else
         ctx_.status.ReplaceLastStatusLine(line);
-    ctx_.status.SetPanel(0, "Retry " + std::to_string(ctx_.ps.RetryCount));
+    ctx_.status.SetPanel(Panel::Retry, "Retry " + std::to_string(ctx_.ps.RetryCount));
 }
 
 // What tells the two downloads apart: their texts (the memo name begins their own lines)
@@ -115,7 +114,7 @@ ClockError Downloads::Download(const Fetch& fetch)
 void Downloads::GetTimes()
 {
     PollState& ps = ctx_.ps;
-    const CommandTexts& texts = TextsOf('B');
+    const CommandTexts& texts = *ctx_.texts;
     ps.RetryCount = 0;
     ClockError result = ceCantOpenFile;
     TextFile file;
@@ -150,7 +149,7 @@ ClockError Downloads::TakeRecords(TextFile& file)
     std::vector<uint8_t> lastStored;
     bool ackInDoubt = false;
     const Fetch fetch{
-        .texts = TextsOf('B'),
+        .texts = *ctx_.texts,
         .check = {.dataReply = frame::cmdGetTimes, .stationFirst = true, .ticks = kTimesReplyTicks},
         .noteFailures = true,
         .errorWait = kTimesErrorWait,
@@ -196,7 +195,7 @@ ClockError Downloads::TakeRecords(TextFile& file)
 void Downloads::GetMessageList()
 {
     PollState& ps = ctx_.ps;
-    const CommandTexts& texts = TextsOf('Q');
+    const CommandTexts& texts = *ctx_.texts;
     ps.RetryCount = 0;
     ClockError result = ceCantOpenFile;
     TextFile file;
@@ -228,7 +227,7 @@ ClockError Downloads::TakeMessageList(TextFile& file)
     int packets = 0;
     int furthest = 0;
     const Fetch fetch{
-        .texts = TextsOf('Q'),
+        .texts = *ctx_.texts,
         .check = {.dataReply = frame::cmdGetMessageList, .stationFirst = true, .ticks = kListReplyTicks},
         .noteFailures = false,
         .errorWait = 0,

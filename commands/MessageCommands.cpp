@@ -1,6 +1,5 @@
 #include "MessageCommands.h"
 
-#include "CommandTable.h"
 #include "SingleExchange.h"
 #include "core/TextFile.h"
 #include "core/PollState.h"
@@ -146,7 +145,7 @@ Payload ReadLogo(const CharSource& next)
 void MessageCommands::SetMessage()
 {
     PollState& ps = ctx_.ps;
-    const CommandTexts& texts = TextsOf('K');
+    const CommandTexts& texts = *ctx_.texts;
     ps.RetryCount = 0;
     TextFile file;
     if (!file.Open(ps.InputFileName, "r")) {
@@ -219,7 +218,7 @@ void MessageCommands::SetMessage()
 void MessageCommands::SetDaylight()
 {
     PollState& ps = ctx_.ps;
-    const CommandTexts& texts = TextsOf('L');
+    const CommandTexts& texts = *ctx_.texts;
     ps.RetryCount = 0;
     msgfile::Payload payload;
     {
@@ -247,7 +246,7 @@ void MessageCommands::SetDaylight()
 void MessageCommands::SetModem()
 {
     PollState& ps = ctx_.ps;
-    const CommandTexts& texts = TextsOf('M');
+    const CommandTexts& texts = *ctx_.texts;
     ps.RetryCount = 0;
     TextFile file;
     if (!file.Open(ps.InputFileName, "r")) {
@@ -280,7 +279,7 @@ void MessageCommands::SetModem()
 void MessageCommands::SetLogo()
 {
     PollState& ps = ctx_.ps;
-    const CommandTexts& texts = TextsOf('N');
+    const CommandTexts& texts = *ctx_.texts;
     ps.RetryCount = 0;
     TextFile file;
     if (!file.Open(ps.InputFileName, "r")) {

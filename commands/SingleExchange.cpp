@@ -1,7 +1,6 @@
 #include "SingleExchange.h"
 
 #include "CommandContext.h"
-#include "CommandTable.h"
 #include "ResultFile.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
@@ -20,7 +19,7 @@ RetryPolicy RetryPolicy::For(const CommandTexts& texts)
 void CountRetry(CommandContext& ctx)
 {
     ++ctx.ps.RetryCount;
-    ctx.status.SetPanel(0, "Retry " + std::to_string(ctx.ps.RetryCount));
+    ctx.status.SetPanel(Panel::Retry, "Retry " + std::to_string(ctx.ps.RetryCount));
 }
 
 ReplyAction WaitOutBusy(ClockError reply)

@@ -1,6 +1,5 @@
 #include "SwitchCommands.h"
 
-#include "CommandTable.h"
 #include "SingleExchange.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
@@ -14,25 +13,25 @@
 void SwitchCommands::SetJobing(bool on)
 {
     const uint8_t payload[1] = {static_cast<uint8_t>(on ? 0x03 : 0x02)};
-    RunSingleExchange(ctx_, frame::cmdJob, payload, TextsOf(on ? 'H' : 'G'));
+    RunSingleExchange(ctx_, frame::cmdJob, payload, *ctx_.texts);
 }
 
 void SwitchCommands::KeyBoard(bool on)
 {
     const uint8_t payload[1] = {static_cast<uint8_t>(on ? 0x00 : 0x01)};
-    RunSingleExchange(ctx_, frame::cmdKeyBoard, payload, TextsOf(on ? 'I' : 'J'));
+    RunSingleExchange(ctx_, frame::cmdKeyBoard, payload, *ctx_.texts);
 }
 
 void SwitchCommands::ClearAllMessages()
 {
     const uint8_t payload[1] = {0x01};
-    RunSingleExchange(ctx_, frame::cmdClearMessage, payload, TextsOf('O'));
+    RunSingleExchange(ctx_, frame::cmdClearMessage, payload, *ctx_.texts);
 }
 
 void SwitchCommands::SetCode()
 {
     PollState& ps = ctx_.ps;
-    const CommandTexts& texts = TextsOf('D');
+    const CommandTexts& texts = *ctx_.texts;
     std::array<uint8_t, 6> code{};
     const std::string text = ps.AccessCodeText();
     std::memcpy(code.data(), text.data(), std::min<std::size_t>(text.size(), code.size()));

@@ -1,6 +1,5 @@
 #include "TableUploads.h"
 
-#include "CommandTable.h"
 #include "SingleExchange.h"
 #include "core/TextFile.h"
 #include "core/PollState.h"
@@ -223,7 +222,6 @@ constexpr uint8_t kClearPins = 0x02;
 }  // namespace
 
 struct TableUploads::Table {
-    char letter;
     uint8_t command;
     TableRows rows;
     // Sequence byte of the first packet of the table and of every later one.
@@ -238,7 +236,6 @@ struct TableUploads::Table {
 void TableUploads::SetBellTable()
 {
     static const Table table{
-        'C',
         frame::cmdSetBellTable,
         TableRows::BellTable,
         0,
@@ -253,7 +250,6 @@ void TableUploads::SetBellTable()
 void TableUploads::SetBellTable2()
 {
     static const Table table{
-        'E',
         frame::cmdSetBellTable2,
         TableRows::BellTable,
         0,
@@ -267,8 +263,7 @@ void TableUploads::SetBellTable2()
 
 void TableUploads::SetJobNumbers()
 {
-    static const Table table{'F',
-                             frame::cmdJob,
+    static const Table table{frame::cmdJob,
                              TableRows::JobNumbers,
                              0,
                              1,
@@ -282,7 +277,6 @@ void TableUploads::SetJobNumbers()
 void TableUploads::SetPinNumbers()
 {
     static const Table table{
-        'R',
         frame::cmdSetPinNumbers,
         TableRows::PinNumbers,
         0,
@@ -295,7 +289,6 @@ void TableUploads::SetPinNumbers()
 void TableUploads::ClearMessage()
 {
     static const Table table{
-        'P',
         frame::cmdClearMessage,
         TableRows::Messages,
         2,
@@ -308,7 +301,7 @@ void TableUploads::ClearMessage()
 void TableUploads::Upload(const Table& table)
 {
     PollState& ps = ctx_.ps;
-    const CommandTexts& texts = TextsOf(table.letter);
+    const CommandTexts& texts = *ctx_.texts;
     const auto station = static_cast<uint8_t>(ps.StationByte);
     ps.RetryCount = 0;
     ps.InputLineNumber = 0;

@@ -1,6 +1,5 @@
 #include "TimeCommands.h"
 
-#include "CommandTable.h"
 #include "SingleExchange.h"
 #include "StatusReport.h"
 #include "core/TextFile.h"
@@ -27,7 +26,7 @@ uint8_t TimeCommands::ToBcd(int value)
 void TimeCommands::SetTime()
 {
     PollState& ps = ctx_.ps;
-    const CommandTexts& texts = TextsOf('A');
+    const CommandTexts& texts = *ctx_.texts;
     const auto station = static_cast<uint8_t>(ps.StationByte);
 
     // The time frame waits out a busy clock before counting the retry; the date frame
@@ -61,7 +60,7 @@ ClockError TimeCommands::RequestStatus(int replyWait, int attempts)
     PollState& ps = ctx_.ps;
     // The sending line is shown once, a busy notice is added as a line of its own, and a
     // busy reply is busy whichever station sent it.
-    RetryPolicy policy = RetryPolicy::For(TextsOf('Y'));
+    RetryPolicy policy = RetryPolicy::For(*ctx_.texts);
     policy.attempts = attempts;
     policy.check = {.dataReply = frame::cmdGetStatus, .stationFirst = false, .ticks = replyWait};
     ctx_.status.ReplaceLastStatusLine(policy.sendingLine);
@@ -76,7 +75,7 @@ ClockError TimeCommands::RequestStatus(int replyWait, int attempts)
 void TimeCommands::GetStatus()
 {
     PollState& ps = ctx_.ps;
-    const CommandTexts& texts = TextsOf('Y');
+    const CommandTexts& texts = *ctx_.texts;
     ClockError result = RequestStatus(3, 3);
 
     if (result == ceOK) {
@@ -107,7 +106,7 @@ void TimeCommands::GetStatus()
 
 void TimeCommands::ResetErrors()
 {
-    RunSingleExchange(ctx_, frame::cmdResetErrors, {}, TextsOf('X'), true);
+    RunSingleExchange(ctx_, frame::cmdResetErrors, {}, *ctx_.texts, true);
 }
 
 void TimeCommands::SystemReset()
@@ -117,5 +116,5 @@ void TimeCommands::SystemReset()
     ps.RetryCount = 0;
     const int length = BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSystemReset, payload);
     const ClockError result = ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length);
-    ReportResult(ctx_, TextsOf('Z'), result);
+    ReportResult(ctx_, *ctx_.texts, result);
 }

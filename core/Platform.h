@@ -65,6 +65,9 @@ private:
     QTimer timer_;
 };
 
+// The kinds of file the open-file dialog asks for, each with its own name filter.
+enum class FileKind { Command, Input, Text, Program, Log, All };
+
 // Dialogs that ask the operator. With no display the window answers Cancel/No.
 class IOperator {
 public:
@@ -74,6 +77,6 @@ public:
     virtual void Information(const std::string& text, const std::string& caption) = 0;
     // Returns false when cancelled.
     virtual bool InputBox(const std::string& caption, const std::string& prompt, std::string& value) = 0;
-    // filterIndex: 1 = command files, 2 = input files, ...; returns false when cancelled.
-    virtual bool OpenFile(int filterIndex, std::string& fileName) = 0;
+    // Shows the files of one kind first; returns false when cancelled.
+    virtual bool OpenFile(FileKind kind, std::string& fileName) = 0;
 };

@@ -5,6 +5,16 @@
 #include <string>
 #include <vector>
 
+// The six panels of the status bar, left to right, each named by what it shows.
+enum class Panel {
+    Retry,    // "Retry n": the retries of the frame being sent
+    Station,  // "Station n": the station polled
+    Port,     // "Comm n", or "Network" for the TCP link
+    Baud,     // "Baud n" for a serial port; empty for the TCP link
+    Board,    // the board a checked program file is for
+    Network,  // "Connected: address" while the TCP link is up
+};
+
 class IStatusDisplay {
 public:
     virtual ~IStatusDisplay() = default;
@@ -13,8 +23,8 @@ public:
     virtual void ReplaceLastStatusLine(const std::string& text) = 0;
     virtual void DeleteLastStatusLine() = 0;
     virtual void ClearStatus() = 0;
-    virtual void SetPanel(int index, const std::string& text) = 0;
-    virtual std::string Panel(int index) const = 0;
+    virtual void SetPanel(Panel panel, const std::string& text) = 0;
+    virtual std::string ReadPanel(Panel panel) const = 0;
     virtual std::vector<std::string> Lines() const = 0;
 };
 
@@ -37,13 +47,15 @@ public:
             lines_.pop_back();
     }
     void ClearStatus() override { lines_.clear(); }
-    void SetPanel(int index, const std::string& text) override
+    void SetPanel(Panel panel, const std::string& text) override
     {
+        const int index = static_cast<int>(panel);
         if (index >= 0 && index < kPanels)
             panels_[index] = text;
     }
-    std::string Panel(int index) const override
+    std::string ReadPanel(Panel panel) const override
     {
+        const int index = static_cast<int>(panel);
         return index >= 0 && index < kPanels ? panels_[index] : std::string();
     }
     std::vector<std::string> Lines() const override { return lines_; }

@@ -9,11 +9,6 @@
 
 namespace finger {
 
-namespace {
-// Index of "Log File(*.log)" in the window's file filters.
-constexpr int kLogFileFilter = 5;
-}  // namespace
-
 std::string LogStamp(const std::tm& t)
 {
     char text[32];
@@ -41,7 +36,7 @@ void ChooseFingerLogFile(PollState& ps, IOperator& op,
                          const std::function<void(const std::string&)>& remember)
 {
     std::string name = ps.FingerLogFile;
-    if (!op.OpenFile(kLogFileFilter, name))
+    if (!op.OpenFile(FileKind::Log, name))
         return;
     ps.FingerLogFile = name;
     remember(name);

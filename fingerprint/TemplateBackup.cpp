@@ -45,7 +45,7 @@ void TemplateBackup::Run()
                     break;
                 }
                 ps.RetryCount = 0;
-                ctx_.status.SetPanel(0, "Retry 0");
+                ctx_.status.SetPanel(Panel::Retry, "Retry 0");
                 step = Step::Query;
                 break;
             case Step::Query:
@@ -200,7 +200,7 @@ TemplateBackup::Step TemplateBackup::FetchTemplate()
     if (next != Step::NextTemplate)
         return next;
     ps.RetryCount = 0;
-    ctx_.status.SetPanel(0, "Retry 0");
+    ctx_.status.SetPanel(Panel::Retry, "Retry 0");
     return Store(line);
 }
 
@@ -279,7 +279,7 @@ TemplateBackup::Step TemplateBackup::RetryPath()
     PollState& ps = ctx_.ps;
     if (ps.RetryCount < kRetriesBeforeGivingUp) {
         ++ps.RetryCount;
-        ctx_.status.SetPanel(0, "Retry " + std::to_string(ps.RetryCount));
+        ctx_.status.SetPanel(Panel::Retry, "Retry " + std::to_string(ps.RetryCount));
         ctx_.exchange.WaitSeconds(kRetryWaitSeconds);
         // The query counts the file again, so the slot resumes at its first missing template.
         return Step::Query;

@@ -143,7 +143,7 @@ bool TemplateRestore::Upload(const BackupEntry& entry, int ordinal, const std::s
         }
         result_ = r;
         if (attempt < kAttempts)
-            ctx_.status.SetPanel(0, "Retry " + std::to_string(attempt));
+            ctx_.status.SetPanel(Panel::Retry, "Retry " + std::to_string(attempt));
         else
             ReportFailedUpload(entry, ordinal, logLine, r, sent->step);
     }

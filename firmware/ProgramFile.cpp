@@ -167,7 +167,7 @@ ProgramCheck CheckProgramFile(PollState& ps, IStatusDisplay& status)
         ps.InputFileName,
         [&](BoardKind board) {
             ps.ProgramBoard = BoardKindText(board);
-            status.SetPanel(4, ps.ProgramBoard);
+            status.SetPanel(Panel::Board, ps.ProgramBoard);
         },
         [&](uint32_t count) {
             ps.ProgramRecordCount = count;
@@ -180,7 +180,7 @@ ProgramCheck CheckProgramFile(PollState& ps, IStatusDisplay& status)
         return ProgramCheck::Accepted;
     }
     status.AddStatusLine(ProgramCheckFailureLine(program.outcome));
-    status.SetPanel(program.outcome == ProgramCheck::CantOpen ? 5 : 4, "");
+    status.SetPanel(program.outcome == ProgramCheck::CantOpen ? Panel::Network : Panel::Board, "");
     // No file stays selected, and no board: a transfer needs a file that passes a check.
     ps.ProgramBoard.clear();
     ps.InputFileName.clear();

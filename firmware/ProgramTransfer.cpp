@@ -178,7 +178,7 @@ ClockError ProgramTransfer::SendRecord(const std::vector<uint8_t>& data)
 
     ClockError result = ceBusy;
     for (int attempt = 0; result != ceOK && attempt < kRecordAttempts; ++attempt) {
-        ctx_.status.SetPanel(0, "Retry " + std::to_string(attempt));
+        ctx_.status.SetPanel(Panel::Retry, "Retry " + std::to_string(attempt));
         if (ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
             return cePortTransmitter;
         result = AwaitDigits(kRecordTicks);

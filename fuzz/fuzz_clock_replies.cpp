@@ -3,7 +3,7 @@
 // check on fake time. Whatever the clock sends, the command must end, with a known result
 // code, without reading or writing outside a buffer.
 #include "commands/CommandContext.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "core/PollState.h"
 #include "firmware/ProgramFiles.h"
 #include "fuzz/FuzzSupport.h"

@@ -2,7 +2,7 @@
 // keyword parameters, init_clock lines and the commands they start, against a simulated
 // clock that acknowledges every frame. Nothing may crash, hang or write outside a buffer.
 #include "commands/CommandContext.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "core/PollState.h"
 #include "fuzz/FuzzSupport.h"
 #include "session/RunDriver.h"

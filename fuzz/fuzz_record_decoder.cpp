@@ -7,6 +7,7 @@
 #include "commands/Downloads.h"
 #include "core/PollState.h"
 #include "fuzz/FuzzSupport.h"
+#include "interpreter/CommandTable.h"
 #include "support/Fakes.h"
 
 #include <algorithm>
@@ -46,7 +47,8 @@ void RunDownload(char letter, uint8_t code, const uint8_t* data, size_t size)
         const auto reply = ReplyFrame(0xC5, code, ++requests == 1 ? payload : std::vector<uint8_t>{0x00}, 2);
         rig.pump.After(20, [&rig, reply] { rig.exchange.ClientSocket1Read(reply); });
     };
-    CommandContext ctx{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4};
+    CommandContext ctx{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4, nullptr,
+                       &FindCommand(letter)->texts};
     Downloads downloads(ctx, {.syncEachPacket = false});
     if (letter == 'B')
         downloads.GetTimes();

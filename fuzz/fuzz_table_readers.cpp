@@ -4,7 +4,7 @@
 // table restarts and reads the file again. No frame may outgrow the request buffer, a file
 // with a malformed line may send nothing, and nothing may crash or hang.
 #include "commands/CommandContext.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "commands/TableUploads.h"
 #include "core/PollState.h"
 #include "fuzz/FuzzSupport.h"

@@ -28,7 +28,7 @@ NetworkLink::NetworkLink(PollState& ps, IStatusDisplay& status, IEventPump& pump
 int NetworkLink::Connect()
 {
     Deactivate();
-    status_.SetPanel(5, "");
+    status_.SetPanel(Panel::Network, "");
     socket_.SetHost(ps_.IPAddress);
     socket_.SetActive(true);
     status_.AddStatusLine("Waiting for Connection!!");
@@ -54,7 +54,7 @@ void NetworkLink::Timer3Timer()
         return;
     if (!ps_.SearchActive) {
         status_.AddStatusLine("Error connecting to:" + ps_.IPAddress);
-        status_.SetPanel(5, "");
+        status_.SetPanel(Panel::Network, "");
     }
     ps_.PollStatus = cePortTransmitter;
 }
@@ -67,7 +67,7 @@ void NetworkLink::ClientSocket1Connect()
         ps_.PollStatus = ceOK;
         return;
     }
-    status_.SetPanel(5, "Connected: " + socket_.Host());
+    status_.SetPanel(Panel::Network, "Connected: " + socket_.Host());
     status_.ReplaceLastStatusLine("Connected: " + socket_.Host());
     status_.AddStatusLine("");
     ps_.PollStatus = ceOK;
@@ -76,7 +76,7 @@ void NetworkLink::ClientSocket1Connect()
 void NetworkLink::ClientSocket1Disconnect()
 {
     if (!ps_.SearchActive)
-        status_.SetPanel(5, "");
+        status_.SetPanel(Panel::Network, "");
 }
 
 void NetworkLink::ClientSocket1Error(int& errorCode)

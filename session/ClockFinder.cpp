@@ -4,6 +4,7 @@
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
 #include "core/ClockError.h"
+#include "interpreter/CommandTable.h"
 #include "link/Exchange.h"
 #include "link/Stopwatch.h"
 #include "link/Transport.h"
@@ -20,6 +21,13 @@ constexpr int kSpeeds[] = {9600, 4800, 2400, 1200};
 constexpr int kShortestStatusReply = 16;
 constexpr int kTriesPerStation = 2;
 
+// The serial search sends get_status's status request and shows that command's memo lines.
+CommandContext WithStatusTexts(CommandContext ctx)
+{
+    ctx.texts = &FindKeyword("get_status")->texts;
+    return ctx;
+}
+
 }  // namespace
 
 const std::vector<uint8_t>& ClockFinder::DiscoveryRequest()
@@ -30,7 +38,7 @@ const std::vector<uint8_t>& ClockFinder::DiscoveryRequest()
 
 ClockFinder::ClockFinder(const CommandContext& ctx, IRunUi& ui, ISerialLink& serial, IUdpClient& udp,
                          ITimer& timer3)
-    : ctx_(ctx), commands_(ctx), ui_(ui), serial_(serial), udp_(udp), timer3_(timer3)
+    : ctx_(ctx), commands_(WithStatusTexts(ctx)), ui_(ui), serial_(serial), udp_(udp), timer3_(timer3)
 {
 }
 
@@ -60,7 +68,7 @@ void ClockFinder::Run(IFindUi& find)
     SearchNetwork();
     timer3_.SetEnabled(false);
     ps.SearchActive = false;
-    status.SetPanel(5, "");
+    status.SetPanel(Panel::Network, "");
     ReportCount();
 
     find.SetAbortEnabled(true);
@@ -138,8 +146,8 @@ ClockFinder::PortOutcome ClockFinder::SearchPort(int port)
         return PortOutcome::NextPort;
 
     const std::string portText = std::to_string(port);
-    status.SetPanel(2, "Comm " + portText);
-    status.SetPanel(1, "Station 1");
+    status.SetPanel(Panel::Port, "Comm " + portText);
+    status.SetPanel(Panel::Station, "Station 1");
     ps.Port = port;
     ps.BaudRate = kSpeeds[0];
     try {
@@ -168,7 +176,7 @@ ClockFinder::PortOutcome ClockFinder::SearchPort(int port)
         serial_.ClearInputBuffer();
         serial_.ClearOutputBuffer();
         const std::string speedText = std::to_string(speed);
-        status.SetPanel(3, "Baud " + speedText);
+        status.SetPanel(Panel::Baud, "Baud " + speedText);
         for (int station = 1; station <= kLastStation; ++station) {
             if (ps.AbortRequested)
                 return PortOutcome::EndSearch;
@@ -179,7 +187,7 @@ ClockFinder::PortOutcome ClockFinder::SearchPort(int port)
             ps.PollStatus = ceOK;
             ps.SetStation(station);
             const std::string stationText = std::to_string(station);
-            status.SetPanel(1, "Station " + stationText);
+            status.SetPanel(Panel::Station, "Station " + stationText);
             ps.PollStatus = ceBusy;
             for (int tries = 0; tries < kTriesPerStation && ps.PollStatus != ceOK; ++tries)
                 commands_.RequestStatus(1, 1);
@@ -221,10 +229,10 @@ void ClockFinder::Restore(IFindUi& find)
     if (ps.NetworkWasSelected) {
         ctx_.exchange.Selection().SetNetworkSelected(true);
         ps.NetworkWasSelected = false;
-        ctx_.status.SetPanel(2, "Network");
-        ctx_.status.SetPanel(3, "");
+        ctx_.status.SetPanel(Panel::Port, "Network");
+        ctx_.status.SetPanel(Panel::Baud, "");
     } else {
-        ctx_.status.SetPanel(1, "Station " + std::to_string(ui_.StationNumber()));
+        ctx_.status.SetPanel(Panel::Station, "Station " + std::to_string(ui_.StationNumber()));
         find.ShowCheckedLink();
     }
     ui_.SetPortRefreshEnabled(true);

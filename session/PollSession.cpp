@@ -1,7 +1,7 @@
 #include "PollSession.h"
 
 #include "commands/CommandContext.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "link/ClientSocket.h"

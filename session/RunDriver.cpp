@@ -1,6 +1,6 @@
 #include "RunDriver.h"
 
-#include "commands/CommandTable.h"
+#include "interpreter/CommandTable.h"
 #include "commands/ResultFile.h"
 #include "core/Platform.h"
 #include "core/PollState.h"
@@ -74,7 +74,7 @@ bool RunDriver::CloseLinks()
 void RunDriver::RunSingleCommand()
 {
     ui_.SetPortRefreshEnabled(false);
-    status_.SetPanel(0, "Retry 0");
+    status_.SetPanel(Panel::Retry, "Retry 0");
 
     ps_.BaudRate = ui_.SelectedBaudRate();
     const bool network = selection_.NetworkSelected();
@@ -182,7 +182,7 @@ bool RunDriver::RunCommandLine()
     // A line cut short by a read error is not run as if it were whole.
     if (reader_.ReadFailed())
         return false;
-    status_.SetPanel(0, "Retry 0");
+    status_.SetPanel(Panel::Retry, "Retry 0");
     ps_.CommandKeyword = token.text;
     const bool init = token == "init_clock";
     if (init)
@@ -319,7 +319,7 @@ void RunDriver::InitClock()
     if (ps_.StationByte < 192 || ps_.StationByte > 225)
         ps_.PollStatus = ceCommandFile;
     else
-        status_.SetPanel(1, "Station " + std::to_string(ps_.StationByte - 192));
+        status_.SetPanel(Panel::Station, "Station " + std::to_string(ps_.StationByte - 192));
 
     if (!reader_.AtEnd())
         reader_.ReadChar();  // the separator before the link token
@@ -422,8 +422,8 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
     }
     try {
         OpenSerialPort();
-        status_.SetPanel(2, "Comm " + std::to_string(ps_.Port));
-        status_.SetPanel(3, "Baud " + std::to_string(ps_.BaudRate));
+        status_.SetPanel(Panel::Port, "Comm " + std::to_string(ps_.Port));
+        status_.SetPanel(Panel::Baud, "Baud " + std::to_string(ps_.BaudRate));
         if (ps_.ModemInUse)
             modem_.ModemReset();
         if (baudEnd == ' ') {

@@ -33,8 +33,8 @@ protected:
     {
         EXPECT_TRUE(Item("N96001")->isChecked());
         EXPECT_TRUE(Item("Comm1")->isChecked());
-        EXPECT_EQ(Status().Panel(2), "Comm 2");
-        EXPECT_EQ(Status().Panel(3), "Baud 9600");
+        EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 2");
+        EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 9600");
     }
 };
 
@@ -74,8 +74,8 @@ TEST_F(SettingsStartTest, storedValues_reachEditsPollStateMenusAndPanels)
     EXPECT_TRUE(Item("N48001")->isChecked());
     EXPECT_TRUE(Item("Comm7")->isChecked());
     EXPECT_EQ(CheckedPortItems(), 1);
-    EXPECT_EQ(Status().Panel(2), "Comm 7");
-    EXPECT_EQ(Status().Panel(3), "Baud 4800");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 7");
+    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 4800");
     EXPECT_EQ(Ui().CheckedCommPort(), 7);
     // Nothing is rewritten when the values were good.
     EXPECT_EQ(Stored("CommandFile").toString(), "/data/nightly.cmd");
@@ -88,7 +88,7 @@ TEST_F(SettingsStartTest, unknownBaudRate_checks1200_butPollStateKeepsTheStoredN
     Start();
     EXPECT_TRUE(Item("N12001")->isChecked());
     EXPECT_FALSE(Item("N96001")->isChecked());
-    EXPECT_EQ(Status().Panel(3), "Baud 1200");
+    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 1200");
     EXPECT_EQ(ThePollState().BaudRate, 19200);
     EXPECT_EQ(Stored("BaudRate").toInt(), 19200);
 }
@@ -101,8 +101,8 @@ TEST_F(SettingsStartTest, portOutsideTheMenu_checksNoPortItem_andLeavesPanel2AsA
     EXPECT_EQ(CheckedPortItems(), 0);
     EXPECT_EQ(Ui().CheckedCommPort(), 0);
     EXPECT_FALSE(Links().NetworkSelected());
-    EXPECT_EQ(Status().Panel(2), "Comm 2");
-    EXPECT_EQ(Status().Panel(3), "Baud 2400");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 2");
+    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 2400");
     EXPECT_EQ(ThePollState().Port, 21);
 }
 
@@ -114,9 +114,9 @@ TEST_F(SettingsStartTest, portZero_selectsNetwork_andAnAddressEmptiesTheBaudAndC
     Start();
     EXPECT_TRUE(Links().NetworkSelected());
     EXPECT_EQ(CheckedPortItems(), 1);
-    EXPECT_EQ(Status().Panel(2), "Network");
-    EXPECT_EQ(Status().Panel(3), "");
-    EXPECT_EQ(Status().Panel(5), "");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Network");
+    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "");
+    EXPECT_EQ(Status().ReadPanel(Panel::Network), "");
 }
 
 TEST_F(SettingsStartTest, portZeroWithoutAddress_keepsTheBaudPanel)
@@ -126,8 +126,8 @@ TEST_F(SettingsStartTest, portZeroWithoutAddress_keepsTheBaudPanel)
     Store("IPAddress", "");
     Start();
     EXPECT_TRUE(Links().NetworkSelected());
-    EXPECT_EQ(Status().Panel(2), "Network");
-    EXPECT_EQ(Status().Panel(3), "Baud 1200");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Network");
+    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 1200");
 }
 
 TEST_F(SettingsStartTest, junkBaudRate_rewritesDefaults_keepsWhatWasReadBefore_andTheSerialPortMap)
@@ -213,7 +213,7 @@ TEST_F(SettingsStartTest, junkInTheConfigFile_neverCrashes_andEndsWithAUsableSel
         fclose(f);
         Start();
         EXPECT_LE(CheckedPortItems(), 1);
-        EXPECT_NE(Status().Panel(3).find("Baud"), std::string::npos);
+        EXPECT_NE(Status().ReadPanel(Panel::Baud).find("Baud"), std::string::npos);
     }
 }
 

@@ -101,9 +101,9 @@ TEST_F(WindowTest, looksAsItsGoldenDump)
         WriteFile(golden, Look(window.get()));
     EXPECT_EQ(Look(window.get()), ReadFileBytes(golden));
     // Panels outside the six are ignored.
-    Status().SetPanel(6, "nowhere");
-    Status().SetPanel(-1, "nowhere");
-    EXPECT_EQ(Status().Panel(6), "");
+    Status().SetPanel(static_cast<Panel>(6), "nowhere");
+    Status().SetPanel(static_cast<Panel>(-1), "nowhere");
+    EXPECT_EQ(Status().ReadPanel(static_cast<Panel>(6)), "");
 }
 
 using WindowSelectionTest = WindowTest;
@@ -117,7 +117,7 @@ TEST_F(WindowSelectionTest, baudItems_areExclusive_setPanel3_andAreRememberedAtO
     };
     for (Case c : {Case{"N24001", 2400}, Case{"N12001", 1200}, Case{"N48001", 4800}, Case{"N96001", 9600}}) {
         Item(c.item)->trigger();
-        EXPECT_EQ(Status().Panel(3), "Baud " + std::to_string(c.rate));
+        EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud " + std::to_string(c.rate));
         EXPECT_EQ(Stored("BaudRate").toInt(), c.rate);
         int checked = 0;
         for (const char* n : {"N96001", "N48001", "N24001", "N12001"})
@@ -132,20 +132,20 @@ TEST_F(WindowSelectionTest, portItems_areExclusive_setPanels_andAreRememberedAtO
     Start();
     Item("Comm5")->setEnabled(true);
     Item("Comm5")->trigger();
-    EXPECT_EQ(Status().Panel(2), "Comm 5");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 5");
     EXPECT_EQ(Stored("Port").toInt(), 5);
     EXPECT_EQ(Ui().CheckedCommPort(), 5);
     EXPECT_FALSE(Item("Comm1")->isChecked());
 
     Item("Network")->trigger();
-    EXPECT_EQ(Status().Panel(2), "Network");
-    EXPECT_EQ(Status().Panel(3), "");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Network");
+    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "");
     EXPECT_EQ(Stored("Port").toInt(), 0);
     EXPECT_TRUE(Links().NetworkSelected());
     EXPECT_EQ(Ui().CheckedCommPort(), 0);
 
     Links().CommClick(20);
-    EXPECT_EQ(Status().Panel(2), "Comm 20");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 20");
     EXPECT_EQ(Stored("Port").toInt(), 20);
     EXPECT_FALSE(Links().NetworkSelected());
     // The handlers leave the poll state to the run driver.
@@ -231,22 +231,22 @@ TEST_F(WindowSelectionTest, stationAndModeChanges_refreshPanelsFromTheCheckedIte
     Item("N24001")->trigger();
     Item("Comm3")->setEnabled(true);
     Item("Comm3")->trigger();
-    Status().SetPanel(2, "Comm 9");
-    Status().SetPanel(3, "Baud 4800");
+    Status().SetPanel(Panel::Port, "Comm 9");
+    Status().SetPanel(Panel::Baud, "Baud 4800");
     stations->setCurrentIndex(11);
     emit stations->activated(11);
-    EXPECT_EQ(Status().Panel(1), "Station 12");
-    EXPECT_EQ(Status().Panel(2), "Comm 3");
-    EXPECT_EQ(Status().Panel(3), "Baud 2400");
+    EXPECT_EQ(Status().ReadPanel(Panel::Station), "Station 12");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 3");
+    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 2400");
     EXPECT_EQ(Ui().StationNumber(), 12);
 
     // With the network selected only the station panel follows.
     Item("Network")->trigger();
     stations->setCurrentIndex(29);
     window->StationComboBoxChange();
-    EXPECT_EQ(Status().Panel(1), "Station 30");
-    EXPECT_EQ(Status().Panel(2), "Network");
-    EXPECT_EQ(Status().Panel(3), "");
+    EXPECT_EQ(Status().ReadPanel(Panel::Station), "Station 30");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Network");
+    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "");
 
     window->CommandFileRadioButtonClick();
     EXPECT_TRUE(Ui().CommandFileModeChecked());
@@ -257,9 +257,9 @@ TEST_F(WindowSelectionTest, stationAndModeChanges_refreshPanelsFromTheCheckedIte
     Find<QRadioButton>("CommandRadioButton")->click();
     EXPECT_TRUE(Ui().CommandModeChecked());
     EXPECT_FALSE(Ui().CommandFileModeChecked());
-    EXPECT_EQ(Status().Panel(1), "Station 5");
-    EXPECT_EQ(Status().Panel(2), "Comm 4");
-    EXPECT_EQ(Status().Panel(3), "Baud 2400");
+    EXPECT_EQ(Status().ReadPanel(Panel::Station), "Station 5");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 4");
+    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 2400");
 
     // Clicking the checked mode again keeps it checked.
     Find<QRadioButton>("CommandRadioButton")->click();
@@ -332,14 +332,14 @@ TEST_F(WindowAccessTest, accessibilityTree_announcesTheVisibleTexts)
             auto* panel = Find<QLabel>(("Panel" + std::to_string(i)).c_str());
             QAccessibleInterface* a = announced(panel);
             ASSERT_NE(a, nullptr) << i;
-            EXPECT_EQ(a->text(QAccessible::Name).toStdString(), Status().Panel(i)) << i;
+            EXPECT_EQ(a->text(QAccessible::Name).toStdString(), Status().ReadPanel(static_cast<Panel>(i))) << i;
             EXPECT_EQ(a->text(QAccessible::Name).toStdString(), panel->text().toStdString()) << i;
         }
     };
     checkPanels();
-    Status().SetPanel(0, "Retry 3");
-    Status().SetPanel(4, "Fingerprint");
-    Status().SetPanel(5, "<b>IP127.0.0.1</b>");
+    Status().SetPanel(Panel::Retry, "Retry 3");
+    Status().SetPanel(Panel::Board, "Fingerprint");
+    Status().SetPanel(Panel::Network, "<b>IP127.0.0.1</b>");
     window->StationComboBoxChange();
     checkPanels();
 
@@ -412,7 +412,7 @@ TEST_F(WindowAccessTest,
         const bool wasChecked = c.button->isChecked();
         // Marks that only the mode's handler clears.
         Ui().SetEdit2Text("typed.dat");
-        Status().SetPanel(1, "mark");
+        Status().SetPanel(Panel::Station, "mark");
         QAccessibleActionInterface* actions =
             QAccessible::queryAccessibleInterface(c.button)->actionInterface();
         ASSERT_NE(actions, nullptr);
@@ -427,7 +427,7 @@ TEST_F(WindowAccessTest,
         } else if (c.button == file) {
             EXPECT_EQ(Ui().Edit2Text(), "remembered.dat");
         } else {
-            EXPECT_EQ(Status().Panel(1), "Station 1");
+            EXPECT_EQ(Status().ReadPanel(Panel::Station), "Station 1");
         }
     }
 }
@@ -533,10 +533,10 @@ TEST_F(WindowRunTest, pollButton_clearsTheMemo_waitsOutTheConnectTimeOut_andLeav
     Store("IPAddress", "");
     Start();
     Status().AddStatusLine("old line");
-    Status().SetPanel(0, "Retry 3");
+    Status().SetPanel(Panel::Retry, "Retry 3");
     const int64_t pressed = fake.time.NowMs();
     Find<QPushButton>("PollButton")->click();
-    EXPECT_EQ(Status().Panel(0), "Retry 0");
+    EXPECT_EQ(Status().ReadPanel(Panel::Retry), "Retry 0");
     EXPECT_EQ(Status().Lines(), (std::vector<std::string>{"Waiting for Connection!!", "Error connecting to:",
                                                           "Network Port Initialisation Error!!"}));
     // The connect gives up on the 21st interval of 100 ms.
@@ -580,7 +580,7 @@ TEST_F(WindowRunTest, withoutDisplayTheDialogsAnswerCancelAndNo)
     window->Dialogs().Information(" Log File Access Error 1", "Error");
     EXPECT_FALSE(window->Dialogs().InputBox("Network Gateway IP Address", "Enter IP Address:", value));
     EXPECT_EQ(value, "keep");
-    EXPECT_FALSE(window->Dialogs().OpenFile(1, value));
+    EXPECT_FALSE(window->Dialogs().OpenFile(FileKind::Command, value));
     EXPECT_EQ(value, "keep");
 }
 

@@ -52,8 +52,8 @@ TEST_F(WindowFindTest, findClocks_runsBothPhases_withTheControlsOff_andRestoresT
     EXPECT_FALSE(Ui().CommandModeChecked());
     EXPECT_FALSE(Ui().CommandFileModeChecked());
     EXPECT_TRUE(Links().NetworkSelected());
-    EXPECT_EQ(Status().Panel(2), "Network");
-    EXPECT_EQ(Status().Panel(3), "");
+    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Network");
+    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "");
     EXPECT_TRUE(Links().PortRefreshEnabled());
 
     // A mode is chosen again as before.

@@ -32,10 +32,10 @@ TEST_F(WindowPollTest, pollClockOverTheNetworkShowsTheClockAnswer)
     EXPECT_EQ(lines[0], "Connected: " + TestAddress());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "get_status        - OK"), lines.end());
     EXPECT_EQ(lines.back(), "Finished");
-    EXPECT_EQ(Status().Panel(0), "Retry 0");
+    EXPECT_EQ(Status().ReadPanel(Panel::Retry), "Retry 0");
     EXPECT_EQ(ReadFileBytes(dir + "/status.txt").substr(0, 33), "04 Job Costing        Disabled\r\n\r");
     EXPECT_TRUE(Find<QPushButton>("PollButton")->isEnabled());
-    EXPECT_EQ(Status().Panel(5), "") << "the connection is closed after the run";
+    EXPECT_EQ(Status().ReadPanel(Panel::Network), "") << "the connection is closed after the run";
 }
 
 TEST_F(WindowPollTest, pollClockOnAMissingSerialPortSaysSo)

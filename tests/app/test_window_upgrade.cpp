@@ -16,8 +16,8 @@ namespace {
 
 // Remembers which filter each open dialog was shown with.
 struct FileOperator : ScriptedOperator {
-    std::vector<int> filters;
-    bool OpenFile(int filterIndex, std::string& fileName) override
+    std::vector<FileKind> filters;
+    bool OpenFile(FileKind filterIndex, std::string& fileName) override
     {
         filters.push_back(filterIndex);
         return ScriptedOperator::OpenFile(filterIndex, fileName);
@@ -51,12 +51,12 @@ TEST_F(WindowUpgradeTest, programmingAClockOverTheNetwork)
     files.answers = {true};
 
     Choose(7);
-    EXPECT_EQ(files.filters, std::vector<int>{4});
+    EXPECT_EQ(files.filters, std::vector<FileKind>{FileKind::Program});
     EXPECT_EQ(Find<QPushButton>("PollButton")->text(), "Program");
     EXPECT_EQ(Find<QLabel>("InputFileLabel")->text(), "Program File");
     EXPECT_EQ(Status().Lines(), (std::vector<std::string>{"  Checking Program File... 3",
                                                           "Program File OK. - Main CPU Program."}));
-    EXPECT_EQ(Status().Panel(4), "Main");
+    EXPECT_EQ(Status().ReadPanel(Panel::Board), "Main");
 
     Find<QPushButton>("PollButton")->click();
     EXPECT_EQ(Status().Lines(),
@@ -105,10 +105,10 @@ TEST_F(WindowUpgradeTest, aRefusedProgramFileSetsTheWindowBackToSetTime)
     Choose(2);
     EXPECT_EQ(Stored("InputFile").toString().toStdString(), dir + "/status.txt");
     Choose(7);
-    EXPECT_EQ(files.filters, (std::vector<int>{2, 4}));
+    EXPECT_EQ(files.filters, (std::vector<FileKind>{FileKind::Input, FileKind::Program}));
     EXPECT_EQ(Status().Lines(),
               (std::vector<std::string>{" Checking Program File... ", "ERROR in Program File! "}));
-    EXPECT_EQ(Status().Panel(4), "");
+    EXPECT_EQ(Status().ReadPanel(Panel::Board), "");
     EXPECT_EQ(Find<QComboBox>("CommandComboBox")->currentIndex(), 0);
     EXPECT_FALSE(Find<QRadioButton>("CommandRadioButton")->isChecked());
     EXPECT_FALSE(Find<QRadioButton>("CommandFileRadioButton")->isChecked());

@@ -4,7 +4,7 @@
 
 #include "../support/Fakes.h"
 #include "commands/CommandContext.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "core/PollState.h"
 
 #include <gtest/gtest.h>

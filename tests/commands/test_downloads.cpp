@@ -1,6 +1,6 @@
 #include "CommandRig.h"
 #include "commands/DownloadFormat.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 
 #include <gtest/gtest.h>
 
@@ -218,7 +218,7 @@ TEST_F(DownloadsTest, eachFailureAsksAgainTheWayTheClockExpects)
             auto expected = row.added;
             expected.push_back("add:get_times         - OK");
             EXPECT_EQ(added, expected);
-            EXPECT_EQ(r.rig.status.Panel(0), "Retry 1");
+            EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 1");
         }
 }
 
@@ -388,7 +388,7 @@ TEST_F(DownloadsTest, messageListStartsAgainAfterAnyFailedContinuationAndHoldsTh
     interp.RunCommand('Q');
     EXPECT_EQ(r.ps.PollStatus, 1);
     EXPECT_EQ(Requests(), "B401 B402 B401 B402 B401 B402 B401 B402 ");
-    EXPECT_EQ(r.rig.status.Panel(0), "Retry 3");
+    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 3");
 }
 
 TEST_F(DownloadsTest, messageListWaitsOnlyForABusyClock)

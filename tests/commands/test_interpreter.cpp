@@ -1,6 +1,6 @@
 #include "CommandRig.h"
-#include "commands/CommandTable.h"
-#include "commands/Interpreter.h"
+#include "interpreter/CommandTable.h"
+#include "interpreter/Interpreter.h"
 #include "commands/SingleExchange.h"
 #include "link/Framing.h"
 
@@ -95,7 +95,7 @@ TEST_F(InterpreterTest, clockBusyThreeTimesEndsBusyAfterThreeBusyWaits)
     // Three waits of five changes of the second, the last one included.
     EXPECT_GE(Elapsed(start), 14000);
     EXPECT_LT(Elapsed(start), 16000);
-    EXPECT_EQ(r.rig.status.Panel(0), "Retry 3");
+    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 3");
     const std::string send = "replace: key_board ON - Sending Command";
     const std::string busy = "replace: key_board ON - Clock Busy Please Wait...";
     EXPECT_EQ(r.rig.status.log,
@@ -122,7 +122,7 @@ TEST_F(InterpreterTest, otherFailuresAreRetriedAtOnceAndTheLastOneReported)
     interp.RunCommand('J');
     EXPECT_EQ(r.ps.PollStatus, 0);
     EXPECT_EQ(r.frames.size(), 2u);
-    EXPECT_EQ(r.rig.status.Panel(0), "Retry 1");
+    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 1");
 }
 
 TEST_F(InterpreterTest, sendFailureEndsTheCommandAtOnceWithoutRetry)
@@ -131,7 +131,7 @@ TEST_F(InterpreterTest, sendFailureEndsTheCommandAtOnceWithoutRetry)
     r.ps.CommandKeyword = "key_board";
     interp.RunCommand('I');
     EXPECT_EQ(r.ps.PollStatus, 10);
-    EXPECT_EQ(r.rig.status.Panel(0), "");
+    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "");
     EXPECT_EQ(r.rig.status.Lines().back(), "key_board ON      - Port Transmitter Error");
     EXPECT_EQ(ReadFileBytes(results), "07 key_board" + std::string(12, ' ') + "10" + kEnd);
 }

@@ -1,5 +1,5 @@
 #include "CommandRig.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "commands/MessageCommands.h"
 
 #include <gtest/gtest.h>
@@ -194,7 +194,7 @@ TEST_F(MessageCommandsTest, aFailedPacketSendsItsWholeMessageAgainAtMostThreeFai
     EXPECT_EQ(r.frames, (std::vector<std::vector<uint8_t>>{Message(1, "{A}"), first, second, first, second,
                                                            Message(1, "{B}")}));
     EXPECT_GE(r.rig.time.NowMs() - start, 4000);
-    EXPECT_EQ(r.rig.status.Panel(0), "Retry 1");
+    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 1");
     EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace: set_message - Sending Messages",
                                                      "replace: set_message - Clock Busy Please Wait...",
                                                      "replace:set_message       - OK"}));

@@ -1,5 +1,5 @@
 #include "CommandRig.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "commands/TableUploads.h"
 
 #include <gtest/gtest.h>
@@ -231,7 +231,7 @@ TEST_F(TableUploadsTest, theFourthFailureInAllEndsTheUpload)
     ASSERT_EQ(r.frames.size(), 8u);
     EXPECT_EQ(r.frames[6][2], 0);
     EXPECT_EQ(r.frames[7][2], 1);
-    EXPECT_EQ(r.rig.status.Panel(0), "Retry 4");
+    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 4");
     EXPECT_EQ(r.rig.status.Lines().back(), "set_belltables2   - Clock Received Data Error");
     EXPECT_EQ(Results(), "07 set_belltable2" + std::string(7, ' ') + "04\r\n\r");
 }
@@ -376,7 +376,7 @@ TEST_F(TableUploadsTest, aSendFailureEndsTheCommandAtOnce)
     r.rig.serial.cts = false;
     interp.RunCommand('C');
     EXPECT_EQ(r.ps.PollStatus, 10);
-    EXPECT_EQ(r.rig.status.Panel(0), "");
+    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "CommandRig.h"
-#include "commands/Interpreter.h"
+#include "interpreter/CommandTable.h"
+#include "interpreter/Interpreter.h"
 #include "commands/StatusReport.h"
 #include "commands/TimeCommands.h"
 
@@ -187,7 +188,7 @@ TEST_F(TimeCommandsTest, busyStatusReplyAddsABusyLineAndWaits)
     EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace: get_status - Waiting for reply...",
                                                      "add:Clock Busy - Please Wait...",
                                                      "replace:get_status        - OK"}));
-    EXPECT_EQ(r.rig.status.Panel(0), "Retry 1");
+    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 1");
 }
 
 TEST_F(TimeCommandsTest, statusReplyChecksCrcStationAndCommand)
@@ -364,6 +365,7 @@ TEST_F(TimeCommandsTest, systemResetSendsOnceAndDoesNotWait)
 
 TEST_F(TimeCommandsTest, requestStatusHonoursItsWaitAndAttempts)
 {
+    r.ctx.texts = &FindKeyword("get_status")->texts;
     TimeCommands commands(r.ctx);
     const int64_t start = r.rig.time.NowMs();
     commands.RequestStatus(2, 1);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "../commands/CommandRig.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "sim/FingerModule.h"
 
 #include <string>

@@ -76,7 +76,7 @@ TEST_F(Backup, resumedRunFetchesOnlyWhatTheFailedRunMissed)
     r.clock.faults.push_back({FingerModule::FaultKind::Silent, 1, 2, -1});
     r.Backup();
     EXPECT_EQ(r.ps.PollStatus, 1);
-    EXPECT_EQ(r.rig.status.Panel(0), "Retry 7");
+    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 7");
     EXPECT_EQ(r.CountRequests(0x02), 3 + 1 + 8);  // slot 0, template 1 of slot 1, eight tries of template 2
     const std::string partial = ReadFileBytes(r.backup);
 
@@ -463,10 +463,10 @@ TEST_F(Restore, badFilesAndCancel)
 TEST(FingerLogMenu, chooseRemembersTheNameAndEraseAsksFirst)
 {
     struct Op : ScriptedOperator {
-        int filter = 0;
+        FileKind filter = FileKind::All;
         std::string preset;
         std::vector<std::string> captions;
-        bool OpenFile(int f, std::string& name) override
+        bool OpenFile(FileKind f, std::string& name) override
         {
             filter = f;
             preset = name;
@@ -489,7 +489,7 @@ TEST(FingerLogMenu, chooseRemembersTheNameAndEraseAsksFirst)
     std::vector<std::string> remembered;
     auto remember = [&remembered](const std::string& name) { remembered.push_back(name); };
     finger::ChooseFingerLogFile(ps, op, remember);  // cancelled
-    EXPECT_EQ(op.filter, 5);
+    EXPECT_EQ(op.filter, FileKind::Log);
     EXPECT_EQ(op.preset, dir + "/old.log");
     EXPECT_TRUE(remembered.empty());
     op.inputs.push_back(dir + "/new.log");

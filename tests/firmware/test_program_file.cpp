@@ -126,7 +126,7 @@ TEST_F(ProgramFileCheck, badInputIsRefusedWithItsMessage)
         EXPECT_EQ(status.Lines().back(), row.line) << row.path;
         EXPECT_EQ(ps.InputFileName, "") << row.path;
         if (outcome == ProgramCheck::Refused) {
-            EXPECT_EQ(status.Panel(4), "") << row.path;
+            EXPECT_EQ(status.ReadPanel(Panel::Board), "") << row.path;
             EXPECT_EQ(ps.ProgramBoard, "") << row.path;
         }
     }

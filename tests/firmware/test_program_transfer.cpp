@@ -1,6 +1,6 @@
 #include "ProgramFiles.h"
 #include "commands/CommandRig.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "firmware/ProgramFile.h"
 
 #include <gtest/gtest.h>

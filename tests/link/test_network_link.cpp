@@ -134,13 +134,13 @@ TEST_F(NetworkLinkFakeTime, peerClosingMidReplyGivesNoDataAndClearsThePanel)
 {
     ps.IPAddress = TestAddress();
     ASSERT_EQ(link.Connect(), ceOK);
-    EXPECT_EQ(rig.status.Panel(5), "Connected: " + TestAddress());
+    EXPECT_EQ(rig.status.ReadPanel(Panel::Network), "Connected: " + TestAddress());
     socket.onSend = [this] {
         socket.Deliver(20, {0xC1, 0xA1, '8', '0'});
         rig.pump.After(40, [this] { socket.PeerCloses(); });
     };
     EXPECT_EQ(StatusExchange(ps, rig.exchange), ceNoData);
-    EXPECT_EQ(rig.status.Panel(5), "");
+    EXPECT_EQ(rig.status.ReadPanel(Panel::Network), "");
     EXPECT_EQ(StatusExchange(ps, rig.exchange), cePortTransmitter);
 }
 
@@ -192,7 +192,7 @@ TEST_F(NetworkLinkLoopback, connectsChecksRepliesAndWrapsAnOverlongReplyInTheRec
     };
     ps.IPAddress = TestAddress();
     ASSERT_EQ(network.Connect(), ceOK);
-    EXPECT_EQ(status.Panel(5), "Connected: " + TestAddress());
+    EXPECT_EQ(status.ReadPanel(Panel::Network), "Connected: " + TestAddress());
     EXPECT_EQ(status.Lines(), (std::vector<std::string>{"Connected: " + TestAddress(), ""}));
 
     // The whole reply is read and wraps in the receive buffer: it ends, and fails its check.
@@ -209,7 +209,7 @@ TEST_F(NetworkLinkLoopback, connectsChecksRepliesAndWrapsAnOverlongReplyInTheRec
 
     network.Deactivate();
     pump.PumpPending();
-    EXPECT_EQ(status.Panel(5), "");
+    EXPECT_EQ(status.ReadPanel(Panel::Network), "");
 }
 
 TEST_F(NetworkLinkLoopback, aPeerStreamingWithoutEndIsHeldBackWithoutSpinning)

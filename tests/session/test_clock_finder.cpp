@@ -256,11 +256,11 @@ TEST_F(ClockFinderTest, withNoClockAnywhere_bothPhasesEndEmpty_andTheWindowIsAsB
         EXPECT_FALSE(ps.SearchActive);
         EXPECT_EQ(rig.selection.network, networkChecked);
         if (networkChecked) {
-            EXPECT_EQ(rig.status.Panel(2), "Network");
-            EXPECT_EQ(rig.status.Panel(3), "");
+            EXPECT_EQ(rig.status.ReadPanel(Panel::Port), "Network");
+            EXPECT_EQ(rig.status.ReadPanel(Panel::Baud), "");
             EXPECT_EQ(ui.linkShown, 0);
         } else {
-            EXPECT_EQ(rig.status.Panel(1), "Station 7");
+            EXPECT_EQ(rig.status.ReadPanel(Panel::Station), "Station 7");
             EXPECT_EQ(ui.linkShown, 1);
         }
         EXPECT_TRUE(serial.requests.empty());
@@ -300,8 +300,8 @@ TEST_F(ClockFinderTest, aClockOnPort3AtStation12And2400_isFoundAfterEveryStation
     EXPECT_EQ(ps.BaudRate, 1200);
     EXPECT_EQ(ps.StationNumber(), 31);
     EXPECT_TRUE(rig.selection.network);
-    EXPECT_EQ(rig.status.Panel(2), "Network");
-    EXPECT_EQ(rig.status.Panel(3), "");
+    EXPECT_EQ(rig.status.ReadPanel(Panel::Port), "Network");
+    EXPECT_EQ(rig.status.ReadPanel(Panel::Baud), "");
     EXPECT_FALSE(serial.open);
 }
 

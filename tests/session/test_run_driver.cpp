@@ -120,7 +120,7 @@ TEST_F(RunDriverTest, commandFileRunsEachGroupOnItsOwnStationAndLink)
     EXPECT_EQ(lines.back(), "Finished");
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Station 3, Port 2, Baud 9600"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "get_times"), lines.end());
-    EXPECT_EQ(rig.status.Panel(1), "Station 4");
+    EXPECT_EQ(rig.status.ReadPanel(Panel::Station), "Station 4");
     EXPECT_FALSE(ps.ResultFailed);
     EXPECT_TRUE(ui.refresh);
 }

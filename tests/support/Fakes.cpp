@@ -134,7 +134,7 @@ bool ScriptedOperator::InputBox(const std::string&, const std::string& prompt, s
     return true;
 }
 
-bool ScriptedOperator::OpenFile(int, std::string& fileName)
+bool ScriptedOperator::OpenFile(FileKind, std::string& fileName)
 {
     if (inputs.empty())
         return false;

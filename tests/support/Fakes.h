@@ -102,9 +102,9 @@ public:
         log.push_back("clear");
         MemoryStatusDisplay::ClearStatus();
     }
-    void SetPanel(int i, const std::string& t) override
+    void SetPanel(Panel i, const std::string& t) override
     {
-        log.push_back("panel" + std::to_string(i) + ":" + t);
+        log.push_back("panel" + std::to_string(static_cast<int>(i)) + ":" + t);
         MemoryStatusDisplay::SetPanel(i, t);
     }
 };
@@ -118,7 +118,7 @@ public:
     bool YesNo(const std::string& text, const std::string&) override { return Next(text); }
     void Information(const std::string& text, const std::string&) override { shown.push_back(text); }
     bool InputBox(const std::string&, const std::string& prompt, std::string& value) override;
-    bool OpenFile(int, std::string& fileName) override;
+    bool OpenFile(FileKind, std::string& fileName) override;
 
 private:
     bool Next(const std::string& text);

@@ -6,7 +6,7 @@
 
 #include "FakeFindUi.h"
 #include "Fakes.h"
-#include "commands/Interpreter.h"
+#include "interpreter/Interpreter.h"
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "link/ClientSocket.h"

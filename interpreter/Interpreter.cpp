@@ -13,5 +13,8 @@ void Interpreter::RunCommand(char commandCode)
         ~Release() { flag = false; }
     } release{running_};
 
-    entry->run(ctx_);
+    // The command works with the run's context and its own row's texts.
+    CommandContext run = ctx_;
+    run.texts = &entry->texts;
+    entry->run(run);
 }

@@ -1,10 +1,10 @@
 #include "CommandTable.h"
 
-#include "Downloads.h"
-#include "MessageCommands.h"
-#include "SwitchCommands.h"
-#include "TableUploads.h"
-#include "TimeCommands.h"
+#include "commands/Downloads.h"
+#include "commands/MessageCommands.h"
+#include "commands/SwitchCommands.h"
+#include "commands/TableUploads.h"
+#include "commands/TimeCommands.h"
 #include "fingerprint/TemplateBackup.h"
 #include "fingerprint/TemplateRestore.h"
 #include "firmware/ProgramTransfer.h"
@@ -15,6 +15,13 @@
 
 namespace {
 
+// The function of a lambda without captures, for a row to hold by reference.
+template <typename Lambda>
+constexpr CommandFunction& Runner(Lambda run)
+{
+    return *+run;
+}
+
 // Leading and trailing blanks and tabs are part of the texts the operator sees.
 constexpr CommandEntry kCommands[] = {
     {'A',
@@ -24,7 +31,7 @@ constexpr CommandEntry kCommands[] = {
      0,
      {"set_time", "set_time - Waiting for reply...", "set_time - Clock Busy Please Wait...",
       "set_time          - "},
-     [](CommandContext& c) { TimeCommands(c).SetTime(); }},
+     Runner([](CommandContext& c) { TimeCommands(c).SetTime(); })},
     {'B',
      "get_times",
      Parameter::FileName,
@@ -32,7 +39,7 @@ constexpr CommandEntry kCommands[] = {
      1,
      {"get_times", "get_times - Waiting for Reply...", "get_times - Clock Busy Please Wait...",
       "get_times         - "},
-     [](CommandContext& c) { Downloads(c).GetTimes(); }},
+     Runner([](CommandContext& c) { Downloads(c).GetTimes(); })},
     {'C',
      "set_belltable",
      Parameter::FileName,
@@ -40,7 +47,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_belltable", " set_belltable - Sending Table", " set_belltable - Clock Busy Please Wait...",
       "set_belltable\t - ", "set_belltable\t\t- "},
-     [](CommandContext& c) { TableUploads(c).SetBellTable(); }},
+     Runner([](CommandContext& c) { TableUploads(c).SetBellTable(); })},
     {'D',
      "set_code",
      Parameter::AccessCode,
@@ -48,7 +55,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_code", "set_code - Sending Access Code", "set_code - Clock Busy Please Wait...",
       "set_code          - "},
-     [](CommandContext& c) { SwitchCommands(c).SetCode(); }},
+     Runner([](CommandContext& c) { SwitchCommands(c).SetCode(); })},
     {'E',
      "set_belltable2",
      Parameter::FileName,
@@ -56,7 +63,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_belltable2", " set_belltable2 - Sending Table", "set_belltable2 - Clock Busy Please Wait...",
       "set_belltables2   - "},
-     [](CommandContext& c) { TableUploads(c).SetBellTable2(); }},
+     Runner([](CommandContext& c) { TableUploads(c).SetBellTable2(); })},
     {'F',
      "set_jobnumbers",
      Parameter::JobNumbers,
@@ -64,7 +71,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_jobnumbers", " set_jobnumbers - Sending Table", "set_jobnumbers - Clock Busy Please Wait...",
       "set_jobnumbers    - "},
-     [](CommandContext& c) { TableUploads(c).SetJobNumbers(); }},
+     Runner([](CommandContext& c) { TableUploads(c).SetJobNumbers(); })},
     {'G',
      "set_jobing",
      Parameter::OnOff,
@@ -72,7 +79,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_jobing OFF", " set_jobing OFF - Sending Command", " set_jobing OFF - Clock Busy Please Wait...",
       "set_jobing OFF    - "},
-     [](CommandContext& c) { SwitchCommands(c).SetJobing(false); }},
+     Runner([](CommandContext& c) { SwitchCommands(c).SetJobing(false); })},
     {'H',
      "set_jobing",
      Parameter::OnOff,
@@ -80,7 +87,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_jobing ON", " set_jobing ON - Sending Command", " set_jobing ON - Clock Busy Please Wait...",
       "set_jobing ON     - "},
-     [](CommandContext& c) { SwitchCommands(c).SetJobing(true); }},
+     Runner([](CommandContext& c) { SwitchCommands(c).SetJobing(true); })},
     {'I',
      "key_board",
      Parameter::OnOff,
@@ -88,7 +95,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"key_board ON", " key_board ON - Sending Command", " key_board ON - Clock Busy Please Wait...",
       "key_board ON      - "},
-     [](CommandContext& c) { SwitchCommands(c).KeyBoard(true); }},
+     Runner([](CommandContext& c) { SwitchCommands(c).KeyBoard(true); })},
     {'J',
      "key_board",
      Parameter::OnOff,
@@ -96,7 +103,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"key_board OFF", " key_board OFF - Sending Command", " key_board OFF - Clock Busy Please Wait...",
       "key_board OFF     - "},
-     [](CommandContext& c) { SwitchCommands(c).KeyBoard(false); }},
+     Runner([](CommandContext& c) { SwitchCommands(c).KeyBoard(false); })},
     {'K',
      "set_message",
      Parameter::FileName,
@@ -104,7 +111,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_message", " set_message - Sending Messages", " set_message - Clock Busy Please Wait...",
       "set_message       - "},
-     [](CommandContext& c) { MessageCommands(c).SetMessage(); }},
+     Runner([](CommandContext& c) { MessageCommands(c).SetMessage(); })},
     {'L',
      "set_daylight",
      Parameter::FileName,
@@ -112,7 +119,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_daylight", " set_daylight - Sending Daylight dates", " set_daylight - Clock Busy Please Wait...",
       "set_daylight      - "},
-     [](CommandContext& c) { MessageCommands(c).SetDaylight(); }},
+     Runner([](CommandContext& c) { MessageCommands(c).SetDaylight(); })},
     {'M',
      "set_modem",
      Parameter::FileName,
@@ -120,7 +127,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_modem", " set_modem - Sending Modem Parameters", " set_modem - Clock Busy Please Wait...",
       "set_modem         - "},
-     [](CommandContext& c) { MessageCommands(c).SetModem(); }},
+     Runner([](CommandContext& c) { MessageCommands(c).SetModem(); })},
     {'N',
      "set_logo",
      Parameter::FileName,
@@ -128,7 +135,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_logo", " set_logo - Sending Logo", " set_logo - Clock Busy Please Wait...",
       "set_logo          - "},
-     [](CommandContext& c) { MessageCommands(c).SetLogo(); }},
+     Runner([](CommandContext& c) { MessageCommands(c).SetLogo(); })},
     {'O',
      "clear_all_messages",
      Parameter::None,
@@ -136,7 +143,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"clear_all_messages", " clear_all_messages - Sending Command",
       " clear_all_messages - Clock Busy Please Wait...", "clear_all_messages - "},
-     [](CommandContext& c) { SwitchCommands(c).ClearAllMessages(); }},
+     Runner([](CommandContext& c) { SwitchCommands(c).ClearAllMessages(); })},
     {'P',
      "clear_message",
      Parameter::FileName,
@@ -144,7 +151,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"clear_message", " clear_message - Sending Table", "clear_message - Clock Busy Please Wait...",
       "clear_message     - "},
-     [](CommandContext& c) { TableUploads(c).ClearMessage(); }},
+     Runner([](CommandContext& c) { TableUploads(c).ClearMessage(); })},
     {'Q',
      "get_message_list",
      Parameter::FileName,
@@ -152,7 +159,7 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"get_message_list", "get_message_list - Waiting for Reply...",
       "get_message_list - Clock Busy Please Wait...", "get_message_list  - "},
-     [](CommandContext& c) { Downloads(c).GetMessageList(); }},
+     Runner([](CommandContext& c) { Downloads(c).GetMessageList(); })},
     {'R',
      "set_pinnumbers",
      Parameter::FileName,
@@ -160,35 +167,35 @@ constexpr CommandEntry kCommands[] = {
      -1,
      {"set_pinnumbers", " set_pinnumbers - Sending Table", "set_pinnumbers - Clock Busy Please Wait...",
       "set_pinnumbers    - "},
-     [](CommandContext& c) { TableUploads(c).SetPinNumbers(); }},
+     Runner([](CommandContext& c) { TableUploads(c).SetPinNumbers(); })},
     {'S',
      "finger_backup",
      Parameter::FileName,
      nullptr,
      5,
      {"finger_backup", nullptr, nullptr, "finger_backup     - "},
-     [](CommandContext& c) { finger::TemplateBackup(c).Run(); }},
+     Runner([](CommandContext& c) { finger::TemplateBackup(c).Run(); })},
     {'T',
      "finger_restore",
      Parameter::FileName,
      nullptr,
      6,
      {"finger_restore", nullptr, nullptr, "finger_restore    - "},
-     [](CommandContext& c) { finger::TemplateRestore(c).Run(); }},
-    {'U',
+     Runner([](CommandContext& c) { finger::TemplateRestore(c).Run(); })},
+    {kSoftwareUpgrade,
      nullptr,
      Parameter::None,
      nullptr,
      7,
      {"Software Upgrade", nullptr, nullptr, "Software Upgrade  - "},
-     [](CommandContext& c) { ProgramTransfer(c).SoftwareUpgrade(); }},
+     Runner([](CommandContext& c) { ProgramTransfer(c).SoftwareUpgrade(); })},
     {'X',
      "reset_errors",
      Parameter::None,
      nullptr,
      4,
      {"reset_errors", nullptr, " reset_errors - Clock Busy Please Wait...", "reset_errors      - "},
-     [](CommandContext& c) { TimeCommands(c).ResetErrors(); }},
+     Runner([](CommandContext& c) { TimeCommands(c).ResetErrors(); })},
     {'Y',
      "get_status",
      Parameter::FileName,
@@ -196,18 +203,15 @@ constexpr CommandEntry kCommands[] = {
      2,
      {"get_status", " get_status - Waiting for reply...", "Clock Busy - Please Wait...",
       "get_status        - "},
-     [](CommandContext& c) { TimeCommands(c).GetStatus(); }},
+     Runner([](CommandContext& c) { TimeCommands(c).GetStatus(); })},
     {'Z',
      "system_reset",
      Parameter::None,
      nullptr,
      3,
      {"system_reset", nullptr, nullptr, "system_reset      - "},
-     [](CommandContext& c) { TimeCommands(c).SystemReset(); }},
+     Runner([](CommandContext& c) { TimeCommands(c).SystemReset(); })},
 };
-
-// The interpreter calls a row's runner without looking: a row without one does not build.
-static_assert(std::ranges::all_of(kCommands, [](const CommandEntry& e) { return e.run != nullptr; }));
 
 }  // namespace
 
@@ -217,13 +221,6 @@ const CommandEntry* FindCommand(char letter)
         if (e.letter == letter)
             return &e;
     return nullptr;
-}
-
-const CommandTexts& TextsOf(char letter)
-{
-    static const CommandTexts kNone{nullptr, nullptr, nullptr, nullptr};
-    const CommandEntry* e = FindCommand(letter);
-    return e ? e->texts : kNone;
 }
 
 const CommandEntry* FindKeyword(std::string_view keyword)

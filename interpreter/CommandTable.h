@@ -3,22 +3,13 @@
 // texts and the function that runs it. Data, not code, so a new command is one more row.
 #pragma once
 
+#include "commands/CommandContext.h"
+
 #include <string_view>
 #include <vector>
 
-struct CommandContext;
-
-// Memo texts of one command. A null text means the command shows no such line.
-struct CommandTexts {
-    const char* memoName;
-    const char* sendingLine;
-    const char* busyLine;
-    const char* resultPrefix;
-    // Prefix of an input-file error report when it differs from resultPrefix.
-    const char* inputErrorPrefix = nullptr;
-};
-
-using CommandFunction = void (*)(CommandContext&);
+// A command's runner. A row holds it by reference, so a row without one does not build.
+using CommandFunction = void(CommandContext&);
 
 // What follows a keyword on its command-file line.
 enum class Parameter {
@@ -39,14 +30,15 @@ struct CommandEntry {
     // Entry in the window's command list; -1 when the list does not offer it.
     int listIndex;
     CommandTexts texts;
-    // Never null: the table does not build with a row that has no runner.
-    CommandFunction run;
+    CommandFunction& run;
 };
+
+// The letter of Software Upgrade, the one command the window's list offers with a program
+// file rather than a data file.
+inline constexpr char kSoftwareUpgrade = 'U';
 
 // The row of a letter, or null for a letter that selects nothing (outside A..Z, V, W).
 const CommandEntry* FindCommand(char letter);
-// Texts of a letter that has a row; empty texts otherwise.
-const CommandTexts& TextsOf(char letter);
 // The first row of a command-file keyword (for ON/OFF keywords, either value's row), or
 // null for a word that is no keyword. init_clock is the run driver's own and has no row.
 const CommandEntry* FindKeyword(std::string_view keyword);

@@ -1,8 +1,8 @@
-// Runs one clock command, selected by its letter, against the station and link the run
-// driver has set up; the outcome is left in PollStatus.
+// Runs one clock command, selected by its letter in the command table, against the station
+// and link the run driver has set up; the outcome is left in PollStatus.
 #pragma once
 
-#include "CommandContext.h"
+#include "commands/CommandContext.h"
 
 class Interpreter {
 public:
