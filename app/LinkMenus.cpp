@@ -2,7 +2,6 @@
 
 #include "app/Settings.h"
 #include "core/Platform.h"
-#include "core/PollState.h"
 #include "core/StatusDisplay.h"
 
 #include <QAction>
@@ -24,9 +23,9 @@ std::string BaudText(int rate)
 
 }  // namespace
 
-LinkMenus::LinkMenus(QMenu& options, PollState& ps, IStatusDisplay& status, Settings& settings,
-                     ITimer& timer2, SerialPortList ports)
-    : ps_(ps), status_(status), settings_(settings), timer2_(timer2), ports_(std::move(ports))
+LinkMenus::LinkMenus(QMenu& options, IStatusDisplay& status, Settings& settings, ITimer& timer2,
+                     SerialPortList ports)
+    : status_(status), settings_(settings), timer2_(timer2), ports_(std::move(ports))
 {
     QMenu* baud = options.addMenu("&Baud Rate");
     baud->setObjectName("BaudRate1");
@@ -124,8 +123,8 @@ void LinkMenus::PanelsFromSelections()
 {
     if (NetworkSelected())
         return;
-    if (QAction* baud = baudGroup_->checkedAction())
-        status_.SetPanel(Panel::Baud, BaudText(baud->text().toInt()));
+    if (const int rate = CheckedBaudRate())
+        status_.SetPanel(Panel::Baud, BaudText(rate));
     if (int port = CheckedCommPort())
         status_.SetPanel(Panel::Port, "Comm " + std::to_string(port));
 }
@@ -153,14 +152,20 @@ bool LinkMenus::PortItemEnabled(int n) const
     return n >= 1 && n <= kCommPorts && comm_[n]->isEnabled();
 }
 
+int LinkMenus::CheckedBaudRate() const
+{
+    for (size_t i = 0; i < baudItems_.size(); ++i)
+        if (baudItems_[i]->isChecked())
+            return kBaudItems[i].rate;
+    return 0;
+}
+
 int LinkMenus::ShownBaudRate() const
 {
-    // Panel 3 is kept in step with the baud menu and with the link a command file opened.
-    const std::string shown = status_.ReadPanel(Panel::Baud);
-    for (int rate : {1200, 2400, 4800})
-        if (shown == BaudText(rate))
-            return rate;
-    return 9600;
+    // A single command runs in command mode, which is entered through PanelsFromSelections:
+    // the speed panel then shows the checked item, or nothing while "Network" is checked.
+    const int rate = NetworkSelected() ? 0 : CheckedBaudRate();
+    return rate != 0 ? rate : 9600;
 }
 
 void LinkMenus::RefreshPorts()
@@ -168,11 +173,11 @@ void LinkMenus::RefreshPorts()
     std::set<int> ports = ports_.existing();
     // Device paths are looked up again only when the set of ports changes: each lookup
     // may probe the machine's serial devices.
-    const bool changed = !portsListed_ || ports != ps_.ExistingPorts;
-    ps_.ExistingPorts = std::move(ports);
+    const bool changed = !portsListed_ || ports != existingPorts_;
+    existingPorts_ = std::move(ports);
     portsListed_ = true;
     for (int n = 1; n <= kCommPorts; ++n) {
-        comm_[n]->setEnabled(ps_.ExistingPorts.count(n) > 0);
+        comm_[n]->setEnabled(existingPorts_.count(n) > 0);
         if (changed)
             comm_[n]->setStatusTip(QString::fromStdString(ports_.devicePath(n)));
     }

@@ -16,7 +16,6 @@ class QAction;
 class QActionGroup;
 class QMenu;
 class Settings;
-struct PollState;
 
 // Where the port menu learns which serial ports exist and which device each one is.
 struct SerialPortList {
@@ -30,7 +29,7 @@ public:
 
     // Adds the two submenus to options; "9600" and "Comm1" start checked. timer2 is the
     // one-second refresh, which starts with StartPortRefresh.
-    LinkMenus(QMenu& options, PollState& ps, IStatusDisplay& status, Settings& settings, ITimer& timer2,
+    LinkMenus(QMenu& options, IStatusDisplay& status, Settings& settings, ITimer& timer2,
               SerialPortList ports);
     ~LinkMenus() override;
     LinkMenus(const LinkMenus&) = delete;
@@ -51,7 +50,8 @@ public:
     // Number n of the checked "Comm"n item, 0 when none is checked.
     int CheckedCommPort() const;
     bool PortItemEnabled(int n) const;
-    // The speed panel 3 shows: 1200, 2400 or 4800 when it says so, 9600 otherwise.
+    // The speed the baud panel shows in command mode: the checked item's, 9600 while
+    // "Network" is checked.
     int ShownBaudRate() const;
 
     // Enables the items of the ports that exist now, and shows each item's device path.
@@ -61,13 +61,16 @@ public:
 
 private:
     void CheckBaud(int rate);
+    // Speed of the checked baud item, 0 when none is checked.
+    int CheckedBaudRate() const;
 
-    PollState& ps_;
     IStatusDisplay& status_;
     Settings& settings_;
     ITimer& timer2_;
     SerialPortList ports_;
     bool portsListed_ = false;
+    // The serial ports found by the last refresh.
+    std::set<int> existingPorts_;
 
     QActionGroup* baudGroup_ = nullptr;
     QActionGroup* portGroup_ = nullptr;

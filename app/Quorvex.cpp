@@ -57,7 +57,7 @@ TQuorvex::TQuorvex(INetworkInfo& network, const WindowTiming& timing,
     status_ = std::make_unique<MemoStatusDisplay>(*controls_->Memo, *bar);
     setFixedSize(kClientWidth, kClientHeight);
 
-    links_ = std::make_unique<LinkMenus>(*OptionsMenu, ps_, *status_, settings_, timing.timer2,
+    links_ = std::make_unique<LinkMenus>(*OptionsMenu, *status_, settings_, timing.timer2,
                                          SerialPortList{[this] { return session_->GetExistingCommPorts(); },
                                                         [this](int n) { return session_->DevicePath(n); }});
     QAction* ip = OptionsMenu->addAction("IP Address", this, &TQuorvex::IPAddressClick);

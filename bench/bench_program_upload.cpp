@@ -82,8 +82,7 @@ int main(int argc, char** argv)
     QtWindowTimer timer4{50};
     CommandContext ctx{link.ps, link.exchange, status, link.time, op, timer4};
     link.ps.InputFileName = dir.File("image.pgm");
-    link.ps.ProgramBoard = "Main";
-    link.ps.ProgramRecordCount = records;
+    link.ps.ProgramBoard = BoardKind::Main;
 
     const double start = bench::NowMs();
     ProgramTransfer(ctx).SoftwareUpgrade();

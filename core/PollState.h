@@ -2,11 +2,11 @@
 // speed, result, file names, flags and the fixed request/receive buffers.
 #pragma once
 
+#include "core/BoardKind.h"
 #include "core/ClockError.h"
 
 #include <array>
 #include <cstdint>
-#include <set>
 #include <string>
 
 struct PollState {
@@ -23,11 +23,9 @@ struct PollState {
     std::string InputFileName;
     std::string LogFileName;
     int32_t InputLineNumber = 0;
-    // Left by the program file check for the firmware transfer: the board kind it shows on
-    // status panel 4 ("Main", "Display", "Fingerprint", "Portable TC") and the number of
-    // valid records, which the transfer's percentage divides by.
-    std::string ProgramBoard;
-    uint32_t ProgramRecordCount = 0;
+    // Left by the program file check for the firmware transfer: the board kind of the file,
+    // which status panel 4 shows.
+    BoardKind ProgramBoard = BoardKind::None;
     // Up to six characters and a NUL.
     std::array<char, 7> AccessCode{'5', '0', '7', '3', '1', '6', '\0'};
     char JobTableDigit = 0;
@@ -37,12 +35,7 @@ struct PollState {
     bool ModemInUse = false;
     bool AbortRequested = false;
     bool SkipPortRequested = false;
-    bool SearchActive = false;
     bool NetworkWasSelected = false;
-    bool DiscoveryConnected = false;
-    uint32_t ConnectTimeoutLimit = 0;
-    uint32_t ConnectTicks = 0;
-    int32_t ClocksFound = 0;
     int32_t RetryCount = 0;
     // Set when a result line with a code other than 0 was due, or a result line could
     // not be written; an unattended run then exits with status 1.
@@ -57,7 +50,6 @@ struct PollState {
     std::string GatewayAddress;
     std::string InputFile;
     std::string FingerLogFile;
-    std::set<int> ExistingPorts;
 
     // Frames.
     std::array<uint8_t, 256> RequestBuffer{};
@@ -65,14 +57,9 @@ struct PollState {
     uint8_t ReceiveCount = 0;  // wraps 255 -> 0 on purpose
     bool ReplyComplete = false;
     int32_t ReplyLength = 0;
-    bool SendDelayElapsed = false;
     bool ShortDelayElapsed = false;  // set by the 50 ms one-shot timer
-    int32_t LastSecond = 0;
 
-    // Last CRC computed.
-    uint32_t CrcAccumulator = 0;
-    uint8_t CrcHigh = 0;
-    uint8_t CrcLow = 0;
+    // Digits of the last CRC computed.
     std::array<char, 4> CrcDigits{'0', '0', '0', '0'};
 
     // Sets StationByte and StationDigits for station n (0..99).

@@ -51,10 +51,8 @@ void EraseFingerLogFile(PollState& ps, IOperator& op)
         op.Information("Log File contents Not Erased!!", "Message");
         return;
     }
-    // The erase goes through the name buffer like every other fingerprint file.
-    ps.InputFileName = ps.FingerLogFile;
     TextFile log;
-    if (!log.Open(ps.InputFileName, "w") || !log.Close()) {
+    if (!log.Open(ps.FingerLogFile, "w") || !log.Close()) {
         // A log that could not be emptied is not reported as erased.
         op.Information(ClockErrorText(ceCantOpenLogFile), "Message");
         return;

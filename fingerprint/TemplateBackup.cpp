@@ -76,12 +76,11 @@ TemplateBackup::Step TemplateBackup::Start()
         result_ = ceCantOpenFile;
         return Step::End;
     }
-    ps.InputFileName = ps.FingerLogFile;
-    if (!log_.Open(ps.InputFileName, "a+")) {
+    if (!log_.Open(ps.FingerLogFile, "a+")) {
         result_ = ceCantOpenLogFile;
         return Step::End;
     }
-    ctx_.status.AddStatusLine("Log File Opened - " + ps.InputFileName);
+    ctx_.status.AddStatusLine("Log File Opened - " + ps.FingerLogFile);
     ctx_.status.AddStatusLine("");
     if (Put(log_, "\n***Start Backup Log Session - " + LogStamp(ctx_.time.Now()) + "\n") !=
         PutResult::Written)

@@ -70,13 +70,12 @@ bool TemplateRestore::Start()
         result_ = ceUserTerminated;
         return false;
     }
-    ps.InputFileName = ps.FingerLogFile;
-    if (!log_.Open(ps.InputFileName, "a+")) {
+    if (!log_.Open(ps.FingerLogFile, "a+")) {
         result_ = ceCantOpenLogFile;
         return false;
     }
     stored_ = 1;
-    ctx_.status.AddStatusLine("Log File Opened - " + ps.InputFileName);
+    ctx_.status.AddStatusLine("Log File Opened - " + ps.FingerLogFile);
     ctx_.status.AddStatusLine("");
     Log("\n***Start Restore Log Session - " + LogStamp(ctx_.time.Now()) + "\n", " Log File Access Error 6");
     return true;

@@ -35,14 +35,6 @@ const char* BoardKindText(BoardKind kind)
     return "";
 }
 
-BoardKind BoardKindFromText(const std::string& text)
-{
-    for (const Tag& t : kTags)
-        if (text == t.text)
-            return t.kind;
-    return BoardKind::None;
-}
-
 ProgramFileHandle OpenProgramFile(const std::string& path)
 {
     return ProgramFileHandle(OpenRegularFile(path, "rb"));
@@ -162,15 +154,13 @@ LoadedProgram LoadProgram(const std::string& path, const std::function<void(Boar
 ProgramCheck CheckProgramFile(PollState& ps, IStatusDisplay& status)
 {
     status.AddStatusLine(" Checking Program File... ");
-    ps.ProgramRecordCount = 0;
     const LoadedProgram program = LoadProgram(
         ps.InputFileName,
         [&](BoardKind board) {
-            ps.ProgramBoard = BoardKindText(board);
-            status.SetPanel(Panel::Board, ps.ProgramBoard);
+            ps.ProgramBoard = board;
+            status.SetPanel(Panel::Board, BoardKindText(board));
         },
         [&](uint32_t count) {
-            ps.ProgramRecordCount = count;
             status.ReplaceLastStatusLine("  Checking Program File... " + std::to_string(count));
         });
 
@@ -182,7 +172,7 @@ ProgramCheck CheckProgramFile(PollState& ps, IStatusDisplay& status)
     status.AddStatusLine(ProgramCheckFailureLine(program.outcome));
     status.SetPanel(program.outcome == ProgramCheck::CantOpen ? Panel::Network : Panel::Board, "");
     // No file stays selected, and no board: a transfer needs a file that passes a check.
-    ps.ProgramBoard.clear();
+    ps.ProgramBoard = BoardKind::None;
     ps.InputFileName.clear();
     return program.outcome;
 }

@@ -12,16 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "core/BoardKind.h"
+
 struct PollState;
 class IStatusDisplay;
-
-enum class BoardKind { None, Main, Display, Fingerprint, PortableTC };
 
 // The status panel text of a board kind: "Main", "Display", "Fingerprint", "Portable TC";
 // empty for None.
 const char* BoardKindText(BoardKind kind);
-// The board kind of a panel text; None for any other text.
-BoardKind BoardKindFromText(const std::string& text);
 
 // The largest length byte whose record still fits one request frame: station, command,
 // 0x00, the len + 1 data bytes, four digits and two terminators in 256 bytes.
@@ -102,8 +100,7 @@ LoadedProgram LoadProgram(const std::string& path, const std::function<void(Boar
                           const std::function<void(uint32_t)>& onRecord = {});
 
 // The check of the program file named by ps.InputFileName, shown on the status display:
-// progress and outcome lines, the board kind on panel 4 and in ps.ProgramBoard, the
-// record count in ps.ProgramRecordCount. A file that cannot be opened or is refused
-// leaves ps.InputFileName and ps.ProgramBoard empty. The window's own controls are the
-// caller's to reset.
+// progress and outcome lines, the board kind on panel 4 and in ps.ProgramBoard. A file
+// that cannot be opened or is refused leaves ps.InputFileName empty and ps.ProgramBoard
+// None. The window's own controls are the caller's to reset.
 ProgramCheck CheckProgramFile(PollState& ps, IStatusDisplay& status);

@@ -64,7 +64,7 @@ ProgramCommands ProgramCommandsFor(BoardKind kind)
 }
 
 ProgramTransfer::ProgramTransfer(CommandContext& ctx)
-    : ctx_(ctx), board_(BoardKindFromText(ctx.ps.ProgramBoard)), commands_(ProgramCommandsFor(board_))
+    : ctx_(ctx), board_(ctx.ps.ProgramBoard), commands_(ProgramCommandsFor(board_))
 {
 }
 
@@ -104,7 +104,7 @@ void ProgramTransfer::SoftwareUpgrade()
         ps.PollStatus = check == ProgramCheck::CantOpen ? ceCantOpenFile : ceChecksum;
         return;
     }
-    ps.ProgramRecordCount = program.scan.records;
+    records_ = program.scan.records;
     if (!ContactProgramMode()) {
         status.AddStatusLine(" Program mode contact not made with KX3.");
         return;
@@ -139,7 +139,6 @@ void ProgramTransfer::SoftwareUpgrade()
 
 ClockError ProgramTransfer::SendRecords(ByteSource& in, bool& fileError)
 {
-    PollState& ps = ctx_.ps;
     std::vector<uint8_t> data;
     uint32_t sent = 0;
     ClockError result = ceOK;
@@ -153,7 +152,7 @@ ClockError ProgramTransfer::SendRecords(ByteSource& in, bool& fileError)
         ++sent;
         // Never divides by 0, should a count be missing.
         const uint64_t percent =
-            ps.ProgramRecordCount ? uint64_t{sent} * 100 / ps.ProgramRecordCount : uint64_t{100};
+            records_ ? uint64_t{sent} * 100 / records_ : uint64_t{100};
         ctx_.status.ReplaceLastStatusLine(" Progamming... " + std::to_string(sent) + "  :  " +
                                           std::to_string(percent) + "% Complete.  ");
     }

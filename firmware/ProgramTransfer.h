@@ -48,5 +48,7 @@ private:
 
     CommandContext& ctx_;
     BoardKind board_;
+    // Valid records of the file being sent, which the percentage divides by.
+    uint32_t records_ = 0;
     ProgramCommands commands_;
 };

@@ -78,8 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ps.InputFileName = files.For(letter);
     ps.LogFileName = files.dir + "/results.txt";
     ps.FingerLogFile = files.fingerLog;
-    ps.ProgramBoard = "Main";
-    ps.ProgramRecordCount = 3;
+    ps.ProgramBoard = BoardKind::Main;
     ps.JobTableDigit = '1';
     // The operator confirms whatever a command asks.
     rig.op.answers = {true, true, true, true};

@@ -34,7 +34,7 @@ struct Ui : IRunUi {
 };
 
 struct Net : INetConnection {
-    int Connect() override { return 0; }
+    ClockError Connect() override { return ceOK; }
     void Deactivate() override {}
 };
 

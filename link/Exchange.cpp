@@ -4,6 +4,7 @@
 #include "Framing.h"
 #include "core/Platform.h"
 #include "core/PollState.h"
+#include "core/TickWait.h"
 
 #include <exception>
 
@@ -16,7 +17,7 @@ Exchange::Exchange(PollState& ps, IEventPump& pump, const ITimeSource& time, ITi
 
 void Exchange::Timer1Timer()
 {
-    ps_.SendDelayElapsed = true;
+    sendDelayElapsed_ = true;
     timer1_.SetEnabled(false);
 }
 
@@ -33,7 +34,8 @@ void Exchange::PumpUntil(const std::function<bool()>& done)
 
 ClockError Exchange::SendFrame(const uint8_t* frame, int length)
 {
-    ps_.LastSecond = time_.CurrentSecond();
+    // The wait for the line to drain counts its ticks from here.
+    const int startSecond = time_.CurrentSecond();
     ps_.PollStatus = ceOK;
     if (length <= 0 || length > 255) {
         // Never read past the request buffer (TCP sends one byte more than length).
@@ -43,9 +45,9 @@ ClockError Exchange::SendFrame(const uint8_t* frame, int length)
 
     if (selection_.NetworkSelected()) {
         ClearReceive();
-        ps_.SendDelayElapsed = false;
+        sendDelayElapsed_ = false;
         timer1_.SetEnabled(true);
-        PumpUntil([this] { return ps_.SendDelayElapsed; });
+        PumpUntil([this] { return sendDelayElapsed_; });
         const int64_t sent = net_ ? net_->SendBuf(frame, length + 1) : -1;
         const ClockError result = sent == -1 ? cePortTransmitter : ceOK;
         ps_.PollStatus = result;
@@ -60,58 +62,33 @@ ClockError Exchange::SendFrame(const uint8_t* frame, int length)
         static const uint8_t kPreamble[2] = {0x55, 0x55};
         serial_->SendData(kPreamble, 2);
         ClearReceive();
-        ps_.SendDelayElapsed = false;
+        sendDelayElapsed_ = false;
         timer1_.SetEnabled(true);
-        PumpUntil([this] { return ps_.SendDelayElapsed; });
+        PumpUntil([this] { return sendDelayElapsed_; });
         serial_->SendData(frame, length);
     } catch (const std::exception&) {
         ps_.PollStatus = cePortTransmitter;
         return cePortTransmitter;
     }
-    int ticks = 0;
-    while (serial_->Sending()) {
-        pump_.PumpUntilEventOrTick();
-        const int s = time_.CurrentSecond();
-        if (s != ps_.LastSecond) {
-            ps_.LastSecond = s;
-            if (++ticks == 3) {
-                ps_.PollStatus = cePortTransmitter;
-                return cePortTransmitter;
-            }
-        }
+    const auto drained = [this](int) { return !serial_->Sending(); };
+    if (serial_->Sending() && WaitForTicks(pump_, time_, 3, drained, startSecond) == TickWaitEnd::TimedOut) {
+        ps_.PollStatus = cePortTransmitter;
+        return cePortTransmitter;
     }
     return static_cast<ClockError>(ps_.PollStatus);
 }
 
 WaitResult Exchange::WaitTicks(int count)
 {
-    int last = time_.CurrentSecond();
-    int counter = 0;
-    for (;;) {
-        pump_.PumpUntilEventOrTick();
-        const int s = time_.CurrentSecond();
-        if (s != last) {
-            if (++counter >= count)
-                return WaitResult::TimedOut;
-            last = s;
-        }
-        if (ps_.ReplyComplete)
-            return WaitResult::ReplyComplete;
-    }
+    return WaitForTicks(pump_, time_, count, [this](int) { return ps_.ReplyComplete; }) == TickWaitEnd::Done
+               ? WaitResult::ReplyComplete
+               : WaitResult::TimedOut;
 }
 
 void Exchange::WaitSeconds(int count)
 {
-    ps_.LastSecond = time_.CurrentSecond();
-    int counter = 0;
-    while (counter < count) {
-        pump_.PumpUntilEventOrTick();
-        const int s = time_.CurrentSecond();
-        if (s != ps_.LastSecond) {
-            ++counter;
-            ps_.LastSecond = s;
-        }
-    }
+    if (count > 0)
+        WaitForTicks(pump_, time_, count, [](int) { return false; });
 }
 
 ClockError Exchange::AwaitReply(const ReplyCheck& check)

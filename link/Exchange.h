@@ -79,4 +79,6 @@ private:
     ILinkSelection& selection_;
     ISerialLink* serial_ = nullptr;
     INetLink* net_ = nullptr;
+    // Set by the 2 ms pause before each frame.
+    bool sendDelayElapsed_ = false;
 };

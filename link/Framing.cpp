@@ -28,9 +28,6 @@ std::array<char, 4> RenderDigits(uint16_t crc)
 uint16_t Crc16Digits(PollState& ps, const uint8_t* data, int length)
 {
     const uint16_t crc = frame::Crc16(data, length > 0 ? length : 0);
-    ps.CrcAccumulator = crc;
-    ps.CrcHigh = static_cast<uint8_t>(crc >> 8);
-    ps.CrcLow = static_cast<uint8_t>(crc & 0xFF);
     ps.CrcDigits = frame::RenderDigits(crc);
     return crc;
 }

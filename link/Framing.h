@@ -57,8 +57,8 @@ std::array<char, 4> RenderDigits(uint16_t crc);
 
 }  // namespace frame
 
-// Computes the CRC over `length` bytes (none when length <= 0), leaves the CRC bytes and
-// the four digit characters in the poll state and returns the CRC.
+// Computes the CRC over `length` bytes (none when length <= 0), leaves its four digit
+// characters in the poll state and returns the CRC.
 uint16_t Crc16Digits(PollState& ps, const uint8_t* data, int length);
 
 // Assembles station, command and payload in RequestBuffer with digits and two 0xFF.

@@ -25,7 +25,7 @@ NetworkLink::NetworkLink(PollState& ps, IStatusDisplay& status, IEventPump& pump
     socket_.OnRead = [this] { ClientSocket1Read(); };
 }
 
-int NetworkLink::Connect()
+ClockError NetworkLink::Connect()
 {
     Deactivate();
     status_.SetPanel(Panel::Network, "");
@@ -33,13 +33,13 @@ int NetworkLink::Connect()
     socket_.SetActive(true);
     status_.AddStatusLine("Waiting for Connection!!");
     selection_.SetNetworkSelected(true);
-    ps_.ConnectTimeoutLimit = kConnectTimeoutTicks;
-    ps_.ConnectTicks = 0;
-    ps_.PollStatus = ceBusy;
+    // The connect and time-out handlers settle the result; the caller stores it.
+    connectTicks_ = 0;
+    connectResult_ = ceBusy;
     timer3_.SetEnabled(true);
-    while (ps_.PollStatus == ceBusy) pump_.PumpUntilEventOrTick();
+    while (connectResult_ == ceBusy) pump_.PumpUntilEventOrTick();
     timer3_.SetEnabled(false);
-    return ps_.PollStatus;
+    return connectResult_;
 }
 
 void NetworkLink::Deactivate()
@@ -49,34 +49,24 @@ void NetworkLink::Deactivate()
 
 void NetworkLink::Timer3Timer()
 {
-    ++ps_.ConnectTicks;
-    if (ps_.ConnectTicks <= ps_.ConnectTimeoutLimit)
+    if (++connectTicks_ <= kConnectTimeoutTicks)
         return;
-    if (!ps_.SearchActive) {
-        status_.AddStatusLine("Error connecting to:" + ps_.IPAddress);
-        status_.SetPanel(Panel::Network, "");
-    }
-    ps_.PollStatus = cePortTransmitter;
+    status_.AddStatusLine("Error connecting to:" + ps_.IPAddress);
+    status_.SetPanel(Panel::Network, "");
+    connectResult_ = cePortTransmitter;
 }
 
 void NetworkLink::ClientSocket1Connect()
 {
-    if (ps_.SearchActive) {
-        ps_.DiscoveryConnected = true;
-        ps_.ReceiveCount = 0;
-        ps_.PollStatus = ceOK;
-        return;
-    }
     status_.SetPanel(Panel::Network, "Connected: " + socket_.Host());
     status_.ReplaceLastStatusLine("Connected: " + socket_.Host());
     status_.AddStatusLine("");
-    ps_.PollStatus = ceOK;
+    connectResult_ = ceOK;
 }
 
 void NetworkLink::ClientSocket1Disconnect()
 {
-    if (!ps_.SearchActive)
-        status_.SetPanel(Panel::Network, "");
+    status_.SetPanel(Panel::Network, "");
 }
 
 void NetworkLink::ClientSocket1Error(int& errorCode)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Transport.h"
+#include "core/ClockError.h"
 
 #include <cstdint>
 
@@ -22,8 +23,8 @@ public:
     NetworkLink(PollState& ps, IStatusDisplay& status, IEventPump& pump, ITimer& timer3,
                 ILinkSelection& selection, IClientSocket& socket, Exchange& exchange);
 
-    // Connects to PollState::IPAddress; returns PollStatus: 0 connected, 10 timed out.
-    int Connect() override;
+    // Connects to PollState::IPAddress; returns ceOK connected, cePortTransmitter timed out.
+    ClockError Connect() override;
     // Closes the connection if one is open or pending.
     void Deactivate() override;
 
@@ -41,4 +42,7 @@ private:
     ILinkSelection& selection_;
     IClientSocket& socket_;
     Exchange& exchange_;
+    // Timer3 ticks since the connect began, and its outcome: ceBusy until a handler settles it.
+    uint32_t connectTicks_ = 0;
+    ClockError connectResult_ = ceOK;
 };

@@ -4,6 +4,8 @@
 // tests use in-memory fakes.
 #pragma once
 
+#include "core/ClockError.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -65,8 +67,9 @@ public:
 class INetConnection {
 public:
     virtual ~INetConnection() = default;
-    // Connects to PollState::IPAddress; returns 0 when connected, 10 on time-out.
-    virtual int Connect() = 0;
+    // Connects to PollState::IPAddress; returns ceOK when connected, cePortTransmitter on
+    // time-out.
+    virtual ClockError Connect() = 0;
     // Closes the connection if one is open or pending.
     virtual void Deactivate() = 0;
 };

@@ -60,20 +60,18 @@ void ClockFinder::Run(IFindUi& find)
 
     ps.AbortRequested = false;
     ps.SkipPortRequested = false;
-    ps.SearchActive = true;
     status.ClearStatus();
     status.AddStatusLine("Searching for TCP/IP Clocks...");
     status.AddStatusLine(" ");
-    ps.ClocksFound = 0;
+    clocksFound_ = 0;
     SearchNetwork();
     timer3_.SetEnabled(false);
-    ps.SearchActive = false;
     status.SetPanel(Panel::Network, "");
     ReportCount();
 
     find.SetAbortEnabled(true);
     find.SetSkipPortEnabled(true);
-    ps.ClocksFound = 0;
+    clocksFound_ = 0;
     ps.SkipPortRequested = false;
     ps.NetworkWasSelected = false;
     // The status requests go out on the serial line.
@@ -116,7 +114,7 @@ void ClockFinder::SearchNetwork()
         bool flooded = false;
         for (;;) {
             const int64_t left = kLongestNetworkSearchMs - watch.ElapsedMs();
-            if (ps.ClocksFound >= kMostAnswers || left <= 0) {
+            if (clocksFound_ >= kMostAnswers || left <= 0) {
                 flooded = true;
                 break;
             }
@@ -124,7 +122,7 @@ void ClockFinder::SearchNetwork()
                 flooded = watch.ElapsedMs() >= kLongestNetworkSearchMs;
                 break;
             }
-            ++ps.ClocksFound;
+            ++clocksFound_;
             ctx_.status.AddStatusLine("Found: IP Address = " + sender);
         }
         udp_.Deactivate();
@@ -195,7 +193,7 @@ ClockFinder::PortOutcome ClockFinder::SearchPort(int port)
                 continue;
 
             status.DeleteLastStatusLine();
-            ++ps.ClocksFound;
+            ++clocksFound_;
             status.AddStatusLine("Found: Station " + stationText + "  Com " + portText + "  Baud " +
                                  speedText);
             status.AddStatusLine(" ");
@@ -214,8 +212,8 @@ ClockFinder::PortOutcome ClockFinder::SearchPort(int port)
 void ClockFinder::ReportCount()
 {
     const PollState& ps = ctx_.ps;
-    ctx_.status.AddStatusLine(ps.ClocksFound > 0 ? std::to_string(ps.ClocksFound) + " Clock(s) Found."
-                                                 : "No Clocks Found!!");
+    ctx_.status.AddStatusLine(clocksFound_ > 0 ? std::to_string(clocksFound_) + " Clock(s) Found."
+                                               : "No Clocks Found!!");
     ctx_.status.AddStatusLine(ps.AbortRequested ? "Search Aborted!!" : "Finished Search.");
 }
 
@@ -225,7 +223,6 @@ void ClockFinder::Restore(IFindUi& find)
     ui_.SetRunControlsEnabled(true);
     find.SetAbortEnabled(false);
     find.SetSkipPortEnabled(false);
-    ps.SearchActive = false;
     if (ps.NetworkWasSelected) {
         ctx_.exchange.Selection().SetNetworkSelected(true);
         ps.NetworkWasSelected = false;

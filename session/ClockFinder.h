@@ -56,4 +56,6 @@ private:
     ISerialLink& serial_;
     IUdpClient& udp_;
     ITimer& timer3_;
+    // Answers and clocks found in the phase under way.
+    int clocksFound_ = 0;
 };

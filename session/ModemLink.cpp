@@ -3,6 +3,7 @@
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "core/StatusDisplay.h"
+#include "core/TickWait.h"
 #include "core/ClockError.h"
 #include "link/Exchange.h"
 #include "link/Framing.h"
@@ -97,29 +98,18 @@ int ModemLink::ReadLine(bool& endedAtEof, int& charsRead)
 
 void ModemLink::AwaitModemReply()
 {
-    const ITimeSource& time = exchange_.Time();
-    int lastSecond = time.CurrentSecond();
-    int ticks = 0;
-    int totalTicks = 0;
     bool received = false;
+    int lastReceiptTick = 0;
     uint8_t seenCount = ps_.ReceiveCount;
-    for (;;) {
-        exchange_.Pump().PumpUntilEventOrTick();
-        const int s = time.CurrentSecond();
-        if (s != lastSecond) {
-            lastSecond = s;
-            ++ticks;
-            ++totalTicks;
-        }
+    WaitForTicks(exchange_.Pump(), exchange_.Time(), kReplyLimitTicks, [&](int ticks) {
         // The count is re-read after every pump: the receive event runs inside it.
         if (ps_.ReceiveCount != seenCount) {
             seenCount = ps_.ReceiveCount;
             received = true;
-            ticks = 0;
+            lastReceiptTick = ticks;
         }
-        if (ticks >= (received ? kQuietTicks : kFirstByteTicks) || totalTicks >= kReplyLimitTicks)
-            return;
-    }
+        return ticks - lastReceiptTick >= (received ? kQuietTicks : kFirstByteTicks);
+    });
 }
 
 int ModemLink::ParseResult()

@@ -15,8 +15,8 @@ public:
     virtual std::string Edit2Text() const = 0;        // input file name
     virtual void SetEdit1Text(const std::string& text) = 0;
     virtual void SetEdit2Text(const std::string& text) = 0;
-    // The serial speed the status bar shows (the checked baud item, or the speed an
-    // init_clock line opened); 9600 when it shows none, as with the network link.
+    // The serial speed of a single command: the checked baud item, which command mode
+    // shows on the status bar; 9600 while the network link is checked.
     virtual int SelectedBaudRate() const = 0;
     // Number n of the checked "Comm"n item, 0 when none is checked.
     virtual int CheckedCommPort() const = 0;

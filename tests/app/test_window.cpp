@@ -119,6 +119,7 @@ TEST_F(WindowSelectionTest, baudItems_areExclusive_setPanel3_andAreRememberedAtO
         Item(c.item)->trigger();
         EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud " + std::to_string(c.rate));
         EXPECT_EQ(Stored("BaudRate").toInt(), c.rate);
+        EXPECT_EQ(Ui().SelectedBaudRate(), c.rate) << "the speed a single command opens";
         int checked = 0;
         for (const char* n : {"N96001", "N48001", "N24001", "N12001"})
             checked += Item(n)->isChecked() ? 1 : 0;
@@ -143,6 +144,7 @@ TEST_F(WindowSelectionTest, portItems_areExclusive_setPanels_andAreRememberedAtO
     EXPECT_EQ(Stored("Port").toInt(), 0);
     EXPECT_TRUE(Links().NetworkSelected());
     EXPECT_EQ(Ui().CheckedCommPort(), 0);
+    EXPECT_EQ(Ui().SelectedBaudRate(), 9600);
 
     Links().CommClick(20);
     EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 20");

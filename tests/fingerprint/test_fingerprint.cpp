@@ -201,7 +201,7 @@ TEST_F(Backup, unusableFiles)
         t.ps.FingerLogFile = t.dir + "/no/such/folder.log";
         t.Backup();
         EXPECT_EQ(t.ps.PollStatus, 32);
-        EXPECT_EQ(t.ps.InputFileName, t.ps.FingerLogFile);
+        EXPECT_EQ(t.ps.InputFileName, t.backup) << "the data file's name is not overwritten by the log's";
     }
     struct stat info {};
     if (stat("/dev/full", &info) == 0) {
@@ -223,11 +223,11 @@ TEST_F(Backup, lostConnectionIsRecoveredAndTheBackupStartsOverFromSlotZero)
         FakeNet& net;
         int connects = 0;
         explicit Reconnect(FakeNet& n) : net(n) {}
-        int Connect() override
+        ClockError Connect() override
         {
             ++connects;
             net.fail = false;
-            return 0;
+            return ceOK;
         }
         void Deactivate() override {}
     } link(r.rig.net);

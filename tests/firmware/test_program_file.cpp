@@ -90,8 +90,7 @@ TEST_F(ProgramFileCheck, acceptedFileShowsCountBoardAndLeavesThemForTheTransfer)
                   "add: Checking Program File... ", "panel4:Display", "replace:  Checking Program File... 1",
                   "replace:  Checking Program File... 2", "replace:  Checking Program File... 3",
                   "add:Program File OK. - Display CPU Program."}));
-    EXPECT_EQ(ps.ProgramBoard, "Display");
-    EXPECT_EQ(ps.ProgramRecordCount, 3u);
+    EXPECT_EQ(ps.ProgramBoard, BoardKind::Display);
     EXPECT_EQ(ps.InputFileName, path);
 }
 
@@ -119,7 +118,7 @@ TEST_F(ProgramFileCheck, badInputIsRefusedWithItsMessage)
         {geteuid() == 0 ? "/dev/null" : unreadable, cantOpen},  // root reads any file: a device then
     };
     for (const auto& row : rows) {
-        ps.ProgramBoard = "Main";
+        ps.ProgramBoard = BoardKind::Main;
         status.ClearStatus();
         const ProgramCheck outcome = Check(row.path);
         EXPECT_NE(outcome, ProgramCheck::Accepted) << row.path;
@@ -127,7 +126,7 @@ TEST_F(ProgramFileCheck, badInputIsRefusedWithItsMessage)
         EXPECT_EQ(ps.InputFileName, "") << row.path;
         if (outcome == ProgramCheck::Refused) {
             EXPECT_EQ(status.ReadPanel(Panel::Board), "") << row.path;
-            EXPECT_EQ(ps.ProgramBoard, "") << row.path;
+            EXPECT_EQ(ps.ProgramBoard, BoardKind::None) << row.path;
         }
     }
 }

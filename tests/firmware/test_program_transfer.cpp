@@ -19,8 +19,7 @@ struct ProgramTransferTest : ::testing::Test {
     void SetUp() override
     {
         r.ps.InputFileName = WriteProgramFile(dir + "/main.pgm", ProgramImage("Main", kRecords));
-        r.ps.ProgramBoard = "Main";
-        r.ps.ProgramRecordCount = 3;
+        r.ps.ProgramBoard = BoardKind::Main;
         r.rig.op.answers = {true};
     }
     std::vector<uint8_t> Answer(uint8_t code) const
@@ -81,7 +80,7 @@ TEST_F(ProgramTransferTest, threeRecordMainUpgrade)
 TEST_F(ProgramTransferTest, displayFileToAClockRunningTheMainProgramIsRefusedBeforeErasing)
 {
     r.ps.InputFileName = WriteProgramFile(dir + "/display.pgm", ProgramImage("Disp", kRecords));
-    r.ps.ProgramBoard = "Display";
+    r.ps.ProgramBoard = BoardKind::Display;
     r.Reply(Answer(0xEB));
     interp.RunCommand('U');
     ASSERT_EQ(r.frames.size(), 1u);

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <stdexcept>
 
 #include <sys/stat.h>
@@ -41,10 +42,10 @@ struct FakeUi : IRunUi {
 
 struct FakeConnector : INetConnection {
     PollState& ps;
-    int result = 0;
+    ClockError result = ceOK;
     std::vector<std::string> connects;
     explicit FakeConnector(PollState& p) : ps(p) {}
-    int Connect() override
+    ClockError Connect() override
     {
         connects.push_back(ps.IPAddress);
         return result;
