@@ -7,7 +7,6 @@
 #include "core/ClockError.h"
 #include "link/Framing.h"
 
-#include <optional>
 #include <string>
 
 namespace msgfile {
@@ -184,24 +183,18 @@ void MessageCommands::SetMessage()
         lastAccepted = true;
         return true;
     };
-    const ClockError result = ExchangeWithRetries(ctx_, policy, [&](ClockError) -> std::optional<int> {
-        if (!lastAccepted && !reader.RestartMessage()) {
-            ps.PollStatus = ceCantOpenFile;
-            return std::nullopt;
-        }
+    const ClockError result = ExchangeWithRetries(ctx_, policy, [&](ClockError) -> BuiltFrame {
+        if (!lastAccepted && !reader.RestartMessage())
+            return ceCantOpenFile;
         lastAccepted = false;
         const msgfile::MessageReader::Step step = reader.Next(packet);
-        if (file.ReadError()) {
-            ps.PollStatus = ceCantOpenFile;
-            return std::nullopt;
-        }
+        if (file.ReadError())
+            return ceCantOpenFile;
         switch (step) {
             case msgfile::MessageReader::Step::End:
-                ps.PollStatus = ceOK;
-                return std::nullopt;
+                return ceOK;
             case msgfile::MessageReader::Step::InputError:
-                ps.PollStatus = ceInputFileLine;
-                return std::nullopt;
+                return ceInputFileLine;
             case msgfile::MessageReader::Step::Packet:
                 break;
         }
@@ -256,18 +249,14 @@ void MessageCommands::SetModem()
     // The sending line follows the reading: a file in error shows only its report.
     RetryPolicy policy = RetryPolicy::For(texts);
     policy.sendingLine = nullptr;
-    const ClockError result = ExchangeWithRetries(ctx_, policy, [&](ClockError) -> std::optional<int> {
+    const ClockError result = ExchangeWithRetries(ctx_, policy, [&](ClockError) -> BuiltFrame {
         const bool rewound = file.Rewind();
         const msgfile::Payload payload = msgfile::ReadModem([&file] { return file.ReadChar(); });
         // A file that stops being readable is broken, not ended: none of it is sent.
-        if (!rewound || file.ReadError()) {
-            ps.PollStatus = ceCantOpenFile;
-            return std::nullopt;
-        }
-        if (!payload.Ok()) {
-            ps.PollStatus = ceInputFileLine;
-            return std::nullopt;
-        }
+        if (!rewound || file.ReadError())
+            return ceCantOpenFile;
+        if (!payload.Ok())
+            return ceInputFileLine;
         ctx_.status.ReplaceLastStatusLine(texts.sendingLine);
         return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetModem, payload.bytes);
     });
@@ -287,17 +276,13 @@ void MessageCommands::SetLogo()
         return;
     }
     const ClockError result =
-        ExchangeWithRetries(ctx_, RetryPolicy::For(texts), [&](ClockError) -> std::optional<int> {
+        ExchangeWithRetries(ctx_, RetryPolicy::For(texts), [&](ClockError) -> BuiltFrame {
             const bool rewound = file.Rewind();
             const msgfile::Payload payload = msgfile::ReadLogo([&file] { return file.ReadChar(); });
-            if (!rewound || file.ReadError()) {
-                ps.PollStatus = ceCantOpenFile;
-                return std::nullopt;
-            }
-            if (!payload.Ok()) {
-                ps.PollStatus = ceInputFileLine;
-                return std::nullopt;
-            }
+            if (!rewound || file.ReadError())
+                return ceCantOpenFile;
+            if (!payload.Ok())
+                return ceInputFileLine;
             return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetLogo, payload.bytes);
         });
     file.Close();

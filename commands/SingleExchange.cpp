@@ -56,8 +56,12 @@ ClockError ExchangeWithRetries(CommandContext& ctx, const RetryPolicy& policy, c
     while (ps.PollStatus != ceOK && ps.RetryCount < policy.attempts) {
         if (policy.sendingLine != nullptr)
             ctx.status.ReplaceLastStatusLine(policy.sendingLine);
-        const std::optional<int> length = frame(previous);
-        if (!length || ctx.exchange.SendFrame(ps.RequestBuffer.data(), *length) != ceOK)
+        const BuiltFrame built = frame(previous);
+        if (const ClockError* end = std::get_if<ClockError>(&built)) {
+            ps.PollStatus = *end;
+            break;
+        }
+        if (ctx.exchange.SendFrame(ps.RequestBuffer.data(), std::get<int>(built)) != ceOK)
             break;
         ClockError result = ctx.exchange.AwaitReply(policy.check);
         const ReplyAction action = policy.onReply(result);

@@ -9,8 +9,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
+#include <variant>
 
 struct CommandContext;
 struct CommandTexts;
@@ -50,10 +50,13 @@ struct RetryPolicy {
     static RetryPolicy For(const CommandTexts& texts);
 };
 
-// Builds the frame of one attempt in RequestBuffer and returns the length SendFrame takes,
-// or nothing to end the loop with the result the builder left in PollStatus (a malformed
-// input line). `previous` is the result of the attempt before (ceBusy before the first).
-using FrameBuilder = std::function<std::optional<int>(ClockError previous)>;
+// One attempt's frame: the length SendFrame takes of the frame built in RequestBuffer, or,
+// when there is no frame to send, the result the loop ends with (OK at the end of the
+// data, a file or input-line error).
+using BuiltFrame = std::variant<int, ClockError>;
+// Builds the frame of one attempt; `previous` is the result of the attempt before (ceBusy
+// before the first).
+using FrameBuilder = std::function<BuiltFrame(ClockError previous)>;
 
 // Counts one failed attempt in RetryCount and shows "Retry N" in panel 0.
 void CountRetry(CommandContext& ctx);

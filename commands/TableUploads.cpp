@@ -346,14 +346,12 @@ void TableUploads::Upload(const Table& table)
         policy.anotherFrame = [&reader] { return !reader.AtEnd(); };
         bool started = false;
         std::vector<uint8_t> payload;
-        result = ExchangeWithRetries(ctx_, policy, [&](ClockError previous) -> std::optional<int> {
+        result = ExchangeWithRetries(ctx_, policy, [&](ClockError previous) -> BuiltFrame {
             uint8_t sequence = table.laterSequence;
             if (previous != ceOK) {
                 // A failed packet sends the whole table again from its first line.
-                if (started && !file.Rewind()) {
-                    ps.PollStatus = previous;
-                    return std::nullopt;
-                }
+                if (started && !file.Rewind())
+                    return previous;
                 reader.Restart();
                 sequence = table.firstSequence;
             }
@@ -361,15 +359,11 @@ void TableUploads::Upload(const Table& table)
             payload.assign(1, sequence);
             const bool good = reader.NextPacket([&file] { return file.ReadChar(); }, payload);
             ps.InputLineNumber = reader.Line();
-            if (file.ReadError()) {
-                ps.PollStatus = ceCantOpenFile;
-                return std::nullopt;
-            }
+            if (file.ReadError())
+                return ceCantOpenFile;
             const int length = good ? BuildRequest(ps, station, table.command, payload) : -1;
-            if (length < 0) {
-                ps.PollStatus = ceInputFileLine;
-                return std::nullopt;
-            }
+            if (length < 0)
+                return ceInputFileLine;
             return length;
         });
     }

@@ -197,12 +197,10 @@ TEST_F(InterpreterTest, retryLoopCarriesItsCountAcrossFramesAndStopsOnTheBuilder
     policy.attempts = 4;
     policy.onReply = ResendAtOnce;
     policy.anotherFrame = [&] { return framesDue-- > 0; };
-    const FrameBuilder build = [&](ClockError last) -> std::optional<int> {
+    const FrameBuilder build = [&](ClockError last) -> BuiltFrame {
         previous.push_back(last);
-        if (previous.size() == 6) {
-            r.ps.PollStatus = ceInputFileLine;
-            return std::nullopt;
-        }
+        if (previous.size() == 6)
+            return ceInputFileLine;
         return BuildRequest(r.ps, r.Station(), 0xA8,
                             std::vector<uint8_t>{static_cast<uint8_t>(previous.size())});
     };
