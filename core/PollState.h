@@ -57,7 +57,6 @@ struct PollState {
     uint8_t ReceiveCount = 0;  // wraps 255 -> 0 on purpose
     bool ReplyComplete = false;
     int32_t ReplyLength = 0;
-    bool ShortDelayElapsed = false;  // set by the 50 ms one-shot timer
 
     // Digits of the last CRC computed.
     std::array<char, 4> CrcDigits{'0', '0', '0', '0'};

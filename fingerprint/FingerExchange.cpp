@@ -29,16 +29,15 @@ std::span<const uint8_t> ReplyPayload(const PollState& ps)
 
 void ShortPause(CommandContext& ctx)
 {
-    PollState& ps = ctx.ps;
-    // The pause must end even where nobody else handles the timer.
+    // The pause installs its own handler and puts the previous one back after.
     auto previous = ctx.timer4.OnTimer;
-    ctx.timer4.OnTimer = [&ps, &ctx] {
-        ps.ShortDelayElapsed = true;
+    bool elapsed = false;
+    ctx.timer4.OnTimer = [&elapsed, &ctx] {
+        elapsed = true;
         ctx.timer4.SetEnabled(false);
     };
-    ps.ShortDelayElapsed = false;
     ctx.timer4.SetEnabled(true);
-    ctx.exchange.PumpUntil([&ps] { return ps.ShortDelayElapsed; });
+    ctx.exchange.PumpUntil([&elapsed] { return elapsed; });
     ctx.timer4.OnTimer = previous;
 }
 

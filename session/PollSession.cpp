@@ -34,11 +34,8 @@ struct PollSession::Impl {
         };
         exchange.AttachSerial(&serial);
         exchange.AttachNet(&socket);
-        // A command may install its own handler; this one keeps the short-delay flag working.
-        timer4.OnTimer = [&ps, &timer4] {
-            ps.ShortDelayElapsed = true;
-            timer4.SetEnabled(false);
-        };
+        // A one-shot: it stops when it fires, also where no command has installed a handler.
+        timer4.OnTimer = [&timer4] { timer4.SetEnabled(false); };
     }
     ~Impl()
     {
