@@ -151,8 +151,7 @@ ClockError ProgramTransfer::SendRecords(ByteSource& in, bool& fileError)
             break;
         ++sent;
         // Never divides by 0, should a count be missing.
-        const uint64_t percent =
-            records_ ? uint64_t{sent} * 100 / records_ : uint64_t{100};
+        const uint64_t percent = records_ ? uint64_t{sent} * 100 / records_ : uint64_t{100};
         ctx_.status.ReplaceLastStatusLine(" Progamming... " + std::to_string(sent) + "  :  " +
                                           std::to_string(percent) + "% Complete.  ");
     }

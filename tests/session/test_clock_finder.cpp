@@ -235,9 +235,7 @@ TEST_F(ClockFinderTest, withNoClockAnywhere_bothPhasesEndEmpty_andTheWindowIsAsB
         ui.ports = {2};
         serial.noCts = {2};
         std::vector<std::string> during;
-        udp.onReceive = [&] {
-            during.push_back("network " + ui.State());
-        };
+        udp.onReceive = [&] { during.push_back("network " + ui.State()); };
         serial.onRequest = nullptr;
         int64_t start = rig.time.NowMs();
 
