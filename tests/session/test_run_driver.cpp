@@ -181,7 +181,7 @@ TEST_F(RunDriverTest, malformedTokensFailWithCommandFileErrorAndOpenDialOrRunNot
          Line("01", "init_clock", "00") + Line("01", "get_status", "12")},
         // Only a dotted address is connected to; nothing else reaches a name lookup.
         {"init_clock 01 IP127.0.0.1.5\nset_time\n", Line("01", "init_clock", "12")},
-        {"init_clock 01 IP999.1.1.1\nset_time\n", Line("01", "init_clock", "12")},
+        {"init_clock 01 IP127.0.0.999\nset_time\n", Line("01", "init_clock", "12")},
         {"init_clock 01 IP...\nset_time\n", Line("01", "init_clock", "12")},
         {"init_clock 01 IP1..2.3\nset_time\n", Line("01", "init_clock", "12")},
         // What the socket would refuse is refused here, not left to the connect time-out.
