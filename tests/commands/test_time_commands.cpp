@@ -1,8 +1,8 @@
 #include "CommandRig.h"
-#include "interpreter/CommandTable.h"
-#include "interpreter/Interpreter.h"
 #include "commands/StatusReport.h"
 #include "commands/TimeCommands.h"
+#include "interpreter/CommandTable.h"
+#include "interpreter/Interpreter.h"
 
 #include <gtest/gtest.h>
 
@@ -86,10 +86,11 @@ TEST_F(TimeCommandsTest, failedTimeFrameSendsNoDate)
     EXPECT_EQ(ReadFileBytes(results), "07 set_time" + std::string(13, ' ') + "01" + kEnd);
 }
 
-// The memo and panel operations of every retry shape, in order: where the sending line
-// goes, whether the busy line replaces or adds, and whether a retry is counted before or
-// after the busy wait.
-TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoAndPanelSequence)
+// Every retry and reply-fault shape: the memo and panel operations in order (where the
+// sending line goes, whether the busy line replaces or adds, whether a retry is counted
+// before or after the busy wait), the end status, the frames sent, the least time waited,
+// and that a failed command stores nothing.
+TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoPanelsStatusAndFrames)
 {
     using Replies = std::vector<std::optional<std::vector<uint8_t>>>;
     const auto busy = r.Busy();
@@ -102,46 +103,83 @@ TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoAndPanelSequence)
     const std::string timeBusy = "replace:set_time - Clock Busy Please Wait...";
     const std::string statusSend = "replace: get_status - Waiting for reply...";
     const std::string statusBusy = "add:Clock Busy - Please Wait...";
+    const std::vector<std::string> statusRetries = {statusSend, "panel0:Retry 1", "panel0:Retry 2",
+                                                    "panel0:Retry 3"};
+    const auto statusFails = [&](const std::string& last) {
+        auto log = statusRetries;
+        log.push_back("replace:get_status        - " + last);
+        return log;
+    };
     const struct {
         char letter;
         Replies replies;
         std::vector<std::string> log;
+        int status;
+        std::size_t frames;
+        int64_t waitMs;  // at least
     } rows[] = {
         // set_time: a busy time frame is waited out, then counted; a busy date frame the
         // other way round.
         {'A',
          {busy, ok, ok},
-         {timeSend, timeBusy, "panel0:Retry 1", timeSend, timeSend, "replace:set_time          - OK"}},
+         {timeSend, timeBusy, "panel0:Retry 1", timeSend, timeSend, "replace:set_time          - OK"},
+         0,
+         3,
+         0},
         {'A',
          {ok, busy, ok},
-         {timeSend, timeSend, "panel0:Retry 1", timeBusy, timeSend, "replace:set_time          - OK"}},
+         {timeSend, timeSend, "panel0:Retry 1", timeBusy, timeSend, "replace:set_time          - OK"},
+         0,
+         3,
+         0},
         // get_status: one sending line, the busy line added, busy from any station.
         {'Y',
          {busy, status, ok},
-         {statusSend, "panel0:Retry 1", statusBusy, "replace:get_status        - OK"}},
+         {statusSend, "panel0:Retry 1", statusBusy, "replace:get_status        - OK"},
+         0,
+         3,
+         4000},
         {'Y',
          {ReplyFrame(0xC8, 0xB0), status, ok},
-         {statusSend, "panel0:Retry 1", statusBusy, "replace:get_status        - OK"}},
-        {'Y',
-         {badCrc, badCrc, badCrc},
-         {statusSend, "panel0:Retry 1", "panel0:Retry 2", "panel0:Retry 3",
-          "replace:get_status        - CRC Data Error"}},
-        {'Y',
-         Replies(3, ReplyFrame(0xC8, 0xAD, StatusBlock())),
-         {statusSend, "panel0:Retry 1", "panel0:Retry 2", "panel0:Retry 3",
-          "replace:get_status        - Wrong Station Replied"}},
+         {statusSend, "panel0:Retry 1", statusBusy, "replace:get_status        - OK"},
+         0,
+         3,
+         4000},
+        {'Y', {badCrc, badCrc, badCrc}, statusFails("CRC Data Error"), 2, 3, 0},
+        {'Y', Replies(3, ReplyFrame(0xC8, 0xAD, StatusBlock())), statusFails("Wrong Station Replied"), 3, 3,
+         0},
+        {'Y', Replies(3, ReplyFrame(r.Station(), 0xE6, StatusBlock())), statusFails("Wrong Command Received"),
+         6, 3, 0},
+        // A reply too short for its digits.
+        {'Y', Replies(3, Bytes({0xC7, 0xAD, 0xFF})), statusFails("CRC Data Error"), 2, 3, 0},
+        // A status reply without data is the wrong command, and is not acknowledged.
+        {'Y', {StatusReply({})}, {statusSend, "replace:get_status        - Wrong Command Received"}, 6, 1, 0},
         // reset_errors: no sending line; a silent clock has accepted.
-        {'X', {std::nullopt}, {"replace:reset_errors      - OK"}},
+        {'X', {std::nullopt}, {"replace:reset_errors      - OK"}, 0, 1, 0},
         {'X',
          {busy, rejected, rejected},
          {"panel0:Retry 1", "replace: reset_errors - Clock Busy Please Wait...", "panel0:Retry 2",
-          "panel0:Retry 3", "replace:reset_errors      - Clock Received Data Error"}},
+          "panel0:Retry 3", "replace:reset_errors      - Clock Received Data Error"},
+         4,
+         3,
+         0},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(1, row.letter) + " row of " + std::to_string(row.replies.size()) +
+                     " replies, " + std::to_string(row.status));
         r.replies.assign(row.replies.begin(), row.replies.end());
         r.rig.status.log.clear();
+        r.frames.clear();
+        std::remove(data.c_str());
+        const int64_t start = r.rig.time.NowMs();
         interp.RunCommand(row.letter);
-        EXPECT_EQ(r.rig.status.log, row.log) << row.letter << " " << row.replies.size();
+        EXPECT_EQ(r.rig.status.log, row.log);
+        EXPECT_EQ(r.ps.PollStatus, row.status);
+        EXPECT_EQ(r.frames.size(), row.frames);
+        EXPECT_GE(r.rig.time.NowMs() - start, row.waitMs);
+        if (row.status != 0) {
+            EXPECT_EQ(ReadFileBytes(data), "<missing>");
+        }
     }
 }
 
@@ -175,57 +213,6 @@ TEST_F(TimeCommandsTest, getStatusOverTheNetworkLink)
     interp.RunCommand('Y');
     EXPECT_EQ(r.ps.PollStatus, 0);
     EXPECT_EQ(ReadFileBytes(data), kReport);
-}
-
-TEST_F(TimeCommandsTest, busyStatusReplyAddsABusyLineAndWaits)
-{
-    r.Reply(ReplyFrame(r.Station(), 0xB0));
-    r.Reply(StatusReply(StatusBlock()), 2);
-    const int64_t start = r.rig.time.NowMs();
-    interp.RunCommand('Y');
-    EXPECT_EQ(r.ps.PollStatus, 0);
-    EXPECT_GE(r.rig.time.NowMs() - start, 4000);
-    EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace: get_status - Waiting for reply...",
-                                                     "add:Clock Busy - Please Wait...",
-                                                     "replace:get_status        - OK"}));
-    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 1");
-}
-
-TEST_F(TimeCommandsTest, statusReplyChecksCrcStationAndCommand)
-{
-    auto bad = StatusReply(StatusBlock());
-    bad[5] ^= 0x40;
-    r.Reply(bad, 3);
-    interp.RunCommand('Y');
-    EXPECT_EQ(r.ps.PollStatus, 2);
-    EXPECT_EQ(r.frames.size(), 3u);
-
-    r.Reply(ReplyFrame(0xC8, 0xAD, StatusBlock()), 3);
-    interp.RunCommand('Y');
-    EXPECT_EQ(r.ps.PollStatus, 3);
-    EXPECT_EQ(r.rig.status.Lines().back(), "get_status        - Wrong Station Replied");
-
-    r.Reply(ReplyFrame(r.Station(), 0xE6, StatusBlock()), 3);
-    interp.RunCommand('Y');
-    EXPECT_EQ(r.ps.PollStatus, 6);
-    EXPECT_EQ(ReadFileBytes(data), "<missing>");
-}
-
-TEST_F(TimeCommandsTest, replyTooShortForItsDigitsIsRejected)
-{
-    r.Reply(Bytes({0xC7, 0xAD, 0xFF}), 3);
-    interp.RunCommand('Y');
-    EXPECT_EQ(r.ps.PollStatus, 2);
-    EXPECT_EQ(ReadFileBytes(data), "<missing>");
-}
-
-TEST_F(TimeCommandsTest, statusReplyWithoutDataGivesWrongCommandAndNoAcknowledge)
-{
-    r.Reply(StatusReply({}));
-    interp.RunCommand('Y');
-    EXPECT_EQ(r.ps.PollStatus, 6);
-    EXPECT_EQ(r.frames.size(), 1u);
-    EXPECT_EQ(ReadFileBytes(data), "<missing>");
 }
 
 TEST_F(TimeCommandsTest, unwritableDataFileGivesCantOpenFileAfterTheAcknowledge)
@@ -332,18 +319,6 @@ TEST_F(TimeCommandsTest, resetErrorsAgainstASilentClockEndsOk)
     EXPECT_EQ(r.frames[0], Request(0xC7, 0xAE));
     EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace:reset_errors      - OK"}));
     EXPECT_EQ(ReadFileBytes(results), "07 reset_errors" + std::string(9, ' ') + "00" + kEnd);
-}
-
-TEST_F(TimeCommandsTest, resetErrorsStillReportsRealReplyFaults)
-{
-    r.Reply(r.Busy());
-    r.Reply(ReplyFrame(r.Station(), 0xA0), 2);
-    interp.RunCommand('X');
-    EXPECT_EQ(r.ps.PollStatus, 4);
-    EXPECT_EQ(r.frames.size(), 3u);
-    EXPECT_EQ(r.MemoLog(),
-              (std::vector<std::string>{"replace: reset_errors - Clock Busy Please Wait...",
-                                        "replace:reset_errors      - Clock Received Data Error"}));
 }
 
 TEST_F(TimeCommandsTest, systemResetSendsOnceAndDoesNotWait)
