@@ -1,6 +1,6 @@
 #include "../support/Fakes.h"
-#include "core/PollState.h"
 #include "commands/ResultFile.h"
+#include "core/PollState.h"
 #include "core/TextFile.h"
 
 #include <gtest/gtest.h>
@@ -27,51 +27,35 @@ struct ResultFileTest : ::testing::Test {
     }
 };
 
-TEST_F(ResultFileTest, keywordIsPaddedTo21CharactersAndEachLineEndsWithCrLfCr)
+// Each line is appended: keyword padded to 21 characters (a longer one is never cut and
+// gets one blank), the code, any number after one blank modulo 1000, then CR LF CR; every
+// code but OK marks the run failed.
+TEST_F(ResultFileTest, resultLinesAsRows)
 {
-    ps.CommandKeyword = "set_time";
-    WriteResultLine(ps, ceOK, 0);
-    ps.CommandKeyword = "get_times";  // 9 characters: 12 blanks
-    WriteResultLine(ps, ceNoData, 0);
-    EXPECT_EQ(ReadFileBytes(path), "07 set_time" + std::string(13, ' ') + "00" + kEnd + "07 get_times" +
-                                       std::string(12, ' ') + "01" + kEnd);
-}
-
-TEST_F(ResultFileTest, numberFollowsAfterOneBlankModulo1000)
-{
-    ps.CommandKeyword = "set_message";
-    WriteResultLine(ps, ceInputFileLine, 105);
-    WriteResultLine(ps, ceInputFileLine, 7);
-    WriteResultLine(ps, ceInputFileLine, 2105);
-    const std::string head = "07 set_message" + std::string(10, ' ') + "22 ";
-    EXPECT_EQ(ReadFileBytes(path), head + "105" + kEnd + head + "7" + kEnd + head + "105" + kEnd);
-}
-
-TEST_F(ResultFileTest, longKeywordGetsExactlyOneBlankAndIsNeverCut)
-{
-    ps.CommandKeyword = std::string(21, 'k');
-    WriteResultLine(ps, ceBusy, 0);
-    ps.CommandKeyword = "clear_all_messages_and_more";
-    WriteResultLine(ps, ceOK, 0);
-    EXPECT_EQ(ReadFileBytes(path),
-              "07 " + std::string(21, 'k') + " 05" + kEnd + "07 clear_all_messages_and_more 00" + kEnd);
-}
-
-TEST_F(ResultFileTest, longFileNameIsUsedWhole)
-{
-    ps.LogFileName = dir + "/" + std::string(120, 'r') + ".log";
-    ps.CommandKeyword = "set_time";
-    WriteResultLine(ps, ceOK, 0);
-    EXPECT_EQ(ReadFileBytes(ps.LogFileName), "07 set_time" + std::string(13, ' ') + "00" + kEnd);
-}
-
-TEST_F(ResultFileTest, failureCodesMarkTheRunFailedAndSuccessDoesNot)
-{
-    ps.CommandKeyword = "set_time";
-    WriteResultLine(ps, ceOK, 0);
-    EXPECT_FALSE(ps.ResultFailed);
-    WriteResultLine(ps, cePortTransmitter, 0);
-    EXPECT_TRUE(ps.ResultFailed);
+    const struct {
+        std::string keyword;
+        ClockError code;
+        int number;
+        std::string line;
+    } rows[] = {
+        {"set_time", ceOK, 0, "07 set_time" + std::string(13, ' ') + "00"},
+        {"get_times", ceNoData, 0, "07 get_times" + std::string(12, ' ') + "01"},
+        {"set_time", cePortTransmitter, 0, "07 set_time" + std::string(13, ' ') + "10"},
+        {"set_message", ceInputFileLine, 105, "07 set_message" + std::string(10, ' ') + "22 105"},
+        {"set_message", ceInputFileLine, 7, "07 set_message" + std::string(10, ' ') + "22 7"},
+        {"set_message", ceInputFileLine, 2105, "07 set_message" + std::string(10, ' ') + "22 105"},
+        {std::string(21, 'k'), ceBusy, 0, "07 " + std::string(21, 'k') + " 05"},
+        {"clear_all_messages_and_more", ceOK, 0, "07 clear_all_messages_and_more 00"},
+    };
+    std::string expected;
+    for (const auto& row : rows) {
+        ps.CommandKeyword = row.keyword;
+        ps.ResultFailed = false;
+        WriteResultLine(ps, row.code, row.number);
+        expected += row.line + kEnd;
+        EXPECT_EQ(ReadFileBytes(path), expected) << row.line;
+        EXPECT_EQ(ps.ResultFailed, row.code != ceOK) << row.line;
+    }
 }
 
 TEST_F(ResultFileTest, noResultsFileWritesNothingButStillRecordsAFailure)
@@ -96,6 +80,7 @@ TEST_F(ResultFileTest, unwritableResultsFileMarksTheRunFailedAndSaysWhyOnStderr)
         {dir, true, ""},
         {"/dev/full", true, std::strerror(ENOSPC)},
         {path, false, ""},
+        {dir + "/" + std::string(120, 'r') + ".log", false, ""},  // a long name is used whole
     };
     for (const auto& row : rows) {
         ps.LogFileName = row.name;
@@ -104,10 +89,12 @@ TEST_F(ResultFileTest, unwritableResultsFileMarksTheRunFailedAndSaysWhyOnStderr)
         WriteResultLine(ps, ceOK, 0);
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(ps.ResultFailed, row.fails) << row.name;
-        if (!row.fails)
+        if (!row.fails) {
             EXPECT_EQ(err, "") << row.name;
-        else
+            EXPECT_EQ(ReadFileBytes(row.name), "07 set_time" + std::string(13, ' ') + "00" + kEnd);
+        } else {
             EXPECT_NE(err.find(row.name + ": " + row.reason), std::string::npos) << err;
+        }
     }
     EXPECT_EQ(ReadFileBytes(dir + "/no/such/folder/results.txt"), "<missing>");
 }
@@ -136,12 +123,14 @@ TEST(TextFileStream, writtenLineFeedsBecomeCrLfAndAppendKeepsEarlierContent)
 TEST(TextFileStream, readingDropsCarriageReturnsAndStopsAtCtrlZ)
 {
     const std::string path = MakeTempDir() + "/r.txt";
-    std::ofstream(path, std::ios::binary) << std::string("ab\r\ncd\r\r\n\x1A" "after", 14);
+    std::ofstream(path, std::ios::binary) << std::string(
+        "ab\r\ncd\r\r\n\x1A"
+        "after",
+        14);
     TextFile f;
     ASSERT_TRUE(f.Open(path, "r"));
     std::string read;
-    for (int c = f.ReadChar(); c >= 0; c = f.ReadChar())
-        read.push_back(static_cast<char>(c));
+    for (int c = f.ReadChar(); c >= 0; c = f.ReadChar()) read.push_back(static_cast<char>(c));
     EXPECT_EQ(read, "ab\ncd\n");
     EXPECT_TRUE(f.Eof());
     EXPECT_EQ(f.ReadChar(), -1);
