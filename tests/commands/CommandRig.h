@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,7 +87,22 @@ struct CommandTest : ::testing::Test {
         r.rig.status.AddStatusLine("keyword");
         r.rig.status.log.clear();
     }
+    // Replaces the command's input file with `text`, byte for byte.
+    void WriteData(const std::string& text) const { std::ofstream(data, std::ios::binary) << text; }
 };
+
+// A line of the results file for station 7: the keyword padded to 21 characters, the code.
+inline std::string ResultLine(const std::string& keyword, const std::string& code)
+{
+    return "07 " + keyword + std::string(keyword.size() < 21 ? 21 - keyword.size() : 1, ' ') + code + "\r\n\r";
+}
+
+inline std::string Repeat(const std::string& text, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
 
 // The request frame as the serial line carries it: station, command, payload, digits, 0xFF.
 inline std::vector<uint8_t> Request(uint8_t station, uint8_t command,

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -117,7 +116,7 @@ struct DownloadsTest : CommandTest {
 
 TEST_F(DownloadsTest, recordsArriveInPacketsAndAreAppendedThenTheEndIsAcknowledged)
 {
-    std::ofstream(data, std::ios::binary) << "earlier\r\n\r";
+    WriteData("earlier\r\n\r");
     r.ps.CommandKeyword = "get_times";
     r.Reply(Times(1, 2));
     r.Reply(Times(3, 1));
@@ -126,7 +125,7 @@ TEST_F(DownloadsTest, recordsArriveInPacketsAndAreAppendedThenTheEndIsAcknowledg
     EXPECT_EQ(r.ps.PollStatus, 0);
     EXPECT_EQ(Requests(), "A2 AB AB A1 ");
     EXPECT_EQ(ReadFileBytes(data), "earlier\r\n\r" + RecordLines(1, 3));
-    EXPECT_EQ(ReadFileBytes(results), "07 get_times" + std::string(12, ' ') + "00\r\n\r");
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("get_times", "00"));
     const std::vector<std::string> packet = {"replace:get_times - Waiting for Reply...",
                                              "replace:get_times - Receiving Data"};
     std::vector<std::string> expected;
@@ -257,7 +256,7 @@ TEST_F(DownloadsTest, theFourthFailureInARowEndsButAStoredPacketStartsTheCountAg
     EXPECT_EQ(Requests(), "A2 A2 A2 A2 ");
     EXPECT_EQ(r.ps.RetryCount, 3);
     EXPECT_EQ(r.rig.status.Lines().back(), "get_times         - No Data Received from Clock");
-    EXPECT_EQ(ReadFileBytes(results), "07 get_times" + std::string(12, ' ') + "01\r\n\r");
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("get_times", "01"));
 }
 
 TEST_F(DownloadsTest, aFileThatCannotBeWrittenAsksForNothingMore)
@@ -315,7 +314,7 @@ TEST_F(DownloadsTest, aLinkThatDropsKeepsThePacketsStored)
 
 TEST_F(DownloadsTest, messageListReplacesTheFileAndWritesLineEndsAsLfCr)
 {
-    std::ofstream(data, std::ios::binary) << "an old list that is longer than the new one";
+    WriteData("an old list that is longer than the new one");
     r.Reply(Packet(0xB4, {0x01, 'O', 'n', 'e', 0x0A}));
     r.Reply(Packet(0xB4, {0x00, 'T', 'w', 'o', 0x0A}));
     interp.RunCommand('Q');

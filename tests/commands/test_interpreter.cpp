@@ -1,7 +1,7 @@
 #include "CommandRig.h"
+#include "commands/SingleExchange.h"
 #include "interpreter/CommandTable.h"
 #include "interpreter/Interpreter.h"
-#include "commands/SingleExchange.h"
 #include "link/Framing.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +11,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-const std::string kEnd = "\r\n\r";
 
 struct InterpreterTest : CommandTest {
     int64_t Elapsed(int64_t startMs) const { return r.rig.time.NowMs() - startMs; }
@@ -28,10 +26,11 @@ TEST_F(InterpreterTest, unreadableDataFilesSendNothingForAnyCommand)
     const struct {
         char letter;
         std::string keyword, memo;  // the memo's caption, as each command has always shown it
-    } commands[] = {{'C', "set_belltable", "set_belltable\t "}, {'E', "set_belltable2", "set_belltables2   "},
-                    {'K', "set_message", "set_message       "},  {'L', "set_daylight", "set_daylight      "},
-                    {'M', "set_modem", "set_modem         "},    {'N', "set_logo", "set_logo          "},
-                    {'P', "clear_message", "clear_message     "}, {'R', "set_pinnumbers", "set_pinnumbers    "}};
+    } commands[] = {
+        {'C', "set_belltable", "set_belltable\t "},   {'E', "set_belltable2", "set_belltables2   "},
+        {'K', "set_message", "set_message       "},   {'L', "set_daylight", "set_daylight      "},
+        {'M', "set_modem", "set_modem         "},     {'N', "set_logo", "set_logo          "},
+        {'P', "clear_message", "clear_message     "}, {'R', "set_pinnumbers", "set_pinnumbers    "}};
     for (const std::string& name : {dir + "/absent.txt", dir, fifo, std::string("/proc/self/mem")})
         for (const auto& [letter, keyword, memo] : commands) {
             SCOPED_TRACE(name + " " + keyword);
@@ -43,7 +42,7 @@ TEST_F(InterpreterTest, unreadableDataFilesSendNothingForAnyCommand)
             EXPECT_EQ(r.ps.PollStatus, 9);
             EXPECT_TRUE(r.frames.empty());
             EXPECT_EQ(r.rig.status.Lines().back(), memo + "- Can't Open File");
-            EXPECT_EQ(ReadFileBytes(results), "07 " + keyword + std::string(21 - keyword.size(), ' ') + "09" + kEnd);
+            EXPECT_EQ(ReadFileBytes(results), ResultLine(keyword, "09"));
             r.replies.clear();
         }
 }
@@ -133,7 +132,7 @@ TEST_F(InterpreterTest, sendFailureEndsTheCommandAtOnceWithoutRetry)
     EXPECT_EQ(r.ps.PollStatus, 10);
     EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "");
     EXPECT_EQ(r.rig.status.Lines().back(), "key_board ON      - Port Transmitter Error");
-    EXPECT_EQ(ReadFileBytes(results), "07 key_board" + std::string(12, ' ') + "10" + kEnd);
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("key_board", "10"));
 }
 
 TEST_F(InterpreterTest, setCodeSendsSixBytesPaddedWithZeroAndWaitsBeforeReporting)

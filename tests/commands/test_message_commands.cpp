@@ -1,18 +1,15 @@
 #include "CommandRig.h"
-#include "interpreter/Interpreter.h"
 #include "commands/MessageCommands.h"
+#include "interpreter/Interpreter.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
 namespace {
 
 using msgfile::MessageReader;
 using Step = MessageReader::Step;
-
-const std::string kEnd = "\r\n\r";
 
 msgfile::CharSource Source(const std::string& text)
 {
@@ -40,13 +37,6 @@ std::vector<std::string> Packets(const std::string& text, Step* last = nullptr, 
 std::string Chars(int n, char c = 'x')
 {
     return std::string(static_cast<std::size_t>(n), c);
-}
-
-std::string Repeat(const std::string& s, int n)
-{
-    std::string out;
-    for (int i = 0; i < n; ++i) out += s;
-    return out;
 }
 
 // Five lines of 25 characters with LF line ends: 131 characters with the braces.
@@ -150,7 +140,6 @@ TEST(OneFrameReaders, payloadsAsRows)
 
 struct MessageCommandsTest : CommandTest {
     MessageCommandsTest() : CommandTest("data.txt") {}
-    void Write(const std::string& text) { std::ofstream(data, std::ios::binary) << text; }
     std::vector<uint8_t> Frame(uint8_t command, const std::string& payload) const
     {
         return Request(r.Station(), command, std::vector<uint8_t>(payload.begin(), payload.end()));
@@ -165,7 +154,7 @@ struct MessageCommandsTest : CommandTest {
 TEST_F(MessageCommandsTest, setMessageSendsEachMessageInPacketsAndWaitsForEachReply)
 {
     r.ps.CommandKeyword = "set_message";
-    Write("{Hello}\r\n\r\n" + kLongMessage + "\r\n");
+    WriteData("{Hello}\r\n\r\n" + kLongMessage + "\r\n");
     r.Reply(r.Accepted(), 3);
     interp.RunCommand('K');
     EXPECT_EQ(r.ps.PollStatus, 0);
@@ -174,13 +163,13 @@ TEST_F(MessageCommandsTest, setMessageSendsEachMessageInPacketsAndWaitsForEachRe
                                                            Message(2, kLongMessage.substr(99))}));
     EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace: set_message - Sending Messages",
                                                      "replace:set_message       - OK"}));
-    EXPECT_EQ(ReadFileBytes(results), "07 set_message" + std::string(10, ' ') + "00" + kEnd);
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("set_message", "00"));
 }
 
 TEST_F(MessageCommandsTest, aFailedPacketSendsItsWholeMessageAgainAtMostThreeFailuresInAll)
 {
     const auto rejected = ReplyFrame(r.Station(), 0xA0);
-    Write("{A}\n" + kLongMessage + "\n{B}");
+    WriteData("{A}\n" + kLongMessage + "\n{B}");
     // The second packet of the long message finds the clock busy: after the busy wait the
     // long message starts again from its first packet.
     r.Reply(r.Accepted(), 2);
@@ -230,7 +219,7 @@ TEST_F(MessageCommandsTest, setMessageFilesThatSendNothing)
         {"{A}\n{B\n\n\n\n\n\n\n}\n{C}", 0, "set_message       - Input File Error Line: 9", "22 9"},
     };
     for (const auto& row : rows) {
-        Write(row.text);
+        WriteData(row.text);
         r.frames.clear();
         r.replies.clear();
         r.Reply(r.Accepted(), 5);
@@ -238,22 +227,22 @@ TEST_F(MessageCommandsTest, setMessageFilesThatSendNothing)
         interp.RunCommand('K');
         EXPECT_EQ(r.frames.size(), row.frames) << row.text;
         EXPECT_EQ(Last(), row.memo);
-        EXPECT_EQ(ReadFileBytes(results), "07 set_message" + std::string(10, ' ') + row.result + kEnd);
+        EXPECT_EQ(ReadFileBytes(results), ResultLine("set_message", row.result));
     }
 }
 
 TEST_F(MessageCommandsTest, aFileTooLongForOneFrameIsAnInputErrorAndNothingIsSent)
 {
     r.ps.CommandKeyword = "set_daylight";
-    Write(Chars(480, '1') + "\n" + Chars(20, '2') + "\n");
+    WriteData(Chars(480, '1') + "\n" + Chars(20, '2') + "\n");
     interp.RunCommand('L');
     EXPECT_EQ(r.ps.PollStatus, 22);
     EXPECT_TRUE(r.frames.empty());
     EXPECT_EQ(Last(), "set_daylight      - Input File Error Line: 2");
-    EXPECT_EQ(ReadFileBytes(results), "07 set_daylight" + std::string(9, ' ') + "22 2" + kEnd);
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("set_daylight", "22 2"));
 
     // The largest file that fits fills the frame buffer exactly.
-    Write(Chars(496, '1'));
+    WriteData(Chars(496, '1'));
     r.Reply(r.Accepted());
     interp.RunCommand('L');
     EXPECT_EQ(r.ps.PollStatus, 0);
@@ -263,11 +252,11 @@ TEST_F(MessageCommandsTest, aFileTooLongForOneFrameIsAnInputErrorAndNothingIsSen
 
 TEST_F(MessageCommandsTest, setModemReadsTheFileAgainForEachAttempt)
 {
-    Write("ATZ\r\nATS0=1\r\n");
+    WriteData("ATZ\r\nATS0=1\r\n");
     r.Reply(ReplyFrame(r.Station(), 0xA0));
     r.Reply(r.Accepted());
     // The file changes while the first reply is awaited; the retry sends what it holds then.
-    r.rig.pump.After(50, [this] { Write("AT&F\n"); });
+    r.rig.pump.After(50, [this] { WriteData("AT&F\n"); });
     interp.RunCommand('M');
     EXPECT_EQ(r.ps.PollStatus, 0);
     EXPECT_EQ(r.frames,
@@ -290,7 +279,7 @@ TEST_F(MessageCommandsTest, modemAndLogoInputErrorsSendNothing)
         {'N', "Logo{", "set_logo", "set_logo          - Input File Error Line: 0", "22"},
     };
     for (const auto& row : rows) {
-        Write(row.text);
+        WriteData(row.text);
         r.ps.CommandKeyword = row.keyword;
         r.frames.clear();
         r.replies.clear();
@@ -304,8 +293,7 @@ TEST_F(MessageCommandsTest, modemAndLogoInputErrorsSendNothing)
         if (row.letter == 'M' && row.result == "22") {
             EXPECT_EQ(r.MemoLog(), std::vector<std::string>{"replace:" + row.memo});
         }
-        EXPECT_EQ(ReadFileBytes(results),
-                  "07 " + row.keyword + std::string(21 - row.keyword.size(), ' ') + row.result + kEnd);
+        EXPECT_EQ(ReadFileBytes(results), ResultLine(row.keyword, row.result));
     }
     EXPECT_EQ(r.MemoLog(),
               (std::vector<std::string>{"replace: set_logo - Sending Logo",

@@ -1,12 +1,10 @@
 #include "CommandRig.h"
-#include "interpreter/Interpreter.h"
 #include "commands/TableUploads.h"
+#include "interpreter/Interpreter.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
-
 
 namespace {
 
@@ -38,13 +36,6 @@ Cut CutTable(TableRows kind, const std::string& text)
         cut.rowCounts.push_back(reader.RowsInPacket());
     } while (!reader.AtEnd());
     return cut;
-}
-
-std::string Repeat(const std::string& line, int times)
-{
-    std::string out;
-    for (int i = 0; i < times; ++i) out += line;
-    return out;
 }
 
 Rows Concat(std::initializer_list<Rows> parts)
@@ -167,7 +158,6 @@ TEST(TableReaderTest, malformedLinesAreNamedAndLongLinesStopTheReadingAtOnce)
 
 struct TableUploadsTest : CommandTest {
     TableUploadsTest() : CommandTest("table.txt") {}
-    void Table(const std::string& text) { std::ofstream(data, std::ios::binary) << text; }
     std::vector<uint8_t> Rejected() const { return ReplyFrame(r.Station(), 0xA0); }
     std::string Results() const { return ReadFileBytes(results); }
 };
@@ -177,7 +167,7 @@ const Rows kBell = Bytes({0x12, 0x34, 0x56, 0x78});
 TEST_F(TableUploadsTest, bellTableGoesInPacketsOfTwentyRowsThenItsClosingCode)
 {
     r.ps.CommandKeyword = "set_belltable";
-    Table(Repeat("12345678\n", 21));
+    WriteData(Repeat("12345678\n", 21));
     r.Reply(r.Accepted(), 3);
     interp.RunCommand('C');
     EXPECT_EQ(r.ps.PollStatus, 0);
@@ -187,11 +177,11 @@ TEST_F(TableUploadsTest, bellTableGoesInPacketsOfTwentyRowsThenItsClosingCode)
     EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace: set_belltable - Sending Table",
                                                           "replace: set_belltable - Sending Table",
                                                           "replace:set_belltable\t - OK"}));
-    EXPECT_EQ(Results(), "07 set_belltable" + std::string(8, ' ') + "00\r\n\r");
+    EXPECT_EQ(Results(), ResultLine("set_belltable", "00"));
 
     // An empty second bell table: one packet without rows, closed with 2.
     r.frames.clear();
-    Table("");
+    WriteData("");
     r.Reply(r.Accepted(), 2);
     interp.RunCommand('E');
     EXPECT_EQ(r.frames, (std::vector<Rows>{Request(0xC7, 0xA9, {0x00}), Request(0xC7, 0xA9, {0x02})}));
@@ -200,7 +190,7 @@ TEST_F(TableUploadsTest, bellTableGoesInPacketsOfTwentyRowsThenItsClosingCode)
 
 TEST_F(TableUploadsTest, busyPacketRestartsTheWholeTableAfterTheBusyWait)
 {
-    Table(Repeat("12345678\n", 41));
+    WriteData(Repeat("12345678\n", 41));
     r.Reply(r.Accepted(), 2);
     r.Reply(r.Busy());
     r.Reply(r.Accepted(), 4);
@@ -221,7 +211,7 @@ TEST_F(TableUploadsTest, theFourthFailureInAllEndsTheUpload)
 {
     // Each time the first packet is accepted and the second rejected: the failures add up.
     r.ps.CommandKeyword = "set_belltable2";
-    Table(Repeat("12345678\n", 25));
+    WriteData(Repeat("12345678\n", 25));
     for (int i = 0; i < 4; ++i) {
         r.Reply(r.Accepted());
         r.Reply(Rejected());
@@ -233,18 +223,18 @@ TEST_F(TableUploadsTest, theFourthFailureInAllEndsTheUpload)
     EXPECT_EQ(r.frames[7][2], 1);
     EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 4");
     EXPECT_EQ(r.rig.status.Lines().back(), "set_belltables2   - Clock Received Data Error");
-    EXPECT_EQ(Results(), "07 set_belltable2" + std::string(7, ' ') + "04\r\n\r");
+    EXPECT_EQ(Results(), ResultLine("set_belltable2", "04"));
 }
 
 TEST_F(TableUploadsTest, inputErrorsAnywhereInTheFileNameTheirLineAndSendNothing)
 {
     r.ps.CommandKeyword = "set_belltable";
-    Table(Repeat("12345678\n", 6) + "123456\n");
+    WriteData(Repeat("12345678\n", 6) + "123456\n");
     interp.RunCommand('C');
     EXPECT_EQ(r.ps.PollStatus, 22);
     EXPECT_TRUE(r.frames.empty());
     EXPECT_EQ(r.rig.status.Lines().back(), "set_belltable\t\t- Input File Error Line: 7");
-    EXPECT_EQ(Results(), "07 set_belltable" + std::string(8, ' ') + "22 7\r\n\r");
+    EXPECT_EQ(Results(), ResultLine("set_belltable", "22 7"));
 
     // Every member checks its whole file first: a bad line in a later packet, or after
     // the PIN numbers would have been cleared, sends nothing at all.
@@ -266,7 +256,7 @@ TEST_F(TableUploadsTest, inputErrorsAnywhereInTheFileNameTheirLineAndSendNothing
         r.frames.clear();
         r.replies.clear();
         r.Reply(r.Accepted(), 3);
-        Table(row.text);
+        WriteData(row.text);
         interp.RunCommand(row.letter);
         EXPECT_EQ(r.ps.PollStatus, 22) << row.line;
         EXPECT_EQ(r.rig.status.Lines().back(), row.line);
@@ -277,7 +267,7 @@ TEST_F(TableUploadsTest, inputErrorsAnywhereInTheFileNameTheirLineAndSendNothing
 TEST_F(TableUploadsTest, jobNumbersCloseWithTheirLevelAndPacketsStopPastNinetyBytes)
 {
     const Rows job = Bytes({0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x34, 0xF0});
-    Table(Repeat("12345678901234\n", 12));
+    WriteData(Repeat("12345678901234\n", 12));
     for (const char level : {'1', '2'}) {
         r.frames.clear();
         r.Reply(r.Accepted(), 3);
@@ -296,7 +286,7 @@ TEST_F(TableUploadsTest, pinNumbersAreClearedFirstAndTheClearedTableIsAlwaysClos
     const Rows pin = Bytes({'0', '0', '0', '0', '1', '2', ',', '3', '4', 0, 0, 0, 0, 0x0D});
     const Rows clear = Request(0xC7, 0xB5, {0x02});
     const Rows close = Request(0xC7, 0xB5, {0x03});
-    Table("12,34\n");
+    WriteData("12,34\n");
     r.Reply(r.Accepted(), 3);
     interp.RunCommand('R');
     EXPECT_EQ(r.frames, (std::vector<Rows>{clear, Request(0xC7, 0xB5, Concat({{0x00}, pin})), close}));
@@ -319,7 +309,7 @@ TEST_F(TableUploadsTest, pinNumbersAreClearedFirstAndTheClearedTableIsAlwaysClos
     for (const auto& row : rows) {
         r.frames.clear();
         r.replies.clear();
-        Table(row.text);
+        WriteData(row.text);
         r.Reply(r.Accepted());
         r.Reply(Rejected(), row.rejections);
         r.Reply(r.Accepted(), 2);
@@ -345,7 +335,7 @@ TEST_F(TableUploadsTest, pinNumbersAreClearedFirstAndTheClearedTableIsAlwaysClos
 TEST_F(TableUploadsTest, clearMessageSendsSequenceTwoEveryTimeAndNoClosingFrame)
 {
     const Rows nine = RepeatRows(Bytes({'9', 0x0A}), 10);
-    Table(Repeat("9\n", 10) + "\n8\n");
+    WriteData(Repeat("9\n", 10) + "\n8\n");
     r.Reply(Rejected());
     r.Reply(r.Accepted(), 2);
     interp.RunCommand('P');
@@ -358,7 +348,7 @@ TEST_F(TableUploadsTest, clearMessageSendsSequenceTwoEveryTimeAndNoClosingFrame)
 
 TEST_F(TableUploadsTest, closingFrameRetriedAtOnceAndItsFailureIsTheResult)
 {
-    Table("12345678\n");
+    WriteData("12345678\n");
     r.Reply(r.Accepted());
     r.Reply(r.Busy());
     r.Reply(Rejected(), 2);
@@ -372,7 +362,7 @@ TEST_F(TableUploadsTest, closingFrameRetriedAtOnceAndItsFailureIsTheResult)
 TEST_F(TableUploadsTest, aSendFailureEndsTheCommandAtOnce)
 {
     r.ps.InputFileName = data;
-    Table("12345678\n");
+    WriteData("12345678\n");
     r.rig.serial.cts = false;
     interp.RunCommand('C');
     EXPECT_EQ(r.ps.PollStatus, 10);

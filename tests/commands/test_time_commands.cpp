@@ -83,7 +83,7 @@ TEST_F(TimeCommandsTest, failedTimeFrameSendsNoDate)
     ASSERT_EQ(r.frames.size(), 3u);
     for (const auto& f : r.frames) EXPECT_EQ(f[1], 0xA5);
     EXPECT_EQ(r.rig.status.Lines().back(), "set_time          - No Data Received from Clock");
-    EXPECT_EQ(ReadFileBytes(results), "07 set_time" + std::string(13, ' ') + "01" + kEnd);
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("set_time", "01"));
 }
 
 // Every retry and reply-fault shape: the memo and panel operations in order (where the
@@ -202,8 +202,7 @@ TEST_F(TimeCommandsTest, getStatusAppendsTheReportAndAcknowledges)
 
     interp.RunCommand('Y');
     EXPECT_EQ(ReadFileBytes(data), kReport + kReport);
-    EXPECT_EQ(ReadFileBytes(results), "07 get_status" + std::string(11, ' ') + "00" + kEnd + "07 get_status" +
-                                          std::string(11, ' ') + "00" + kEnd);
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("get_status", "00") + ResultLine("get_status", "00"));
 }
 
 TEST_F(TimeCommandsTest, getStatusOverTheNetworkLink)
@@ -225,7 +224,7 @@ TEST_F(TimeCommandsTest, unwritableDataFileGivesCantOpenFileAfterTheAcknowledge)
     ASSERT_EQ(r.frames.size(), 2u);
     EXPECT_EQ(r.frames[1], Request(0xC7, 0xA1));
     EXPECT_EQ(r.rig.status.Lines().back(), "get_status        - Can't Open File");
-    EXPECT_EQ(ReadFileBytes(results), "07 get_status" + std::string(11, ' ') + "09" + kEnd);
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("get_status", "09"));
 }
 
 TEST_F(TimeCommandsTest, reportThatCannotReachTheDiskIsNotReportedAsRead)
@@ -318,7 +317,7 @@ TEST_F(TimeCommandsTest, resetErrorsAgainstASilentClockEndsOk)
     ASSERT_EQ(r.frames.size(), 1u);
     EXPECT_EQ(r.frames[0], Request(0xC7, 0xAE));
     EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace:reset_errors      - OK"}));
-    EXPECT_EQ(ReadFileBytes(results), "07 reset_errors" + std::string(9, ' ') + "00" + kEnd);
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("reset_errors", "00"));
 }
 
 TEST_F(TimeCommandsTest, systemResetSendsOnceAndDoesNotWait)
