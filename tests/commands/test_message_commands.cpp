@@ -201,48 +201,58 @@ TEST_F(MessageCommandsTest, aFailedPacketSendsItsWholeMessageAgainAtMostThreeFai
     EXPECT_EQ(Last(), "set_message       - Clock Received Data Error");
 }
 
-TEST_F(MessageCommandsTest, setMessageFilesThatSendNothing)
+// Files each command reads before sending: the frames sent, the last memo line (the
+// keyword padded to 18, then its outcome), the status and the results line.
+TEST_F(MessageCommandsTest, inputFilesCheckedWholeBeforeAnythingIsSent)
 {
-    r.ps.CommandKeyword = "set_message";
     const struct {
-        std::string text;
+        char letter;
+        std::string keyword, text;
         std::size_t frames;
-        std::string memo;
-        std::string result;
+        std::string memo, result;
     } rows[] = {
-        {"", 0, "set_message       - OK", "00"},
-        {" \r\n\r\n", 0, "set_message       - OK", "00"},
+        {'K', "set_message", "", 0, "OK", "00"},
+        {'K', "set_message", " \r\n\r\n", 0, "OK", "00"},
         // Every message is checked before the first packet goes: an unfinished or broken
         // message anywhere in the file sends nothing and names its line.
-        {"{A}\n" + kLongMessage.substr(0, 120) + "\n", 0, "set_message       - Input File Error Line: 7",
+        {'K', "set_message", "{A}\n" + kLongMessage.substr(0, 120) + "\n", 0, "Input File Error Line: 7",
          "22 7"},
-        {"{A}\n{B\n\n\n\n\n\n\n}\n{C}", 0, "set_message       - Input File Error Line: 9", "22 9"},
+        {'K', "set_message", "{A}\n{B\n\n\n\n\n\n\n}\n{C}", 0, "Input File Error Line: 9", "22 9"},
+        // Too long for one frame.
+        {'L', "set_daylight", Chars(480, '1') + "\n" + Chars(20, '2') + "\n", 0, "Input File Error Line: 2",
+         "22 2"},
+        {'M', "set_modem", Chars(81), 0, "Input File Error Line: ", "22"},
+        {'M', "set_modem", "A\n", 1, "OK", "00"},
+        {'M', "set_modem", "\n", 0, "Input File Error Line: ", "22"},
+        {'N', "set_logo", "Logo{", 0, "Input File Error Line: 0", "22"},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.keyword + " " + row.text.substr(0, 40));
         WriteData(row.text);
+        r.ps.CommandKeyword = row.keyword;
         r.frames.clear();
         r.replies.clear();
         r.Reply(r.Accepted(), 5);
+        r.rig.status.log.clear();
         std::remove(results.c_str());
-        interp.RunCommand('K');
-        EXPECT_EQ(r.frames.size(), row.frames) << row.text;
-        EXPECT_EQ(Last(), row.memo);
-        EXPECT_EQ(ReadFileBytes(results), ResultLine("set_message", row.result));
+        interp.RunCommand(row.letter);
+        const std::string memo = row.keyword + std::string(18 - row.keyword.size(), ' ') + "- " + row.memo;
+        EXPECT_EQ(r.ps.PollStatus, std::stoi(row.result));
+        EXPECT_EQ(r.frames.size(), row.frames);
+        EXPECT_EQ(Last(), memo);
+        // set_modem shows its sending line only once the file has been read.
+        if (row.letter == 'M' && row.frames == 0) {
+            EXPECT_EQ(r.MemoLog(), std::vector<std::string>{"replace:" + memo});
+        }
+        EXPECT_EQ(ReadFileBytes(results), ResultLine(row.keyword, row.result));
     }
-}
+    EXPECT_EQ(r.MemoLog(),
+              (std::vector<std::string>{"replace: set_logo - Sending Logo",
+                                        "replace:set_logo          - Input File Error Line: 0"}));
 
-TEST_F(MessageCommandsTest, aFileTooLongForOneFrameIsAnInputErrorAndNothingIsSent)
-{
-    r.ps.CommandKeyword = "set_daylight";
-    WriteData(Chars(480, '1') + "\n" + Chars(20, '2') + "\n");
-    interp.RunCommand('L');
-    EXPECT_EQ(r.ps.PollStatus, 22);
-    EXPECT_TRUE(r.frames.empty());
-    EXPECT_EQ(Last(), "set_daylight      - Input File Error Line: 2");
-    EXPECT_EQ(ReadFileBytes(results), ResultLine("set_daylight", "22 2"));
-
-    // The largest file that fits fills the frame buffer exactly.
+    // The largest daylight file that fits fills the frame buffer exactly.
     WriteData(Chars(496, '1'));
+    r.frames.clear();
     r.Reply(r.Accepted());
     interp.RunCommand('L');
     EXPECT_EQ(r.ps.PollStatus, 0);
@@ -262,42 +272,6 @@ TEST_F(MessageCommandsTest, setModemReadsTheFileAgainForEachAttempt)
     EXPECT_EQ(r.frames,
               (std::vector<std::vector<uint8_t>>{Frame(0xAA, "ATZ\rATS0=1\r"), Frame(0xAA, "AT&F\r")}));
     EXPECT_EQ(Last(), "set_modem         - OK");
-}
-
-TEST_F(MessageCommandsTest, modemAndLogoInputErrorsSendNothing)
-{
-    const struct {
-        char letter;
-        std::string text;
-        std::string keyword;
-        std::string memo;
-        std::string result;
-    } rows[] = {
-        {'M', Chars(81), "set_modem", "set_modem         - Input File Error Line: ", "22"},
-        {'M', "A\n", "set_modem", "set_modem         - OK", "00"},
-        {'M', "\n", "set_modem", "set_modem         - Input File Error Line: ", "22"},
-        {'N', "Logo{", "set_logo", "set_logo          - Input File Error Line: 0", "22"},
-    };
-    for (const auto& row : rows) {
-        WriteData(row.text);
-        r.ps.CommandKeyword = row.keyword;
-        r.frames.clear();
-        r.replies.clear();
-        r.Reply(r.Accepted());
-        r.rig.status.log.clear();
-        std::remove(results.c_str());
-        interp.RunCommand(row.letter);
-        EXPECT_EQ(r.frames.size(), row.result == "00" ? 1u : 0u) << row.text;
-        EXPECT_EQ(Last(), row.memo);
-        // set_modem shows its sending line only once the file has been read.
-        if (row.letter == 'M' && row.result == "22") {
-            EXPECT_EQ(r.MemoLog(), std::vector<std::string>{"replace:" + row.memo});
-        }
-        EXPECT_EQ(ReadFileBytes(results), ResultLine(row.keyword, row.result));
-    }
-    EXPECT_EQ(r.MemoLog(),
-              (std::vector<std::string>{"replace: set_logo - Sending Logo",
-                                        "replace:set_logo          - Input File Error Line: 0"}));
 }
 
 }  // namespace
