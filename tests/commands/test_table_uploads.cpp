@@ -226,41 +226,40 @@ TEST_F(TableUploadsTest, theFourthFailureInAllEndsTheUpload)
     EXPECT_EQ(Results(), ResultLine("set_belltable2", "04"));
 }
 
+// Every member checks its whole file first: a bad line, in a later packet or after the PIN
+// numbers would have been cleared, sends nothing at all and is named in memo and results.
 TEST_F(TableUploadsTest, inputErrorsAnywhereInTheFileNameTheirLineAndSendNothing)
 {
-    r.ps.CommandKeyword = "set_belltable";
-    WriteData(Repeat("12345678\n", 6) + "123456\n");
-    interp.RunCommand('C');
-    EXPECT_EQ(r.ps.PollStatus, 22);
-    EXPECT_TRUE(r.frames.empty());
-    EXPECT_EQ(r.rig.status.Lines().back(), "set_belltable\t\t- Input File Error Line: 7");
-    EXPECT_EQ(Results(), ResultLine("set_belltable", "22 7"));
-
-    // Every member checks its whole file first: a bad line in a later packet, or after
-    // the PIN numbers would have been cleared, sends nothing at all.
     const struct {
         char letter;
-        std::string text;
-        std::string line;
+        std::string keyword, text, line, result;
     } rows[] = {
-        {'C', Repeat("12345678\n", 24) + std::string(300, '1'),
-         "set_belltable\t\t- Input File Error Line: 25"},
-        {'E', "1\n", "set_belltables2   - Input File Error Line: 1"},
-        {'F', "\n123\n", "set_jobnumbers    - Input File Error Line: 2"},
-        {'R', std::string(5000, '9'), "set_pinnumbers    - Input File Error Line: 1"},
-        {'R', "12,34\n\n56,78\n", "set_pinnumbers    - Input File Error Line: 2"},
-        {'R', Repeat("1,2\n", 9) + "1,2345678", "set_pinnumbers    - Input File Error Line: 10"},
-        {'P', "\n12345678901\n", "clear_message     - Input File Error Line: 2"},
+        {'C', "set_belltable", Repeat("12345678\n", 6) + "123456\n",
+         "set_belltable\t\t- Input File Error Line: 7", "22 7"},
+        {'C', "set_belltable", Repeat("12345678\n", 24) + std::string(300, '1'),
+         "set_belltable\t\t- Input File Error Line: 25", "22 25"},
+        {'E', "set_belltable2", "1\n", "set_belltables2   - Input File Error Line: 1", "22 1"},
+        {'F', "set_jobnumbers", "\n123\n", "set_jobnumbers    - Input File Error Line: 2", "22 2"},
+        {'R', "set_pinnumbers", std::string(5000, '9'), "set_pinnumbers    - Input File Error Line: 1",
+         "22 1"},
+        {'R', "set_pinnumbers", "12,34\n\n56,78\n", "set_pinnumbers    - Input File Error Line: 2", "22 2"},
+        {'R', "set_pinnumbers", Repeat("1,2\n", 9) + "1,2345678",
+         "set_pinnumbers    - Input File Error Line: 10", "22 10"},
+        {'P', "clear_message", "\n12345678901\n", "clear_message     - Input File Error Line: 2", "22 2"},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
         r.frames.clear();
         r.replies.clear();
         r.Reply(r.Accepted(), 3);
+        r.ps.CommandKeyword = row.keyword;
+        std::remove(results.c_str());
         WriteData(row.text);
         interp.RunCommand(row.letter);
-        EXPECT_EQ(r.ps.PollStatus, 22) << row.line;
+        EXPECT_EQ(r.ps.PollStatus, 22);
         EXPECT_EQ(r.rig.status.Lines().back(), row.line);
-        EXPECT_TRUE(r.frames.empty()) << row.line;
+        EXPECT_TRUE(r.frames.empty());
+        EXPECT_EQ(Results(), ResultLine(row.keyword, row.result));
     }
 }
 
