@@ -8,14 +8,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <string>
 
 namespace {
-
-std::string Records(const std::vector<uint8_t>& bytes, const char* station = "05")
-{
-    return FormatRecords(station, bytes);
-}
 
 TEST(RecordFormat, recordLinesByteForByte)
 {
@@ -48,7 +44,7 @@ TEST(RecordFormat, recordLinesByteForByte)
         {"an empty record", Bytes({0xF0}), "05,\n\r"},
         {"nothing", {}, ""},
     };
-    for (const auto& row : rows) EXPECT_EQ(Records(row.bytes), row.line) << row.what;
+    for (const auto& row : rows) EXPECT_EQ(FormatRecords("05", row.bytes), row.line) << row.what;
 }
 
 TEST(RecordFormat, messageTextKeepsBytesAndEndsLinesWithLfCr)
@@ -100,17 +96,16 @@ struct DownloadsTest : CommandTest {
         return Packet(0xA2, d);
     }
     std::vector<uint8_t> End(uint8_t d0 = 0x01) const { return Packet(0xA2, {d0}); }
-    // The command byte of each frame sent.
+    // The command byte of each frame sent, with the sequence byte of a frame that has one.
     std::string Requests() const
     {
         std::string out;
-        for (const auto& f : r.frames) out += Hex2(f[1]) + (f.size() > 8 ? Hex2(f[2]) : "") + " ";
+        char hex[8];
+        for (const auto& f : r.frames) {
+            std::snprintf(hex, sizeof hex, f.size() > 8 ? "%02X%02X " : "%02X ", f[1], f[2]);
+            out += hex;
+        }
         return out;
-    }
-    static std::string Hex2(uint8_t b)
-    {
-        static const char* d = "0123456789ABCDEF";
-        return {d[b >> 4], d[b & 15]};
     }
 };
 
