@@ -60,26 +60,31 @@ TEST_F(InterpreterTest, lettersOutsideTheTableDoNothingAtAll)
     EXPECT_FALSE(r.ps.ResultFailed);
 }
 
+// Over the network link, frames and replies end with two terminators.
 TEST_F(InterpreterTest, switchCommandsSendTheirOptionByte)
 {
-    struct Row {
+    const struct {
         char letter;
-        uint8_t command;
-        uint8_t payload;
+        uint8_t command, payload;
         const char* result;
+        bool network;
+    } rows[] = {
+        {'G', 0xA7, 0x02, "set_jobing OFF    - OK", false},
+        {'H', 0xA7, 0x03, "set_jobing ON     - OK", false},
+        {'I', 0xA3, 0x00, "key_board ON      - OK", false},
+        {'J', 0xA3, 0x01, "key_board OFF     - OK", false},
+        {'O', 0xB0, 0x01, "clear_all_messages - OK", false},
+        {'O', 0xB0, 0x01, "clear_all_messages - OK", true},
     };
-    const Row rows[] = {
-        {'G', 0xA7, 0x02, "set_jobing OFF    - OK"},  {'H', 0xA7, 0x03, "set_jobing ON     - OK"},
-        {'I', 0xA3, 0x00, "key_board ON      - OK"},  {'J', 0xA3, 0x01, "key_board OFF     - OK"},
-        {'O', 0xB0, 0x01, "clear_all_messages - OK"},
-    };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(1, row.letter) + (row.network ? " network" : ""));
+        r.rig.selection.network = row.network;
         r.frames.clear();
         r.Reply(r.Accepted());
         interp.RunCommand(row.letter);
-        EXPECT_EQ(r.ps.PollStatus, 0) << row.letter;
-        ASSERT_EQ(r.frames.size(), 1u) << row.letter;
-        EXPECT_EQ(r.frames[0], Request(0xC7, row.command, {row.payload})) << row.letter;
+        EXPECT_EQ(r.ps.PollStatus, 0);
+        ASSERT_EQ(r.frames.size(), 1u);
+        EXPECT_EQ(r.frames[0], ReplyFrame(0xC7, row.command, {row.payload}, row.network ? 2 : 1));
         EXPECT_EQ(r.rig.status.Lines().back(), row.result);
     }
 }
@@ -174,16 +179,6 @@ TEST_F(InterpreterTest, aCommandStartedDuringAnotherCommandsWaitIsIgnored)
     interp.RunCommand('Z');
     ASSERT_EQ(r.frames.size(), 3u);
     EXPECT_EQ(r.frames[2][1], 0xEB);
-}
-
-TEST_F(InterpreterTest, networkLinkRepliesEndingWithTwoTerminatorsAreAccepted)
-{
-    r.rig.selection.network = true;
-    r.Reply(r.Accepted());
-    interp.RunCommand('O');
-    EXPECT_EQ(r.ps.PollStatus, 0);
-    ASSERT_EQ(r.frames.size(), 1u);
-    EXPECT_EQ(r.frames[0], ReplyFrame(0xC7, 0xB0, {0x01}, 2));
 }
 
 // A table sent in several frames: the builder sees each attempt's predecessor, failures
