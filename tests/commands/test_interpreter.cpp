@@ -129,15 +129,30 @@ TEST_F(InterpreterTest, otherFailuresAreRetriedAtOnceAndTheLastOneReported)
     EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 1");
 }
 
-TEST_F(InterpreterTest, sendFailureEndsTheCommandAtOnceWithoutRetry)
+// A frame the link cannot send ends any command at once, without a retry.
+TEST_F(InterpreterTest, sendFailureEndsEveryCommandAtOnceWithoutRetry)
 {
+    const struct {
+        char letter;
+        std::string keyword, memo;
+    } commands[] = {{'I', "key_board", "key_board ON      "},
+                    {'C', "set_belltable", "set_belltable\t "},
+                    {'Z', "system_reset", "system_reset      "},
+                    {'Y', "get_status", "get_status        "}};
+    r.ps.InputFileName = dir + "/table.txt";
+    std::ofstream(r.ps.InputFileName) << "12345678\n";
     r.rig.serial.cts = false;
-    r.ps.CommandKeyword = "key_board";
-    interp.RunCommand('I');
-    EXPECT_EQ(r.ps.PollStatus, 10);
-    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "");
-    EXPECT_EQ(r.rig.status.Lines().back(), "key_board ON      - Port Transmitter Error");
-    EXPECT_EQ(ReadFileBytes(results), ResultLine("key_board", "10"));
+    for (const auto& [letter, keyword, memo] : commands) {
+        SCOPED_TRACE(keyword);
+        std::remove(results.c_str());
+        r.ps.CommandKeyword = keyword;
+        interp.RunCommand(letter);
+        EXPECT_EQ(r.ps.PollStatus, 10);
+        EXPECT_TRUE(r.frames.empty());
+        EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "");
+        EXPECT_EQ(r.rig.status.Lines().back(), memo + "- Port Transmitter Error");
+        EXPECT_EQ(ReadFileBytes(results), ResultLine(keyword, "10"));
+    }
 }
 
 TEST_F(InterpreterTest, setCodeSendsSixBytesPaddedWithZeroAndWaitsBeforeReporting)

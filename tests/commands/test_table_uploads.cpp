@@ -358,14 +358,4 @@ TEST_F(TableUploadsTest, closingFrameRetriedAtOnceAndItsFailureIsTheResult)
                                                      "replace:set_belltable\t - Clock Received Data Error"}));
 }
 
-TEST_F(TableUploadsTest, aSendFailureEndsTheCommandAtOnce)
-{
-    r.ps.InputFileName = data;
-    WriteData("12345678\n");
-    r.rig.serial.cts = false;
-    interp.RunCommand('C');
-    EXPECT_EQ(r.ps.PollStatus, 10);
-    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "");
-}
-
 }  // namespace
