@@ -125,3 +125,8 @@ std::string MemoStatusDisplay::ReadPanel(Panel panel) const
     const int index = static_cast<int>(panel);
     return index >= 0 && index < kPanels ? panels_[index] : std::string();
 }
+
+QWidget& MemoStatusDisplay::PanelWidget(Panel panel) const
+{
+    return *labels_[static_cast<size_t>(panel)];
+}

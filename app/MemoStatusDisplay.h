@@ -11,6 +11,7 @@
 class QLabel;
 class QPlainTextEdit;
 class QStatusBar;
+class QWidget;
 
 class MemoStatusDisplay : public IStatusDisplay {
 public:
@@ -26,6 +27,8 @@ public:
     void SetPanel(Panel panel, const std::string& text) override;
     std::string ReadPanel(Panel panel) const override;
     std::vector<std::string> Lines() const override { return lines_; }
+    // The widget of one panel, for a view that shows in its place for a while.
+    QWidget& PanelWidget(Panel panel) const;
 
 private:
     QPlainTextEdit& memo_;

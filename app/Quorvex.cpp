@@ -4,10 +4,12 @@
 #include "app/FindClocksFront.h"
 #include "app/LinkMenus.h"
 #include "app/MemoStatusDisplay.h"
+#include "app/StatusProgress.h"
 #include "app/WindowControls.h"
 #include "app/WindowRunUi.h"
 #include "core/NetworkInfo.h"
 #include "core/PollState.h"
+#include "core/Progress.h"
 #include "fingerprint/FingerLog.h"
 #include "session/PollSession.h"
 
@@ -21,6 +23,8 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <unistd.h>
 
 namespace {
 
@@ -67,8 +71,18 @@ TQuorvex::TQuorvex(INetworkInfo& network, const WindowTiming& timing,
     erase->setObjectName("DeleteFingerprintLogFile1");
 
     runUi_ = std::make_unique<WindowRunUi>(*controls_, *links_, *FileMenu, *OptionsMenu);
-    session_ = std::make_unique<PollSession>(ps_, *status_, dialogs_, *runUi_, *links_, timing.time,
-                                             timing.pump, timing.timer1, timing.timer3, timing.timer4);
+    progress_ = std::make_unique<ProgressTracker>(timing.time);
+    progressBar_ = std::make_unique<StatusProgress>(*bar, status_->PanelWidget(Panel::Network));
+    if (unattended_)
+        progressLine_ = std::make_unique<TerminalProgressLine>(STDERR_FILENO);
+    progress_->OnChange = [this](const ProgressView& view) {
+        progressBar_->Show(view);
+        if (progressLine_)
+            progressLine_->Show(view);
+    };
+    session_ =
+        std::make_unique<PollSession>(ps_, *status_, dialogs_, *runUi_, *links_, timing.time, timing.pump,
+                                      timing.timer1, timing.timer3, timing.timer4, *progress_);
     commandChoice_ = std::make_unique<CommandChoice>(*controls_, *status_, *links_, dialogs_, settings_, ps_,
                                                      timing.pump, *runUi_);
     find_ = std::make_unique<FindClocksFront>(*controls_, *links_, *session_);
@@ -108,6 +122,11 @@ IStatusDisplay& TQuorvex::Status()
 IRunUi& TQuorvex::RunUi()
 {
     return *runUi_;
+}
+
+IProgress& TQuorvex::Progress()
+{
+    return *progress_;
 }
 
 void TQuorvex::BuildMenus()

@@ -13,6 +13,8 @@
 #include <vector>
 
 class FindClocksFront;
+class IProgress;
+class ProgressTracker;
 class CommandChoice;
 class IRunUi;
 class IStatusDisplay;
@@ -21,6 +23,8 @@ class LinkMenus;
 class MemoStatusDisplay;
 class PollSession;
 class QMenu;
+class StatusProgress;
+class TerminalProgressLine;
 class WindowRunUi;
 struct PollState;
 struct WindowControls;
@@ -41,6 +45,8 @@ public:
     LinkMenus& Links() { return *links_; }
     DialogOperator& Dialogs() { return dialogs_; }
     PollSession& Session() { return *session_; }
+    // What long work reports to; the bar on the status bar draws it.
+    IProgress& Progress();
 
     // Event handlers of the controls and of the "File" menu and the menu items outside
     // the link menus.
@@ -83,6 +89,10 @@ private:
     DialogOperator dialogs_{*this};
     std::unique_ptr<LinkMenus> links_;
     std::unique_ptr<WindowRunUi> runUi_;
+    std::unique_ptr<ProgressTracker> progress_;
+    std::unique_ptr<StatusProgress> progressBar_;
+    // Unattended runs only, and it writes only to a terminal.
+    std::unique_ptr<TerminalProgressLine> progressLine_;
     std::unique_ptr<PollSession> session_;
     std::unique_ptr<CommandChoice> commandChoice_;
     std::unique_ptr<FindClocksFront> find_;

@@ -1,7 +1,9 @@
 // What every clock command works with: the poll state, the exchange engine, the status
-// display, the local time, the operator's dialogs, the short pause timer and the memo texts
-// of the command being run.
+// display, the local time, the operator's dialogs, the short pause timer, the memo texts
+// of the command being run and where long work reports how far it has come.
 #pragma once
+
+#include "core/Progress.h"
 
 struct PollState;
 class Exchange;
@@ -35,4 +37,6 @@ struct CommandContext {
     INetConnection* net = nullptr;
     // The texts of the command being run: the interpreter hands each command its own row's.
     const CommandTexts* texts = nullptr;
+    // Told how far a long command has come; never read back.
+    IProgress& progress = NoProgress();
 };

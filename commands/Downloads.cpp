@@ -119,6 +119,7 @@ void Downloads::GetTimes()
     ClockError result = ceCantOpenFile;
     TextFile file;
     if (file.Open(ps.InputFileName, "a")) {
+        const ProgressScope progress(ctx_.progress, "Records received from the clock", "records", 0);
         result = TakeRecords(file);
         if (!file.Close() && result == ceOK)
             result = ceDiskWrite;
@@ -148,6 +149,9 @@ ClockError Downloads::TakeRecords(TextFile& file)
     // has failed since.
     std::vector<uint8_t> lastStored;
     bool ackInDoubt = false;
+    // Packets and records written so far, for the progress report.
+    int64_t packets = 0;
+    int64_t records = 0;
     const Fetch fetch{
         .texts = *ctx_.texts,
         .check = {.dataReply = frame::cmdGetTimes, .stationFirst = true, .ticks = kTimesReplyTicks},
@@ -179,9 +183,12 @@ ClockError Downloads::TakeRecords(TextFile& file)
 
             // D0 is not written. A packet that does not reach the disk is taken back whole
             // and never asked past: the clock keeps it and hands it out again at the next poll.
-            if (!file.AppendWhole(FormatRecords(ps.StationDigitsText(), packet.subspan(1)),
-                                  options_.syncEachPacket))
+            const std::string lines = FormatRecords(ps.StationDigitsText(), packet.subspan(1));
+            if (!file.AppendWhole(lines, options_.syncEachPacket))
                 return ceDiskWrite;
+            // Each record is one line of the file.
+            records += std::ranges::count(lines, '\n');
+            ctx_.progress.Step(records, std::to_string(++packets) + " packets");
             lastStored.assign(packet.begin(), packet.end());
             ackInDoubt = false;
             ps.RetryCount = 0;
@@ -200,6 +207,8 @@ void Downloads::GetMessageList()
     ClockError result = ceCantOpenFile;
     TextFile file;
     if (file.Open(ps.InputFileName, "w")) {
+        const ProgressScope progress(ctx_.progress, "Message list packets received from the clock", "packets",
+                                     0);
         result = TakeMessageList(file);
         if (!file.Close() && result == ceOK)
             result = ceDiskWrite;
@@ -226,6 +235,7 @@ ClockError Downloads::TakeMessageList(TextFile& file)
     // still ends the command after its fourth failure in a row there.
     int packets = 0;
     int furthest = 0;
+    int64_t lines = 0;  // of the list written since it last started, for the progress report
     const Fetch fetch{
         .texts = *ctx_.texts,
         .check = {.dataReply = frame::cmdGetMessageList, .stationFirst = true, .ticks = kListReplyTicks},
@@ -243,17 +253,22 @@ ClockError Downloads::TakeMessageList(TextFile& file)
             if (payload == kListFromStart) {
                 file.Truncate(0);
                 packets = 0;
+                lines = 0;
             }
             const int dataBytes = ps.ReplyLength - kReplyFraming;
             if (dataBytes <= 1)
                 return ceOK;
-            file.Write(FormatMessageText(std::span<const uint8_t>(ps.ReceiveBuffer.data() + 3, dataBytes - 1)));
+            const std::string text =
+                FormatMessageText(std::span<const uint8_t>(ps.ReceiveBuffer.data() + 3, dataBytes - 1));
+            file.Write(text);
             if (!file.Flush())
                 return ceDiskWrite;
             if (++packets > furthest) {
                 furthest = packets;
                 ps.RetryCount = 0;
             }
+            lines += std::ranges::count(text, '\n');
+            ctx_.progress.Step(packets, std::to_string(lines) + " lines");
             if (ps.ReceiveBuffer[2] != 1)
                 return ceOK;
             payload = kListGoOn;

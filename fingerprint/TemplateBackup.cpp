@@ -36,6 +36,9 @@ std::string TwoDigits(int code)
 void TemplateBackup::Run()
 {
     PollState& ps = ctx_.ps;
+    // The clock does not say how many templates it holds: the count so far is all there is.
+    const ProgressScope progress(ctx_.progress, "Fingerprint templates fetched from the clock", "templates",
+                                 0);
     Step step = Start();
     for (;;) {
         switch (step) {
@@ -153,6 +156,7 @@ TemplateBackup::Step TemplateBackup::QuerySlot()
     logLine_ = "Adding Employee " + number + " ";
     errors_ = 0;
     ctx_.status.ReplaceLastStatusLine(kDownloading + tag_ + " - " + std::to_string(slot_));
+    ctx_.progress.Step(fetched_, "employee " + number);
 
     shown_[tag_] = std::max(shown_[tag_], templates_);
 
@@ -200,6 +204,7 @@ TemplateBackup::Step TemplateBackup::FetchTemplate()
         return next;
     ps.RetryCount = 0;
     ctx_.status.SetPanel(Panel::Retry, "Retry 0");
+    ctx_.progress.Step(++fetched_, "employee " + tag_.substr(2));
     return Store(line);
 }
 

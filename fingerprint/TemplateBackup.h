@@ -64,6 +64,7 @@ private:
     int templates_ = 0;  // templates the clock holds in the slot
     int number_ = 0;     // the template being fetched, 1..templates_
     int errors_ = 0;     // templates of the slot stored as failed lines
+    int fetched_ = 0;    // templates fetched whole in this run
     // The code of the first failed line this run wrote: the run is no success.
     ClockError failedLine_ = ceOK;
     // Templates stored as failed lines in this run, by employee line and number: fetched

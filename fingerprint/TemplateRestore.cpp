@@ -102,8 +102,11 @@ bool TemplateRestore::Erase()
 
 void TemplateRestore::Entries()
 {
+    const auto entries = static_cast<int64_t>(list_.entries.size());
+    const ProgressScope progress(ctx_.progress, "Template entries sent to the clock", "entries", entries);
     int ordinal = 0;
     for (const BackupEntry& entry : list_.entries) {
+        ctx_.progress.Step(ordinal, "employee " + entry.employee);
         ++ordinal;
         const std::string logLine =
             "Restoring Employee " + entry.employee + " Template " + entry.templateNumber;
@@ -115,6 +118,7 @@ void TemplateRestore::Entries()
         else if (!Upload(entry, ordinal, logLine))
             return;
     }
+    ctx_.progress.Step(ordinal, "");
 }
 
 void TemplateRestore::RefuseEntry(int ordinal, const std::string& logLine)

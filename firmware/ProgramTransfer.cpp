@@ -143,6 +143,7 @@ ClockError ProgramTransfer::SendRecords(ByteSource& in, bool& fileError)
     uint32_t sent = 0;
     ClockError result = ceOK;
     RecordStep step;
+    const ProgressScope progress(ctx_.progress, "Program records sent to the clock", "records", records_);
     // The tag bytes hold neither 0xEE nor 0xFF and are passed over like any byte between
     // records; every record's checksum is checked again as it is sent.
     while ((step = NextRecord(in, data)) == RecordStep::Record) {
@@ -154,6 +155,7 @@ ClockError ProgramTransfer::SendRecords(ByteSource& in, bool& fileError)
         const uint64_t percent = records_ ? uint64_t{sent} * 100 / records_ : uint64_t{100};
         ctx_.status.ReplaceLastStatusLine(" Progamming... " + std::to_string(sent) + "  :  " +
                                           std::to_string(percent) + "% Complete.  ");
+        ctx_.progress.Step(sent, "");
     }
     // An erased board that got no record is not programmed, whatever the file said.
     fileError = step == RecordStep::Bad || (result == ceOK && sent == 0);

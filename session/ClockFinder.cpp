@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -64,7 +65,11 @@ void ClockFinder::Run(IFindUi& find)
     status.AddStatusLine("Searching for TCP/IP Clocks...");
     status.AddStatusLine(" ");
     clocksFound_ = 0;
-    SearchNetwork();
+    {
+        // Nobody knows how many adaptors will answer.
+        const ProgressScope progress(ctx_.progress, "Clocks answering on the local network", "answers", 0);
+        SearchNetwork();
+    }
     timer3_.SetEnabled(false);
     status.SetPanel(Panel::Network, "");
     ReportCount();
@@ -81,9 +86,7 @@ void ClockFinder::Run(IFindUi& find)
         ps.NetworkWasSelected = true;
     }
     for (const char* line : {"", "Searching for USB/Serial Clocks...", " ", " "}) status.AddStatusLine(line);
-    for (int port = 1; port <= kLastSearchedPort; ++port)
-        if (SearchPort(port) == PortOutcome::EndSearch)
-            break;
+    SearchPorts();
 
     serial_.Close();
     // The waiting line of the last request.
@@ -124,6 +127,7 @@ void ClockFinder::SearchNetwork()
             }
             ++clocksFound_;
             ctx_.status.AddStatusLine("Found: IP Address = " + sender);
+            ctx_.progress.Step(clocksFound_, "");
         }
         udp_.Deactivate();
         if (flooded)
@@ -131,6 +135,29 @@ void ClockFinder::SearchNetwork()
     } catch (const std::exception&) {
         udp_.Deactivate();
         ctx_.status.AddStatusLine("ERROR Searching for TCP/IP Clocks!");
+    }
+}
+
+// Every station at every speed of every port the operator can choose counts; a port passed
+// over, or left early, takes the stations it did not probe out of the total.
+void ClockFinder::SearchPorts()
+{
+    constexpr int kStationsPerPort = kLastStation * static_cast<int>(std::size(kSpeeds));
+    int ports = 0;
+    for (int port = 1; port <= kLastSearchedPort; ++port) ports += ui_.PortItemEnabled(port) ? 1 : 0;
+    int64_t total = int64_t{ports} * kStationsPerPort;
+    probed_ = 0;
+    const ProgressScope progress(ctx_.progress, "Stations probed on the serial ports", "stations", total);
+    for (int port = 1; port <= kLastSearchedPort; ++port) {
+        const bool counted = ui_.PortItemEnabled(port);
+        const int64_t before = probed_;
+        const PortOutcome outcome = SearchPort(port);
+        if (outcome == PortOutcome::EndSearch)
+            break;
+        if (counted) {
+            total -= kStationsPerPort - (probed_ - before);
+            ctx_.progress.SetTotal(total);
+        }
     }
 }
 
@@ -186,9 +213,12 @@ ClockFinder::PortOutcome ClockFinder::SearchPort(int port)
             ps.SetStation(station);
             const std::string stationText = std::to_string(station);
             status.SetPanel(Panel::Station, "Station " + stationText);
+            ctx_.progress.Step(probed_,
+                               "Comm " + portText + ", " + speedText + " baud, station " + stationText);
             ps.PollStatus = ceBusy;
             for (int tries = 0; tries < kTriesPerStation && ps.PollStatus != ceOK; ++tries)
                 commands_.RequestStatus(1, 1);
+            ++probed_;
             if (ps.PollStatus != ceOK || ps.ReplyLength < kShortestStatusReply)
                 continue;
 

@@ -46,6 +46,8 @@ private:
     // or when the operator has seen enough.
     enum class PortOutcome { NextPort, EndSearch };
     PortOutcome SearchPort(int port);
+    // The serial phase: every port in turn until the search ends.
+    void SearchPorts();
     // Count line and "Search Aborted!!" or "Finished Search.".
     void ReportCount();
     void Restore(IFindUi& find);
@@ -58,4 +60,6 @@ private:
     ITimer& timer3_;
     // Answers and clocks found in the phase under way.
     int clocksFound_ = 0;
+    // Stations probed in the serial phase, for the progress report.
+    int64_t probed_ = 0;
 };

@@ -5,6 +5,7 @@
 
 #include "core/TextFile.h"
 
+#include <cstdint>
 #include <string>
 
 class CommandFileReader {
@@ -35,7 +36,14 @@ public:
 
     static bool IsSeparator(int c) { return c == ' ' || c == '\n' || c == '\r' || c == kEnd; }
 
+    // Lines read to their end (or to the end of the file) that held more than blanks: the
+    // command lines run so far. CountCommandLines gives the whole file's.
+    int64_t CommandLinesRead() const { return commandLines_; }
+    static int64_t CountCommandLines(const std::string& path);
+
 private:
     TextFile file_;
     int last_ = 0;
+    bool lineHasText_ = false;
+    int64_t commandLines_ = 0;
 };

@@ -18,14 +18,16 @@
 
 struct PollSession::Impl {
     Impl(PollState& ps, IStatusDisplay& status, IOperator& op, IRunUi& ui, ILinkSelection& selection,
-         const ITimeSource& time, IEventPump& pump, ITimer& timer1, ITimer& timer3, ITimer& timer4)
+         const ITimeSource& time, IEventPump& pump, ITimer& timer1, ITimer& timer3, ITimer& timer4,
+         IProgress& progress)
         : timers{&timer1, &timer3, &timer4},
           exchange(ps, pump, time, timer1, selection),
           network(ps, status, pump, timer3, selection, socket, exchange),
-          interpreter(CommandContext{ps, exchange, status, time, op, timer4, &network}),
+          interpreter(CommandContext{ps, exchange, status, time, op, timer4, &network, nullptr, progress}),
           modem(ps, exchange, status, [this](bool on) { serial.SetDTR(on); }),
-          driver(ps, status, ui, selection, pump, exchange, serial, network, modem,
-                 [this](char code) { interpreter.RunCommand(code); }),
+          driver(
+              ps, status, ui, selection, pump, exchange, serial, network, modem,
+              [this](char code) { interpreter.RunCommand(code); }, progress),
           udp(pump, time),
           finder(interpreter.Context(), ui, serial, udp, timer3)
     {
@@ -61,8 +63,8 @@ struct PollSession::Impl {
 
 PollSession::PollSession(PollState& ps, IStatusDisplay& status, IOperator& op, IRunUi& ui,
                          ILinkSelection& selection, const ITimeSource& time, IEventPump& pump, ITimer& timer1,
-                         ITimer& timer3, ITimer& timer4)
-    : d_(std::make_unique<Impl>(ps, status, op, ui, selection, time, pump, timer1, timer3, timer4))
+                         ITimer& timer3, ITimer& timer4, IProgress& progress)
+    : d_(std::make_unique<Impl>(ps, status, op, ui, selection, time, pump, timer1, timer3, timer4, progress))
 {
 }
 

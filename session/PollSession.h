@@ -4,6 +4,8 @@
 // given; tests build one with fakes.
 #pragma once
 
+#include "core/Progress.h"
+
 #include <memory>
 #include <set>
 #include <string>
@@ -21,8 +23,10 @@ class Exchange;
 
 class PollSession {
 public:
+    // progress is told how far long work has come: a search, a download, a command file.
     PollSession(PollState& ps, IStatusDisplay& status, IOperator& op, IRunUi& ui, ILinkSelection& selection,
-                const ITimeSource& time, IEventPump& pump, ITimer& timer1, ITimer& timer3, ITimer& timer4);
+                const ITimeSource& time, IEventPump& pump, ITimer& timer1, ITimer& timer3, ITimer& timer4,
+                IProgress& progress = NoProgress());
     ~PollSession();
     PollSession(const PollSession&) = delete;
     PollSession& operator=(const PollSession&) = delete;

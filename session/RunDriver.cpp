@@ -37,7 +37,7 @@ bool UsableDigitChar(int c)
 
 RunDriver::RunDriver(PollState& ps, IStatusDisplay& status, IRunUi& ui, ILinkSelection& selection,
                      IEventPump& pump, Exchange& exchange, ISerialLink& serial, INetConnection& net,
-                     IModemControl& modem, std::function<void(char)> runCommand)
+                     IModemControl& modem, std::function<void(char)> runCommand, IProgress& progress)
     : ps_(ps),
       status_(status),
       ui_(ui),
@@ -47,7 +47,8 @@ RunDriver::RunDriver(PollState& ps, IStatusDisplay& status, IRunUi& ui, ILinkSel
       serial_(serial),
       net_(net),
       modem_(modem),
-      runCommand_(std::move(runCommand))
+      runCommand_(std::move(runCommand)),
+      progress_(progress)
 {
 }
 
@@ -151,8 +152,14 @@ void RunDriver::RunCommandFile()
         WriteResultLine(ps_, ceCantOpenFile, 0);
         status_.AddStatusLine("Can't Open Command File!!");
     } else {
+        // The file is read through once first, only to count its commands.
+        const ProgressScope progress(progress_, "Commands of the command file done", "commands",
+                                     CommandFileReader::CountCommandLines(commandFile));
         // One command line per pass, until the file ends or cannot be read on.
-        while (RunCommandLine() && !reader_.AtEnd()) {
+        bool goOn = true;
+        while (goOn) {
+            goOn = RunCommandLine() && !reader_.AtEnd();
+            progress_.Step(reader_.CommandLinesRead(), "");
         }
         CloseCommandFile();
     }

@@ -3,6 +3,7 @@
 // in the window or for a whole command file whose init_clock lines name station and link.
 #pragma once
 
+#include "core/Progress.h"
 #include "link/Transport.h"
 #include "session/CommandFileReader.h"
 #include "session/ModemLink.h"
@@ -27,7 +28,7 @@ public:
 
     RunDriver(PollState& ps, IStatusDisplay& status, IRunUi& ui, ILinkSelection& selection, IEventPump& pump,
               Exchange& exchange, ISerialLink& serial, INetConnection& net, IModemControl& modem,
-              std::function<void(char)> runCommand);
+              std::function<void(char)> runCommand, IProgress& progress = NoProgress());
 
     // Single-command or command-file mode, as the window's radio buttons say.
     void Run();
@@ -68,6 +69,8 @@ private:
     INetConnection& net_;
     IModemControl& modem_;
     std::function<void(char)> runCommand_;
+    // Told how many of the command file's commands are done.
+    IProgress& progress_;
     CommandFileReader reader_;
     bool parameterError_ = false;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../support/Fakes.h"
+#include "../support/RecordingProgress.h"
 #include "commands/CommandContext.h"
 #include "interpreter/Interpreter.h"
 #include "core/PollState.h"
@@ -18,7 +19,9 @@
 struct CommandRig {
     PollState ps;
     FakeRig rig{ps};
-    CommandContext ctx{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4};
+    RecordingProgress progress{rig.time};
+    CommandContext ctx{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4,
+                       /*net=*/nullptr, /*texts=*/nullptr, progress};
     // Frames written to the link, without the serial preamble.
     std::vector<std::vector<uint8_t>> frames;
     std::deque<std::optional<std::vector<uint8_t>>> replies;

@@ -129,6 +129,20 @@ TEST_F(DownloadsTest, recordsArriveInPacketsAndAreAppendedThenTheEndIsAcknowledg
     EXPECT_EQ(r.rig.status.log, expected);
 }
 
+// The clock does not say how many records it holds: packets and records so far, and the
+// rate once it is measured (the message list's progress is checked with its file).
+TEST_F(DownloadsTest, progressCountsPacketsAndRecordsWithTheRate)
+{
+    r.replyDelayMs = 2000;
+    r.Reply(Times(1, 4));
+    r.Reply(Times(5, 4));
+    r.Reply(End());
+    interp.RunCommand('B');
+    EXPECT_EQ(r.progress.log, (std::vector<std::string>{"begin Records received from the clock 0",
+                                                        "1 packets - 4 records, 2.0 records/s",
+                                                        "2 packets - 8 records, 2.0 records/s", "end"}));
+}
+
 TEST_F(DownloadsTest, theEndPacketAloneWritesNothingAndItsZeroByteIsAChecksumError)
 {
     r.Reply(End());
@@ -317,6 +331,8 @@ TEST_F(DownloadsTest, messageListReplacesTheFileAndWritesLineEndsAsLfCr)
     EXPECT_EQ(Requests(), "B401 B402 ");
     EXPECT_EQ(ReadFileBytes(data), "One\r\n\rTwo\r\n\r");
     EXPECT_EQ(r.rig.status.log.back(), "replace:get_message_list  - OK");
+    EXPECT_EQ(r.progress.log, (std::vector<std::string>{"begin Message list packets received from the clock 0",
+                                                        "1 lines - 1 packets", "2 lines - 2 packets", "end"}));
 
     // An empty list ends at once and leaves an empty file.
     r.frames.clear();

@@ -31,6 +31,10 @@ TEST_F(Backup, emptyFileGetsEveryTemplateAndASecondRunFetchesNothing)
     EXPECT_EQ(r.rig.status.Lines().back(), "Finger_backup       - OK");
     EXPECT_EQ(r.CountRequests(0x02), 6);
     EXPECT_EQ(r.CountRequests(0x09), 1);
+    // Templates fetched so far, the employee being fetched: the clock does not say how many.
+    EXPECT_EQ(r.progress.log.front(), "begin Fingerprint templates fetched from the clock 0");
+    EXPECT_EQ(r.progress.log.at(1), "employee 488 - 0 templates");
+    EXPECT_EQ(r.progress.log.end()[-2], "employee 500 - 6 templates, 1.3 templates/s");
 
     r.frames.clear();
     r.rig.time.Set(2023, 11, 15, 10, 20, 5);
@@ -343,6 +347,11 @@ TEST_F(Restore, entryWithABadChecksumIsReportedAndNothingOfItIsSent)
     EXPECT_EQ(q[13], Bytes({0x13}));
     EXPECT_EQ(r.CountRequests(0x0E), 2);
     EXPECT_EQ(r.Requests().back(), Bytes({0x09}));
+    // Entries of the file, the refused one counted too.
+    EXPECT_EQ(r.progress.log, (std::vector<std::string>{
+                                  "begin Template entries sent to the clock 3",
+                                  "employee 488 - 0 of 3 entries", "employee 495 - 1 of 3 entries",
+                                  "employee 503 - 2 of 3 entries", "3 of 3 entries, 0:00 left", "end"}));
 }
 
 // The store reply decides: memory full ends the run, the employee's limit is reported and

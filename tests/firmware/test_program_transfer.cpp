@@ -75,6 +75,10 @@ TEST_F(ProgramTransferTest, threeRecordMainUpgrade)
             "add: Terminating Program Mode... ", "add:Programming Mode Terminated."}));
     EXPECT_EQ(Panels0(), (std::vector<std::string>{"Retry 0", "Retry 0", "Retry 0"}));
     EXPECT_EQ(r.ps.PollStatus, 0);
+    // Records sent of those the check counted.
+    EXPECT_EQ(r.progress.log,
+              (std::vector<std::string>{"begin Program records sent to the clock 3", "1 of 3 records",
+                                        "2 of 3 records", "3 of 3 records, 0:00 left", "end"}));
 }
 
 TEST_F(ProgramTransferTest, displayFileToAClockRunningTheMainProgramIsRefusedBeforeErasing)

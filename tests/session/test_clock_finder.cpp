@@ -5,6 +5,7 @@
 #include "session/ClockFinder.h"
 #include "support/FakeFindUi.h"
 #include "support/Fakes.h"
+#include "support/RecordingProgress.h"
 
 #include <QHostAddress>
 
@@ -360,6 +361,31 @@ TEST_F(ClockFinderTest, skipAbortNoCtsAndAPortThatCannotBeOpened)
     EXPECT_EQ(serial.requests, (Lines{"3/9600/1", "3/9600/1", "3/9600/2", "3/9600/2"}));
     EXPECT_EQ(SerialMemo(), NothingOnThePorts({}, "Search Aborted!!"));
     EXPECT_FALSE(serial.open);
+}
+
+// The network phase is busy; the serial phase counts the stations of the ports the operator
+// can choose, takes out those of a port without CTS, and shows where it probes and the time
+// left at two seconds a silent station.
+TEST_F(ClockFinderTest, progress_networkBusy_thenStationsOfEveryPortWithTheTimeLeft)
+{
+    RecordingProgress progress{rig.time};
+    ClockFinder reporting{CommandContext{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4, nullptr,
+                                         nullptr, progress},
+                          ui, serial, udp, rig.timer3};
+    ui.ports = {1, 2};
+    serial.noCts = {1};
+    udp.answers = {{10, "127.0.0.51"}};
+    reporting.Run(ui);
+    const auto& log = progress.log;
+    ASSERT_EQ(log.size(), 5u + 124 + 2);
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 5),
+              (Lines{"begin Clocks answering on the local network 0", "1 answers", "end",
+                     "begin Stations probed on the serial ports 248", "total 124"}));
+    EXPECT_EQ(log[5], "Comm 2, 9600 baud, station 1 - 0 of 124 stations");
+    EXPECT_EQ(log[5 + 31 + 11], "Comm 2, 4800 baud, station 12 - 42 of 124 stations, 2:43 left");
+    EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
+              (Lines{"Comm 2, 1200 baud, station 31 - 123 of 124 stations, 0:01 left", "total 124", "end"}));
+    EXPECT_FALSE(progress.View().running);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-#include "core/PollState.h"
 #include "core/ClockError.h"
+#include "core/PollState.h"
 #include "session/RunDriver.h"
 #include "session/RunUi.h"
 #include "support/Fakes.h"
+#include "support/RecordingProgress.h"
 
 #include <gtest/gtest.h>
 
@@ -82,11 +83,22 @@ protected:
     FakeConnector net{ps};
     FakeModem modem{ps};
     std::vector<std::string> ran;  // "letter station file"
+    RecordingProgress progress{rig.time};
     RunDriver driver{
-        ps, rig.status, ui, rig.selection, rig.pump, rig.exchange, serial, net, modem, [this](char c) {
+        ps,
+        rig.status,
+        ui,
+        rig.selection,
+        rig.pump,
+        rig.exchange,
+        serial,
+        net,
+        modem,
+        [this](char c) {
             ran.push_back(std::string(1, c) + " " + ps.StationDigitsText() + " " + ps.InputFileName);
             ps.PollStatus = ceOK;
-        }};
+        },
+        progress};
     std::string dir = MakeTempDir();
     std::string results = dir + "/results.txt";
 
@@ -111,8 +123,13 @@ protected:
 TEST_F(RunDriverTest, commandFileRunsEachGroupOnItsOwnStationAndLink)
 {
     RunFile(
-        "init_clock 03 COM2 9600\nget_times punches.dat\nset_time\n"
-        "init_clock 04 IP127.0.0.9\nget_status status.txt\n");
+        "init_clock 03 COM2 9600\nget_times punches.dat\n\nset_time\n"
+        "init_clock 04 IP127.0.0.9\nget_status status.txt");
+    // A blank line is no command.
+    EXPECT_EQ(progress.log,
+              (std::vector<std::string>{"begin Commands of the command file done 5", "1 of 5 commands",
+                                        "2 of 5 commands", "2 of 5 commands", "3 of 5 commands",
+                                        "4 of 5 commands", "5 of 5 commands, 0:00 left", "end"}));
     EXPECT_EQ(ran, (std::vector<std::string>{"B 03 punches.dat", "A 03 punches.dat", "Y 04 status.txt"}));
     EXPECT_EQ(serial.calls.front(), "select 2 9600");
     EXPECT_EQ(net.connects, std::vector<std::string>{"127.0.0.9"});
