@@ -3,8 +3,10 @@
 #   output.png       the window as it opens (default docs/screenshot.png)
 #   output-poll.png  after a get_status poll of a simulated clock on 127.0.0.61
 #   output-menu.png  with Options > Comm Port open and "Network" checked
+#   output-find.png  during Find Clocks on a serial port, with the progress bar
 # Usage: scripts/screenshot.sh [build-dir] [output.png]
-# The poll picture needs the clocksim target too; without it only the other two are taken.
+# The poll and find pictures need the clocksim target too; without it only the other two
+# are taken. The find picture also needs unshare and ip (a network namespace of its own).
 # Every run uses its own settings profile and working folder, removed at the end.
 set -eu
 
@@ -31,9 +33,9 @@ done
 
 # A short fixed-looking folder: the poll picture shows the data file's path.
 work=$(mktemp -d /tmp/clocks.XXXX)
-simpid=
+simpids=
 cleanup() {
-    [ -n "$simpid" ] && kill "$simpid" 2>/dev/null && wait "$simpid" 2>/dev/null
+    for pid in $simpids; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -86,6 +88,13 @@ case $scene in
         sleep 1
         import -window "$id" "$out"
         ;;
+    find)
+        # Find Clocks: five seconds of the network phase, then the serial phase on Comm1,
+        # grabbed once the bar shows the time left.
+        xdotool mousemove 416 64 click 1
+        sleep 20
+        import -window "$id" "$out"
+        ;;
     menu)
         # Options, then Comm Port: the submenu opens beside it.
         xdotool mousemove 68 8 click 1; sleep 0.5
@@ -117,11 +126,31 @@ shoot menu menu "$stem-menu.png"
 if [ -x "$sim" ]; then
     profile poll 0 127.0.0.61 ""
     "$sim" --listen 127.0.0.61 --ready-file "$work/clock.ready" >/dev/null &
-    simpid=$!
+    simpids="$simpids $!"
     tries=0
     while [ ! -f "$work/clock.ready" ] && [ $tries -lt 100 ]; do tries=$((tries + 1)); sleep 0.05; done
     [ -f "$work/clock.ready" ] || { echo "screenshot: the simulated clock did not start" >&2; exit 1; }
     shoot poll poll "$stem-poll.png"
 else
     echo "screenshot: $sim not built; no poll picture" >&2
+fi
+
+# Find Clocks with Comm1 mapped to a simulated clock's pseudo-terminal that answers only at
+# 1200 baud, so the search probes every station at 9600 first. The window runs in a network
+# namespace of its own whose only link is loopback, with the default gateway on 127.0.0.1:
+# the search's broadcast goes to 127.0.0.255 and cannot leave this computer.
+if [ -x "$sim" ] && command -v ip >/dev/null 2>&1 && unshare -rn true 2>/dev/null; then
+    profile find 1 "" ""
+    printf '[SerialPorts]\nCOM1=%s\n' "$work/tty1" >>"$work/find/Korvane/KX2.conf"
+    "$sim" --link "$work/tty1" --baud 1200 --ready-file "$work/pty.ready" >/dev/null &
+    simpids="$simpids $!"
+    tries=0
+    while [ ! -f "$work/pty.ready" ] && [ $tries -lt 100 ]; do tries=$((tries + 1)); sleep 0.05; done
+    [ -f "$work/pty.ready" ] || { echo "screenshot: the simulated clock's pty did not start" >&2; exit 1; }
+    (cd "$work" && XDG_CONFIG_HOME="$work/find" QV_LOOPBACK_ONLY=1 unshare -rn sh -c '
+        ip link set lo up && ip route add default via 127.0.0.1 &&
+        exec xvfb-run -a -s "-screen 0 800x600x24" sh "$1" "$2" find "$3"' sh "$work/inside.sh" "$bin" "$stem-find.png")
+    echo "saved $stem-find.png"
+else
+    echo "screenshot: clocksim, ip or unshare missing; no find picture" >&2
 fi
