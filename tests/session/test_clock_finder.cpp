@@ -233,6 +233,7 @@ TEST_F(ClockFinderTest, withNoClockAnywhere_bothPhasesEndEmpty_andTheWindowIsAsB
         rig.selection.network = networkChecked;
         ui = FakeFindUi{};
         ui.ports = {2};
+        ui.station = 7;
         serial.noCts = {2};
         std::vector<std::string> during;
         udp.onReceive = [&] { during.push_back("network " + ui.State()); };
