@@ -130,11 +130,8 @@ bool Consecutive(const std::vector<uint8_t>& bytes)
 
 std::shared_ptr<const CommPortMap> MapCom2To(const std::string& path)
 {
-    return std::make_shared<const CommPortMap>(
-        [path] {
-            return CommPortMap::Entries{{2, path}};
-        },
-        "/nonexistent-sys", "/nonexistent-dev");
+    const auto entries = [path] { return CommPortMap::Entries{{2, path}}; };
+    return std::make_shared<const CommPortMap>(entries, "/nonexistent-sys", "/nonexistent-dev");
 }
 
 std::string ErrorText(const std::function<void()>& action)
