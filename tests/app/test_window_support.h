@@ -34,7 +34,7 @@ inline QApplication& TestApp()
 
 struct LoopbackNetwork : INetworkInfo {
     std::string LocalAddress() override { return "127.0.0.1"; }
-    std::string GatewayAddress() override { return "127.0.0.1"; }
+    std::string GatewayAddress() override { return "127.0.0.254"; }
 };
 
 struct FakeWindowTiming : FakeTiming {
