@@ -152,11 +152,8 @@ TEST_F(WindowSelectionTest, portItems_areExclusive_setPanels_andAreRememberedAtO
     EXPECT_FALSE(Links().NetworkSelected());
     // The handlers leave the poll state to the run driver.
     EXPECT_EQ(ThePollState().Port, 0);
-}
 
-TEST_F(WindowSelectionTest, linkSelection_checksAndUnchecksNetwork)
-{
-    Start();
+    // The link selection a search leaves behind checks and unchecks the item.
     Links().SetNetworkSelected(true);
     EXPECT_TRUE(Item("Network")->isChecked());
     EXPECT_EQ(Ui().CheckedCommPort(), 0);
@@ -183,7 +180,7 @@ TEST_F(WindowSelectionTest, ipAddress_isAskedFor_andOnlyAConfirmedNonEmptyAnswer
     EXPECT_EQ(Stored("IPAddress").toString(), "127.0.0.3");
 }
 
-TEST_F(WindowSelectionTest, commandFileChoice_switchesToFileMode_andRemembersTheName)
+TEST_F(WindowSelectionTest, fileChoices_commandFileSwitchesToFileMode_inputFileIsShownAndStored)
 {
     Store("BaudRate", 9600);
     Store("Port", 2);
@@ -206,14 +203,8 @@ TEST_F(WindowSelectionTest, commandFileChoice_switchesToFileMode_andRemembersThe
     // Cancelled: nothing changes.
     window->CommandFileClick();
     EXPECT_EQ(Ui().Edit1Text(), "/tmp/run.cmd");
-}
 
-TEST_F(WindowSelectionTest, inputFileChoice_isShownAndStored_butTheRememberedNameStays)
-{
-    Store("BaudRate", 9600);
-    Store("Port", 2);
-    Store("InputFile", "remembered.dat");
-    Start();
+    // An input file is shown and stored, but the name remembered at start-up stays.
     op.inputs = {"/tmp/new.dat", "/tmp/other.dat"};
     DoubleClick(Find<QLineEdit>("Edit2"));
     EXPECT_EQ(Ui().Edit2Text(), "/tmp/new.dat");
@@ -495,18 +486,9 @@ TEST_F(WindowMemoTest, addReplaceDeleteClear_keepTheModelAndTheWidgetInStep)
 
 using WindowRunTest = WindowTest;
 
-TEST_F(WindowRunTest, runUiReportsTheControls_andRunControlsCanBeDisabledAndEnabled)
+TEST_F(WindowRunTest, runControlsCanBeDisabledAndEnabled_andPortItemsOutsideTheMenuAreOff)
 {
     Start();
-    EXPECT_TRUE(Ui().CommandModeChecked());
-    EXPECT_FALSE(Ui().CommandFileModeChecked());
-    EXPECT_EQ(Ui().CommandIndex(), 0);
-    EXPECT_EQ(Ui().StationNumber(), 1);
-    EXPECT_EQ(Ui().CheckedCommPort(), 1);
-    Ui().SetEdit1Text("a.cmd");
-    Ui().SetEdit2Text("b.dat");
-    EXPECT_EQ(Ui().Edit1Text(), "a.cmd");
-    EXPECT_EQ(Ui().Edit2Text(), "b.dat");
     EXPECT_FALSE(Ui().PortItemEnabled(0));
     EXPECT_FALSE(Ui().PortItemEnabled(21));
 
@@ -520,12 +502,6 @@ TEST_F(WindowRunTest, runUiReportsTheControls_andRunControlsCanBeDisabledAndEnab
     Ui().SetRunControlsEnabled(true);
     EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
     EXPECT_TRUE(top[1]->isEnabled());
-
-    EXPECT_TRUE(Links().PortRefreshEnabled());
-    Links().SetPortRefreshEnabled(false);
-    EXPECT_FALSE(Links().PortRefreshEnabled());
-    Links().SetPortRefreshEnabled(true);
-    EXPECT_TRUE(Links().PortRefreshEnabled());
 }
 
 TEST_F(WindowRunTest, pollButton_clearsTheMemo_waitsOutTheConnectTimeOut_andLeavesControlsEnabled)
@@ -586,8 +562,14 @@ TEST_F(WindowRunTest, withoutDisplayTheDialogsAnswerCancelAndNo)
     EXPECT_EQ(value, "keep");
 }
 
-TEST_F(WindowRunTest, twoArguments_setUpAnUnattendedRun_thatRunsOnceTheLoopRuns_andCloses)
+TEST_F(WindowRunTest, argumentCounts_twoSetUpAnUnattendedRunThatRunsOnceTheLoopRunsAndCloses)
 {
+    Start({"only-one"});
+    EXPECT_FALSE(window->Unattended());
+    EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ThePollState().Unattended);
+
     Start({configDir + "/missing.cmd", configDir + "/results.log"});
     window->show();
     EXPECT_TRUE(window->Unattended());
@@ -607,15 +589,6 @@ TEST_F(WindowRunTest, twoArguments_setUpAnUnattendedRun_thatRunsOnceTheLoopRuns_
     EXPECT_EQ(ThePollState().InputFileName, configDir + "/missing.cmd");
     EXPECT_EQ(ThePollState().LogFileName, configDir + "/results.log");
     EXPECT_FALSE(window->isVisible());
-}
-
-TEST_F(WindowRunTest, otherArgumentCounts_areInteractive)
-{
-    Start({"only-one"});
-    EXPECT_FALSE(window->Unattended());
-    EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(ThePollState().Unattended);
 }
 
 }  // namespace
