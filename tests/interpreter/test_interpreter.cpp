@@ -1,4 +1,4 @@
-#include "CommandRig.h"
+#include "../commands/CommandRig.h"
 #include "commands/SingleExchange.h"
 #include "interpreter/CommandTable.h"
 #include "interpreter/Interpreter.h"
@@ -34,7 +34,7 @@ TEST_F(InterpreterTest, unreadableDataFilesSendNothingForAnyCommand)
     for (const std::string& name : {dir + "/absent.txt", dir, fifo, std::string("/proc/self/mem")})
         for (const auto& [letter, keyword, memo] : commands) {
             SCOPED_TRACE(name + " " + keyword);
-            std::remove(results.c_str());
+            Fresh();
             r.ps.InputFileName = name;
             r.ps.CommandKeyword = keyword;
             r.Reply(r.Accepted(), 4);
@@ -43,7 +43,6 @@ TEST_F(InterpreterTest, unreadableDataFilesSendNothingForAnyCommand)
             EXPECT_TRUE(r.frames.empty());
             EXPECT_EQ(r.rig.status.Lines().back(), memo + "- Can't Open File");
             EXPECT_EQ(ReadFileBytes(results), ResultLine(keyword, "09"));
-            r.replies.clear();
         }
 }
 
@@ -210,7 +209,7 @@ TEST_F(InterpreterTest, retryLoopCarriesItsCountAcrossFramesAndStopsOnTheBuilder
         previous.push_back(last);
         if (previous.size() == 6)
             return ceInputFileLine;
-        return BuildRequest(r.ps, r.Station(), 0xA8,
+        return BuildRequest(r.rig.exchange.Request(), r.Station(), 0xA8,
                             std::vector<uint8_t>{static_cast<uint8_t>(previous.size())});
     };
     r.Reply(r.Accepted());
@@ -227,10 +226,6 @@ TEST_F(InterpreterTest, retryLoopCarriesItsCountAcrossFramesAndStopsOnTheBuilder
     EXPECT_EQ(ExchangeWithRetries(r.ctx, policy, build), ceInputFileLine);
     EXPECT_EQ(r.frames.size(), 5u) << "the sixth frame is never sent";
 }
-
-}  // namespace
-
-namespace {
 
 // The window's list and the command-file keywords both come from the one table.
 TEST(CommandTableTest, listEntriesAndKeywordsSelectTheirLetters)
