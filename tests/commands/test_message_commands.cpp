@@ -18,19 +18,25 @@ msgfile::CharSource Source(const std::string& text)
     };
 }
 
-// Every packet of a message file as "<sequence>:<characters>", then how reading ended.
-std::vector<std::string> Packets(const std::string& text, Step* last = nullptr, int* line = nullptr)
+// A message file read to its end: every packet as "<sequence>:<characters>", how reading
+// ended, the line it ended on and how many characters it took.
+struct Read {
+    std::vector<std::string> packets;
+    Step last{};
+    int line = 0;
+    std::size_t chars = 0;
+};
+
+Read ReadMessages(const std::string& text)
 {
     MessageReader reader(Source(text));
-    std::vector<std::string> out;
+    Read out;
     std::vector<uint8_t> packet;
-    Step step;
-    while ((step = reader.Next(packet)) == Step::Packet)
-        out.push_back(std::to_string(packet[0]) + ":" + std::string(packet.begin() + 1, packet.end()));
-    if (last)
-        *last = step;
-    if (line)
-        *line = reader.Line();
+    while ((out.last = reader.Next(packet)) == Step::Packet)
+        out.packets.push_back(std::to_string(packet[0]) + ":" +
+                              std::string(packet.begin() + 1, packet.end()));
+    out.line = reader.Line();
+    out.chars = reader.CharsRead();
     return out;
 }
 
@@ -43,8 +49,11 @@ std::string Chars(int n, char c = 'x')
 const std::string kLongMessage = "{" + Chars(25, 'a') + "\n" + Chars(25, 'b') + "\n" + Chars(25, 'c') + "\n" +
                                  Chars(25, 'd') + "\n" + Chars(25, 'e') + "}";
 
+// The file is never held whole: however large, it is read only up to the character that can
+// no longer belong to a message.
 TEST(MessageReader, messageRulesAsRows)
 {
+    const std::string huge(1000000, 'x');
     const struct {
         std::string text;
         std::vector<std::string> packets;
@@ -75,30 +84,18 @@ TEST(MessageReader, messageRulesAsRows)
          5},
         // Other bytes, high ones included, are sent as they are.
         {"{\xE9\x7F}", {"1:{\xE9\x7F}"}, Step::End, 1},
+        // A message that breaks a rule stops the reading at once.
+        {"{" + huge, {}, Step::InputError, 1},
+        {"{a}\n{" + std::string(1000000, '\n'), {"1:{a}"}, Step::InputError, 9},
+        {"{a}\n\n" + huge + "{", {"1:{a}"}, Step::InputError, 3},
     };
     for (const auto& row : rows) {
-        Step last{};
-        int line = 0;
-        EXPECT_EQ(Packets(row.text, &last, &line), row.packets) << row.text;
-        EXPECT_EQ(last, row.last) << row.text;
-        EXPECT_EQ(line, row.line) << row.text;
-    }
-}
-
-TEST(MessageReader, aMessageThatBreaksARuleStopsTheReadingAtOnce)
-{
-    // The file is never held whole: however large, it is read only up to the character
-    // that can no longer belong to a message.
-    const std::string huge(1000000, 'x');
-    for (const std::string& text :
-         {"{" + huge, "{a}\n{" + std::string(1000000, '\n'), "{a}\n\n" + huge + "{"}) {
-        MessageReader reader(Source(text));
-        std::vector<uint8_t> packet;
-        Step step;
-        while ((step = reader.Next(packet)) == Step::Packet) {
-        }
-        EXPECT_EQ(step, Step::InputError);
-        EXPECT_LT(reader.CharsRead(), 300u);
+        SCOPED_TRACE(row.text.substr(0, 40));
+        const Read read = ReadMessages(row.text);
+        EXPECT_EQ(read.packets, row.packets);
+        EXPECT_EQ(read.last, row.last);
+        EXPECT_EQ(read.line, row.line);
+        EXPECT_LT(read.chars, 300u);
     }
 }
 
