@@ -97,7 +97,7 @@ TEST_F(DownloadsTest, recordsArriveInPacketsAndAreAppendedThenTheEndIsAcknowledg
     r.Reply(Times(3, 1));
     r.Reply(End());
     interp.RunCommand('B');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(Requests(), "A2 AB AB A1 ");
     EXPECT_EQ(ReadFileBytes(data), "earlier\r\n\r" + RecordLines(1, 3));
     EXPECT_EQ(ReadFileBytes(results), ResultLine("get_times", "00"));
@@ -112,14 +112,14 @@ TEST_F(DownloadsTest, theEndPacketAloneWritesNothingAndItsZeroByteIsAChecksumErr
 {
     r.Reply(End());
     interp.RunCommand('B');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(Requests(), "A2 A1 ");
     EXPECT_EQ(ReadFileBytes(data), "");
 
     r.frames.clear();
     r.Reply(End(0x00));
     interp.RunCommand('B');
-    EXPECT_EQ(r.ps.PollStatus, 11);
+    EXPECT_EQ(r.ps.PollStatus, ceChecksum);
     EXPECT_EQ(Requests(), "A2 A1 ");
     EXPECT_EQ(r.rig.status.Lines().back(), "get_times         - Checksum Error");
 }
@@ -175,7 +175,7 @@ TEST_F(DownloadsTest, eachFailureAsksAgainTheWayTheClockExpects)
             r.Reply(Times(3, 1));
             r.Reply(End());
             interp.RunCommand('B');
-            EXPECT_EQ(r.ps.PollStatus, 0);
+            EXPECT_EQ(r.ps.PollStatus, ceOK);
             EXPECT_EQ(Requests(),
                       ackLost ? row.requests.substr(0, 9) + "AB " + row.requests.substr(9) : row.requests);
             EXPECT_EQ(ReadFileBytes(data), RecordLines(1, 3));
@@ -199,7 +199,7 @@ TEST_F(DownloadsTest, equalPacketsAreDroppedOnlyAfterAFailedAcknowledgement)
     r.Reply(Times(1, 2), 2);
     r.Reply(End());
     interp.RunCommand('B');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(Requests(), "A2 AB AB A2 AB AB A1 ");
     EXPECT_EQ(ReadFileBytes(data), RecordLines(1, 2) + RecordLines(1, 2) + RecordLines(1, 2));
 }
@@ -212,14 +212,14 @@ TEST_F(DownloadsTest, theFourthFailureInARowEndsButAStoredPacketStartsTheCountAg
     r.Reply(Times(2, 1));
     r.Reply(End());
     interp.RunCommand('B');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(ReadFileBytes(data), RecordLines(1, 2));
 
     Fresh();
     r.ps.CommandKeyword = "get_times";
     r.Silence(4);
     interp.RunCommand('B');
-    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(r.ps.PollStatus, ceNoData);
     EXPECT_EQ(Requests(), "A2 A2 A2 A2 ");
     EXPECT_EQ(r.ps.RetryCount, 3);
     EXPECT_EQ(r.rig.status.Lines().back(), "get_times         - No Data Received from Clock");
@@ -231,7 +231,7 @@ TEST_F(DownloadsTest, aFileThatCannotBeOpenedAsksForNothing)
 {
     r.ps.InputFileName = dir + "/no/such/folder/times.txt";
     interp.RunCommand('B');
-    EXPECT_EQ(r.ps.PollStatus, 9);
+    EXPECT_EQ(r.ps.PollStatus, ceCantOpenFile);
     EXPECT_TRUE(r.frames.empty());
 }
 
@@ -245,7 +245,7 @@ TEST_F(DownloadsTest, aLinkThatDropsKeepsThePacketsStored)
             r.rig.net.fail = true;
     };
     interp.RunCommand('B');
-    EXPECT_EQ(r.ps.PollStatus, 10);
+    EXPECT_EQ(r.ps.PollStatus, cePortTransmitter);
     EXPECT_EQ(ReadFileBytes(data), RecordLines(1, 3));
     EXPECT_EQ(r.rig.status.Lines().back(), "get_times         - Port Transmitter Error");
 }
@@ -280,7 +280,7 @@ TEST_F(DownloadsTest, messageListStartsAgainAfterAnyFailedContinuationAndHoldsTh
         r.Reply(first);
         r.Reply(second);
         interp.RunCommand('Q');
-        EXPECT_EQ(r.ps.PollStatus, 0);
+        EXPECT_EQ(r.ps.PollStatus, ceOK);
         EXPECT_EQ(Requests(), "B401 B402 B401 B402 ");
         EXPECT_EQ(ReadFileBytes(data), "One\r\n\rTwo");
     }
@@ -291,7 +291,7 @@ TEST_F(DownloadsTest, messageListStartsAgainAfterAnyFailedContinuationAndHoldsTh
     r.Silence();
     r.Reply(r.Packet(0xB4, {0x00}));
     interp.RunCommand('Q');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(ReadFileBytes(data), "");
 
     // Packets fetched again after a restart are no progress: a clock that fails the same
@@ -304,7 +304,7 @@ TEST_F(DownloadsTest, messageListStartsAgainAfterAnyFailedContinuationAndHoldsTh
     }
     r.Reply(first, 2);
     interp.RunCommand('Q');
-    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(r.ps.PollStatus, ceNoData);
     EXPECT_EQ(Requests(), "B401 B402 B401 B402 B401 B402 B401 B402 ");
     EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 3");
 }
@@ -316,7 +316,7 @@ TEST_F(DownloadsTest, messageListWaitsOnlyForABusyClock)
     r.Reply(r.Packet(0xA2, {0x00}));
     r.Silence(1);
     interp.RunCommand('Q');
-    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(r.ps.PollStatus, ceNoData);
     EXPECT_EQ(Requests(), "B401 B401 B401 B401 ");
     ASSERT_EQ(r.sentAt.size(), 4u);
     EXPECT_GE(r.sentAt[1] - r.sentAt[0], 4000);

@@ -160,7 +160,7 @@ TEST_F(MessageCommandsTest, aFailedPacketSendsItsWholeMessageAgainAtMostThreeFai
     r.Reply(r.Accepted(), 3);
     const int64_t start = r.rig.time.NowMs();
     interp.RunCommand('K');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     const auto first = Message(1, kLongMessage.substr(0, 99));
     const auto second = Message(2, kLongMessage.substr(99));
     EXPECT_EQ(r.frames, (std::vector<std::vector<uint8_t>>{Message(1, "{A}"), first, second, first, second,
@@ -178,7 +178,7 @@ TEST_F(MessageCommandsTest, aFailedPacketSendsItsWholeMessageAgainAtMostThreeFai
     r.Silence();
     r.Reply(r.Rejected());
     interp.RunCommand('K');
-    EXPECT_EQ(r.ps.PollStatus, 4);
+    EXPECT_EQ(r.ps.PollStatus, ceClockReceivedDataError);
     EXPECT_EQ(r.frames, (std::vector<std::vector<uint8_t>>{Message(1, "{A}"), first, first, first}));
     EXPECT_EQ(Last(), "set_message       - Clock Received Data Error");
 }
@@ -216,7 +216,7 @@ TEST_F(MessageCommandsTest, inputFilesCheckedWholeBeforeAnythingIsSent)
         r.Reply(r.Accepted(), 5);
         interp.RunCommand(row.letter);
         const std::string memo = row.keyword + std::string(18 - row.keyword.size(), ' ') + "- " + row.memo;
-        EXPECT_EQ(r.ps.PollStatus, std::stoi(row.result));
+        EXPECT_EQ(ClockErrorNumber(r.ps.PollStatus), std::stoi(row.result));
         EXPECT_EQ(r.frames.size(), row.frames);
         EXPECT_EQ(Last(), memo);
         // set_modem shows its sending line only once the file has been read.
@@ -234,7 +234,7 @@ TEST_F(MessageCommandsTest, inputFilesCheckedWholeBeforeAnythingIsSent)
     r.frames.clear();
     r.Reply(r.Accepted());
     interp.RunCommand('L');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     ASSERT_EQ(r.frames.size(), 1u);
     EXPECT_EQ(r.frames[0].size(), 255u);
 }
@@ -247,7 +247,7 @@ TEST_F(MessageCommandsTest, setModemReadsTheFileAgainForEachAttempt)
     // The file changes while the first reply is awaited; the retry sends what it holds then.
     r.rig.pump.After(50, [this] { WriteData("AT&F\n"); });
     interp.RunCommand('M');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(r.frames,
               (std::vector<std::vector<uint8_t>>{Frame(0xAA, "ATZ\rATS0=1\r"), Frame(0xAA, "AT&F\r")}));
     EXPECT_EQ(Last(), "set_modem         - OK");

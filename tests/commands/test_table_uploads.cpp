@@ -171,7 +171,7 @@ TEST_F(TableUploadsTest, busyPacketRestartsTheWholeTableAfterTheBusyWait)
     r.Reply(r.Accepted(), 4);
     const int64_t start = r.rig.time.NowMs();
     interp.RunCommand('C');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     ASSERT_EQ(r.frames.size(), 7u);
     const std::vector<uint8_t> sequences = {0, 1, 1, 0, 1, 1, 3};
     for (std::size_t i = 0; i < sequences.size(); ++i) EXPECT_EQ(r.frames[i][2], sequences[i]) << i;
@@ -195,7 +195,7 @@ TEST_F(TableUploadsTest, theFourthFailureInAllEndsTheUpload)
         r.Reply(r.Rejected());
     }
     interp.RunCommand('E');
-    EXPECT_EQ(r.ps.PollStatus, 4);
+    EXPECT_EQ(r.ps.PollStatus, ceClockReceivedDataError);
     ASSERT_EQ(r.frames.size(), 8u);
     EXPECT_EQ(r.frames[6][2], 0);
     EXPECT_EQ(r.frames[7][2], 1);
@@ -232,7 +232,7 @@ TEST_F(TableUploadsTest, inputErrorsAnywhereInTheFileNameTheirLineAndSendNothing
         r.ps.CommandKeyword = row.keyword;
         WriteData(row.text);
         interp.RunCommand(row.letter);
-        EXPECT_EQ(r.ps.PollStatus, 22);
+        EXPECT_EQ(r.ps.PollStatus, ceInputFileLine);
         EXPECT_EQ(r.rig.status.Lines().back(), row.line);
         EXPECT_TRUE(r.frames.empty());
         EXPECT_EQ(Results(), ResultLine(row.keyword, row.result));
@@ -275,11 +275,11 @@ TEST_F(TableUploadsTest, pinNumbersAreClearedFirstAndTheClearedTableIsAlwaysClos
         std::string text;
         int rejections;  // of the packet, after the clearing frame was accepted
         std::vector<Rows> frames;
-        int result;
+        ClockError result;
     } rows[] = {
-        {"12,34", 0, {clear, one, close}, 0},
-        {"", 0, {clear, Request(0xC7, 0xB5, {0x00}), close}, 0},
-        {"12,34\n", 4, {clear, one, one, one, one, close}, 4},
+        {"12,34", 0, {clear, one, close}, ceOK},
+        {"", 0, {clear, Request(0xC7, 0xB5, {0x00}), close}, ceOK},
+        {"12,34\n", 4, {clear, one, one, one, one, close}, ceClockReceivedDataError},
     };
     for (const auto& row : rows) {
         Fresh();
@@ -298,7 +298,7 @@ TEST_F(TableUploadsTest, pinNumbersAreClearedFirstAndTheClearedTableIsAlwaysClos
     r.Reply(r.Busy(), 3);
     const int64_t start = r.rig.time.NowMs();
     interp.RunCommand('R');
-    EXPECT_EQ(r.ps.PollStatus, 5);
+    EXPECT_EQ(r.ps.PollStatus, ceBusy);
     EXPECT_EQ(r.frames, std::vector<Rows>(3, Request(0xC7, 0xB5, {0x02})));
     EXPECT_LT(r.rig.time.NowMs() - start, 1000);
     EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace:set_pinnumbers    - Clock Busy"}));
@@ -311,7 +311,7 @@ TEST_F(TableUploadsTest, clearMessageSendsSequenceTwoEveryTimeAndNoClosingFrame)
     r.Reply(r.Rejected());
     r.Reply(r.Accepted(), 2);
     interp.RunCommand('P');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(r.frames, (std::vector<Rows>{Request(0xC7, 0xB0, Concat({{0x02}, nine})),
                                            Request(0xC7, 0xB0, Concat({{0x02}, nine})),
                                            Request(0xC7, 0xB0, {0x02, '8', 0x0A})}));
@@ -325,7 +325,7 @@ TEST_F(TableUploadsTest, closingFrameRetriedAtOnceAndItsFailureIsTheResult)
     r.Reply(r.Busy());
     r.Reply(r.Rejected(), 2);
     interp.RunCommand('C');
-    EXPECT_EQ(r.ps.PollStatus, 4);
+    EXPECT_EQ(r.ps.PollStatus, ceClockReceivedDataError);
     EXPECT_EQ(r.frames.size(), 4u);
     EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace: set_belltable - Sending Table",
                                                      "replace:set_belltable\t - Clock Received Data Error"}));

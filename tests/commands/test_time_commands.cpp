@@ -71,7 +71,7 @@ TEST_F(TimeCommandsTest, setTimeSendsTheTimeThenTheDateOfTheSameReading)
         r.rig.time.Set(2011, 12, 31, 23, 59, row.second, 100);
         r.replies.assign(row.replies.begin(), row.replies.end());
         interp.RunCommand('A');
-        EXPECT_EQ(r.ps.PollStatus, 0);
+        EXPECT_EQ(r.ps.PollStatus, ceOK);
         EXPECT_EQ(r.frames, row.frames) << row.second;
     }
 }
@@ -178,7 +178,7 @@ TEST_F(TimeCommandsTest, aReportThatCannotBeStoredIsAFailureAfterTheAcknowledge)
         Fresh();
         r.Reply(StatusReply(StatusBlock()), 2);
         interp.RunCommand('Y');
-        EXPECT_EQ(r.ps.PollStatus, std::stoi(row.result));
+        EXPECT_EQ(ClockErrorNumber(r.ps.PollStatus), std::stoi(row.result));
         EXPECT_TRUE(r.ps.ResultFailed);
         ASSERT_EQ(r.frames.size(), 2u);
         EXPECT_EQ(r.frames[1], Request(0xC7, 0xA1));
@@ -250,7 +250,7 @@ TEST_F(TimeCommandsTest, shortStatusReplyIsReportedWithoutReadingStaleBytes)
     const auto block = StatusBlock();
     r.Reply(StatusReply({block[0], block[1]}), 2);
     interp.RunCommand('Y');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(ReadFileBytes(data), kReport + Golden("status_2.txt"));
 }
 

@@ -25,7 +25,7 @@ TEST_F(Backup, emptyFileGetsEveryTemplateAndASecondRunFetchesNothing)
 {
     r.clock.Generate(3, 11, 2);
     r.Backup();
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(Visible(ReadFileBytes(r.backup)), Golden("backup_3x2.txt"));
     EXPECT_EQ(r.rig.status.Lines().back(), "Finger_backup       - OK");
     EXPECT_EQ(r.CountRequests(0x02), 6);
@@ -34,7 +34,7 @@ TEST_F(Backup, emptyFileGetsEveryTemplateAndASecondRunFetchesNothing)
     r.frames.clear();
     r.rig.time.Set(2023, 11, 15, 10, 20, 5);
     r.Backup();
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(r.CountRequests(0x01), 4);
     EXPECT_EQ(r.CountRequests(0x02), 0);
     EXPECT_EQ(ReadFileBytes(r.backup), r.clock.BackupFileText());
@@ -47,7 +47,7 @@ TEST_F(Backup, slotQueriesSplitTheSlotNumberIntoNibbles)
 {
     r.clock.Generate(300, 3, 1);
     r.Backup();
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     const auto q = r.Requests();
     EXPECT_EQ(q[0], Bytes({0x01, 0x00, 0x00, 0x00, 0x00}));
     EXPECT_EQ(q[q.size() - 2], Bytes({0x01, 0x00, 0x01, 0x20, 0x0C}));  // slot 300: none
@@ -63,7 +63,7 @@ TEST_F(Backup, slotLoopEndsAfterTheLastSlotNumber)
     r.Backup();
     EXPECT_EQ(r.CountRequests(0x01), 0x10000);
     EXPECT_EQ(r.Requests()[r.frames.size() - 2], Bytes({0x01, 0xF0, 0x0F, 0xF0, 0x0F}));
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(ReadFileBytes(r.backup), r.clock.BackupFileText());
 }
 
@@ -74,7 +74,7 @@ TEST_F(Backup, resumedRunFetchesOnlyWhatTheFailedRunMissed)
     r.clock.Generate(3, 11, 3);
     r.clock.faults.push_back({FingerModule::FaultKind::Silent, 1, 2, -1});
     r.Backup();
-    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(r.ps.PollStatus, ceNoData);
     EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 7");
     EXPECT_EQ(r.CountRequests(0x02), 3 + 1 + 8);  // slot 0, template 1 of slot 1, eight tries of template 2
     const std::string partial = ReadFileBytes(r.backup);
@@ -82,7 +82,7 @@ TEST_F(Backup, resumedRunFetchesOnlyWhatTheFailedRunMissed)
     r.clock.faults.clear();
     r.frames.clear();
     r.Backup();
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(r.Requests(0x02),
               (std::vector<std::vector<uint8_t>>{{0x02, 2}, {0x02, 3}, {0x02, 1}, {0x02, 2}, {0x02, 3}}));
     EXPECT_EQ(ReadFileBytes(r.backup), r.clock.BackupFileText());
@@ -96,13 +96,13 @@ TEST_F(Backup, failedTemplateEndsTheRunWithItsCodeAndIsFetchedAgainByTheNextRun)
 {
     const struct {
         FingerModule::FaultKind fault;
-        int result;
+        ClockError result;
         const char* line;
     } rows[] = {
-        {FingerModule::FaultKind::Checksum, 11, "T2:**Template Error 11**"},
-        {FingerModule::FaultKind::Bad, 24, "T2:**Template Error 24**"},
-        {FingerModule::FaultKind::Short, 11, "T2:**Template Error 11**"},
-        {FingerModule::FaultKind::NoEnd, 11, "T2:**Template Error 11**"},
+        {FingerModule::FaultKind::Checksum, ceChecksum, "T2:**Template Error 11**"},
+        {FingerModule::FaultKind::Bad, ceFingerTemplate, "T2:**Template Error 24**"},
+        {FingerModule::FaultKind::Short, ceChecksum, "T2:**Template Error 11**"},
+        {FingerModule::FaultKind::NoEnd, ceChecksum, "T2:**Template Error 11**"},
     };
     for (const auto& row : rows) {
         FingerRig t;
@@ -111,7 +111,8 @@ TEST_F(Backup, failedTemplateEndsTheRunWithItsCodeAndIsFetchedAgainByTheNextRun)
         t.Backup();
         SCOPED_TRACE(row.line);
         EXPECT_EQ(t.ps.PollStatus, row.result);
-        EXPECT_EQ(t.rig.status.Lines().back(), std::string("Finger_backup       - ") + ClockErrorText(static_cast<ClockError>(row.result)));
+        EXPECT_EQ(t.rig.status.Lines().back(),
+                  std::string("Finger_backup       - ") + ClockErrorText(row.result));
         const std::string failed = ReadFileBytes(t.backup);
         EXPECT_NE(failed.find("\r\n" + std::string(row.line) + "\r\n#:"), std::string::npos);
         EXPECT_NE(ReadFileBytes(t.log).find(",Templates = 3, Errors = 1\r\n"), std::string::npos);
@@ -121,7 +122,7 @@ TEST_F(Backup, failedTemplateEndsTheRunWithItsCodeAndIsFetchedAgainByTheNextRun)
         t.clock.faults.clear();
         t.frames.clear();
         t.Backup();
-        EXPECT_EQ(t.ps.PollStatus, 0);
+        EXPECT_EQ(t.ps.PollStatus, ceOK);
         EXPECT_EQ(t.rig.status.Lines().back(), "Finger_backup       - OK");
         const auto& employee = t.clock.Employees()[0];
         EXPECT_EQ(ReadFileBytes(t.backup), failed + "#:" + employee.number + "\r\nT2:" +
@@ -134,7 +135,7 @@ TEST_F(Backup, failedTemplateEndsTheRunWithItsCodeAndIsFetchedAgainByTheNextRun)
 
         FingerRig restore;
         restore.Restore(t.backup);
-        EXPECT_EQ(restore.ps.PollStatus, 0);
+        EXPECT_EQ(restore.ps.PollStatus, ceOK);
         ASSERT_EQ(restore.clock.Employees().size(), 1u);
         EXPECT_EQ(restore.clock.Employees()[0].templates, employee.templates);
     }
@@ -150,7 +151,7 @@ TEST_F(Backup, rejectedSelectEchoErrorsAndAnEmptyClock)
         t.clock.Generate(2, 5, 2);
         t.clock.faults.push_back({FingerModule::FaultKind::Reject, 1, 2, -1});
         t.Backup();
-        EXPECT_EQ(t.ps.PollStatus, 25);
+        EXPECT_EQ(t.ps.PollStatus, ceFingerBlank);
         EXPECT_NE(ReadFileBytes(t.log).find("Total Number of Templates Stored = 3\r\n"), std::string::npos);
         EXPECT_EQ(t.CountRequests(0x02), 2 + 1 + 3);
     }
@@ -159,14 +160,14 @@ TEST_F(Backup, rejectedSelectEchoErrorsAndAnEmptyClock)
         t.clock.Generate(2, 5, 1);
         t.clock.faults.push_back({FingerModule::FaultKind::Echo, 1, 0, -1});
         t.Backup();
-        EXPECT_EQ(t.ps.PollStatus, 31);
+        EXPECT_EQ(t.ps.PollStatus, ceFingerEmpty);
         EXPECT_EQ(ReadFileBytes(t.backup).find("T0:"), std::string::npos);
     }
     {
         FingerRig t;
         t.clock.Generate(0, 1, 0);
         t.Backup();
-        EXPECT_EQ(t.ps.PollStatus, 0);
+        EXPECT_EQ(t.ps.PollStatus, ceOK);
         EXPECT_EQ(t.rig.status.Lines().back(), "Finger_backup       - No Templates Backed Up");
         EXPECT_EQ(Visible(ReadFileBytes(t.log)),
                   "\\r\n***Start Backup Log Session - 15/11/23 10:13:20 \\r\n"
@@ -183,7 +184,7 @@ TEST_F(Backup, unusableFiles)
         FingerRig t;
         mkdir(t.backup.c_str(), 0700);
         t.Backup();
-        EXPECT_EQ(t.ps.PollStatus, 9);
+        EXPECT_EQ(t.ps.PollStatus, ceCantOpenFile);
         EXPECT_EQ(t.CountRequests(0x01), 0);
         EXPECT_EQ(t.rig.status.Lines().back(), "Finger_backup       - No Templates Backed Up");
         EXPECT_EQ(ReadFileBytes(t.log), "<missing>");
@@ -192,7 +193,7 @@ TEST_F(Backup, unusableFiles)
         FingerRig t;
         t.ps.FingerLogFile = t.dir + "/no/such/folder.log";
         t.Backup();
-        EXPECT_EQ(t.ps.PollStatus, 32);
+        EXPECT_EQ(t.ps.PollStatus, ceCantOpenLogFile);
         EXPECT_EQ(t.ps.InputFileName, t.backup) << "the data file's name is not overwritten by the log's";
     }
 }
@@ -223,7 +224,7 @@ TEST_F(Backup, lostConnectionIsRecoveredAndTheBackupStartsOverFromSlotZero)
     };
     r.Backup();
     EXPECT_EQ(link.connects, 1);
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(ReadFileBytes(r.backup), r.clock.BackupFileText());
     EXPECT_EQ(r.CountRequests(0x02), 6);
     const auto q = r.Requests(0x01);
@@ -292,7 +293,7 @@ TEST_F(Restore, entryWithABadChecksumIsReportedAndNothingOfItIsSent)
     source.Generate(3, 11, 1);
     WriteBackup(2);
     r.Restore(file);
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     ASSERT_EQ(r.clock.Employees().size(), 2u);
     EXPECT_EQ(r.clock.Employees()[0].templates, source.Employees()[0].templates);
     EXPECT_EQ(r.clock.Employees()[1].number, source.Employees()[2].number);
@@ -330,14 +331,15 @@ TEST_F(Restore, storeRepliesMemoryFullEmployeeLimitAndModuleError)
     const struct {
         int memory, perEmployee;
         bool module;
-        int result, employeeRequests;
+        ClockError result;
+        int employeeRequests;
         const char* logLine;
         const char* resultLine;
     } rows[] = {
-        {1, 10, false, 26, 2, "Finger Memory Full\r\n", "01 finger_restore       26\r\n\r"},
-        {100, 1, false, 0, 4, "Restoring Employee 488 Template 2  - Finger Limit Reached.\r\n",
+        {1, 10, false, ceFingerMemoryFull, 2, "Finger Memory Full\r\n", "01 finger_restore       26\r\n\r"},
+        {100, 1, false, ceOK, 4, "Restoring Employee 488 Template 2  - Finger Limit Reached.\r\n",
          "01 finger_restore       27 2\r\n\r"},
-        {100, 10, true, 0, 5 + 3, "Restoring Employee 488 Template 1  - Finger Module Error.\r\n",
+        {100, 10, true, ceOK, 5 + 3, "Restoring Employee 488 Template 1  - Finger Module Error.\r\n",
          "01 finger_restore       28 1\r\n\r"},
     };
     for (const auto& row : rows) {
@@ -392,15 +394,15 @@ TEST_F(Restore, badFilesAndCancel)
     lower[lower.find("T1:") + 3 + 100] = 'a';
     const struct {
         std::string file;
-        int result;
+        ClockError result;
     } rows[] = {
-        {good.substr(0, good.find("T1:") + 3) + text.substr(1) + "\r\n", 11},  // 771 characters
-        {lower, 11},
-        {"#:" + std::string(150, '1') + "\r\nT1:" + text + "\r\n", 11},
-        {"#:12\r\nT1:" + text + std::string(100000, 'A') + "\r\n", 11},
-        {"#:12\r\nT1", 12},  // cut off before the text
-        {good + "#:12\r\nT1", 12},
-        {"no entries here\r\n", 12},
+        {good.substr(0, good.find("T1:") + 3) + text.substr(1) + "\r\n", ceChecksum},  // 771 characters
+        {lower, ceChecksum},
+        {"#:" + std::string(150, '1') + "\r\nT1:" + text + "\r\n", ceChecksum},
+        {"#:12\r\nT1:" + text + std::string(100000, 'A') + "\r\n", ceChecksum},
+        {"#:12\r\nT1", ceCommandFile},  // cut off before the text
+        {good + "#:12\r\nT1", ceCommandFile},
+        {"no entries here\r\n", ceCommandFile},
     };
     for (const auto& row : rows) {
         FingerRig t;
@@ -410,13 +412,14 @@ TEST_F(Restore, badFilesAndCancel)
         EXPECT_EQ(t.ps.PollStatus, row.result);
         EXPECT_TRUE(t.frames.empty());
         EXPECT_TRUE(t.rig.op.shown.empty());
-        EXPECT_EQ(ReadFileBytes(t.results), "01 finger_restore       " + std::to_string(row.result) + "\r\n\r");
+        EXPECT_EQ(ReadFileBytes(t.results),
+                  "01 finger_restore       " + std::to_string(ClockErrorNumber(row.result)) + "\r\n\r");
     }
 
     FingerRig cancel;
     WriteFile(file, good);
     cancel.Restore(file, false);
-    EXPECT_EQ(cancel.ps.PollStatus, 30);
+    EXPECT_EQ(cancel.ps.PollStatus, ceUserTerminated);
     EXPECT_TRUE(cancel.frames.empty());
     EXPECT_EQ(ReadFileBytes(cancel.log), "<missing>");
     EXPECT_EQ(
@@ -426,7 +429,7 @@ TEST_F(Restore, badFilesAndCancel)
     FingerRig deaf;
     deaf.silent = true;
     deaf.Restore(file);
-    EXPECT_EQ(deaf.ps.PollStatus, 29);
+    EXPECT_EQ(deaf.ps.PollStatus, ceDeleteTemplates);
     EXPECT_EQ(deaf.CountRequests(0x0B), 5);
     EXPECT_EQ(deaf.CountRequests(0x09), 3);
 }

@@ -58,7 +58,7 @@ TEST_F(ProgramTransferTest, threeRecordMainUpgrade)
             "replace: Progamming... 3  :  100% Complete.  ", "add:Programming Completed Successfully! ",
             "add: Terminating Program Mode... ", "add:Programming Mode Terminated."}));
     EXPECT_EQ(r.Log("panel0:"), (std::vector<std::string>(3, "panel0:Retry 0")));
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
 }
 
 TEST_F(ProgramTransferTest, displayFileToAClockRunningTheMainProgramIsRefusedBeforeErasing)
@@ -88,7 +88,7 @@ TEST_F(ProgramTransferTest, recordRefusedFiveTimesEndsWithoutTerminating)
     const auto lines = r.rig.status.Lines();
     EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
               (std::vector<std::string>{" Programming... 0% ", "Program Error! ", "Communication ERROR! "}));
-    EXPECT_EQ(r.ps.PollStatus, 23);
+    EXPECT_EQ(r.ps.PollStatus, ceProgram);
 }
 
 TEST_F(ProgramTransferTest, silentRecordAndTerminateFailingThreeTimes)
@@ -108,7 +108,7 @@ TEST_F(ProgramTransferTest, silentRecordAndTerminateFailingThreeTimes)
     interp.RunCommand('U');
     EXPECT_EQ(r.frames.size(), 2u + 5u);
     EXPECT_EQ(r.rig.status.Lines().back(), "Communication ERROR! ");
-    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(r.ps.PollStatus, ceNoData);
 }
 
 TEST_F(ProgramTransferTest, nothingIsSentWithoutConfirmationOrFile)
@@ -162,7 +162,7 @@ TEST_F(ProgramTransferTest, fileChangedAfterTheCheckIsRefusedBeforeAnyFrame)
         interp.RunCommand('U');
         EXPECT_TRUE(r.frames.empty()) << row.name;
         EXPECT_EQ(r.rig.status.Lines(), std::vector<std::string>{row.line}) << row.name;
-        EXPECT_NE(r.ps.PollStatus, 0) << row.name;
+        EXPECT_NE(r.ps.PollStatus, ceOK) << row.name;
     }
 }
 
