@@ -1,6 +1,6 @@
 // The program run as a scheduler runs it, where it fails: `quorvex CMDFILE RESULTS` with no
-// display (whole runs against one clock are the folders of test_scenarios); and started
-// without a display for a window.
+// display (whole runs against one clock, the failing connects among them, are the folders of
+// test_scenarios); and started without a display for a window.
 #include "support/Fakes.h"
 #include "support/Process.h"
 
@@ -13,28 +13,7 @@
 
 namespace {
 
-const auto Line = ResultLine;
-
 class Unattended : public ::testing::Test, protected RunFolder {};
-
-TEST_F(Unattended, failuresSetTheExitStatusAndTheirCodes)
-{
-    WriteProfile(dir, "COM9=/nonexistent/tty9\n");
-    // Nothing listens on the second address: its connect times out after about two seconds.
-    SimulatedClock clock(dir, {"--listen", TestAddress(), "--wrong-station"});
-    ASSERT_TRUE(clock.Ready());
-    Write("run.cmd", "set_time\ninit_clock 01 IP" + TestAddress(1) + "\nset_time\ninit_clock 01 IP" + TestAddress() +
-                         "\nget_status status.txt\ninit_clock 01 COM9 9600\n");
-    const RunResult r = RunCommands("run.cmd");
-    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "10") + Line("01", "init_clock", "00") +
-                                       Line("01", "get_status", "03") + Line("01", "init_clock", "10"));
-    EXPECT_EQ(File("status.txt"), "<missing>");
-    EXPECT_NE(r.out.find("Error connecting to:" + TestAddress(1) + "\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Error connecting to Comm Port:9\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("/nonexistent/tty9"), std::string::npos)
-        << "a missing mapped device says why: " << r.err;
-}
 
 TEST_F(Unattended, missingCommandFileAndUnwritableResultsFailTheRun_anEmptyCommandFileSucceeds)
 {
