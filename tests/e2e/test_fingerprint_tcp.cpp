@@ -18,7 +18,7 @@ TEST(FingerprintOverTcp, backupResumeRestoreAndBackupAgain)
     ASSERT_TRUE(clock.Ready());
     LiveNetwork link(TestAddress());
     link.ps.FingerLogFile = dir + "/finger.log";
-    ASSERT_EQ(link.network.Connect(), 0);
+    ASSERT_EQ(link.network.Connect(), ceOK);
 
     // Everything into an empty file; the clock's own account of its templates is the measure.
     const std::string first = dir + "/first.txt";
