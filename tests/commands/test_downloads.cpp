@@ -89,25 +89,8 @@ struct DownloadsTest : CommandTest {
     }
 };
 
-TEST_F(DownloadsTest, recordsArriveInPacketsAndAreAppendedThenTheEndIsAcknowledged)
-{
-    WriteData("earlier\r\n\r");
-    r.ps.CommandKeyword = "get_times";
-    r.Reply(Times(1, 2));
-    r.Reply(Times(3, 1));
-    r.Reply(End());
-    interp.RunCommand('B');
-    EXPECT_EQ(r.ps.PollStatus, ceOK);
-    EXPECT_EQ(Requests(), "A2 AB AB A1 ");
-    EXPECT_EQ(ReadFileBytes(data), "earlier\r\n\r" + RecordLines(1, 3));
-    EXPECT_EQ(ReadFileBytes(results), ResultLine("get_times", "00"));
-    auto expected = Repeat(std::vector<std::string>{"replace:get_times - Waiting for Reply...",
-                                                    "replace:get_times - Receiving Data"},
-                           3);
-    expected.push_back("add:get_times         - OK");
-    EXPECT_EQ(r.rig.status.log, expected);
-}
-
+// (Records appended to an earlier file and the end acknowledged are checked end to end by the
+// download_tcp scenario.)
 TEST_F(DownloadsTest, theEndPacketAloneWritesNothingAndItsZeroByteIsAChecksumError)
 {
     r.Reply(End());
