@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include <sys/stat.h>
@@ -101,19 +100,16 @@ TEST_F(ResultFileTest, unwritableResultsFileMarksTheRunFailedAndSaysWhyOnStderr)
 TEST(TextFileStream, writtenLineFeedsBecomeCrLfAndAppendKeepsEarlierContent)
 {
     const std::string path = MakeTempDir() + "/t.txt";
+    TextFile f;
+    ASSERT_TRUE(f.Open(path, "w"));
+    EXPECT_TRUE(f.Write("a\nb\n\r"));
+    EXPECT_TRUE(f.Close());
     {
-        TextFile f;
-        ASSERT_TRUE(f.Open(path, "w"));
-        EXPECT_TRUE(f.Write("a\nb\n\r"));
-        EXPECT_TRUE(f.Close());
-    }
-    {
-        TextFile f;
-        ASSERT_TRUE(f.Open(path, "a"));
-        EXPECT_TRUE(f.Write("c\n"));
+        TextFile appended;  // closed by going out of scope
+        ASSERT_TRUE(appended.Open(path, "a"));
+        EXPECT_TRUE(appended.Write("c\n"));
     }
     EXPECT_EQ(ReadFileBytes(path), "a\r\nb\r\n\rc\r\n");
-    TextFile f;
     ASSERT_TRUE(f.Open(path, "w"));
     f.Close();
     EXPECT_EQ(ReadFileBytes(path), "");
@@ -122,10 +118,7 @@ TEST(TextFileStream, writtenLineFeedsBecomeCrLfAndAppendKeepsEarlierContent)
 TEST(TextFileStream, readingDropsCarriageReturnsAndStopsAtCtrlZ)
 {
     const std::string path = MakeTempDir() + "/r.txt";
-    std::ofstream(path, std::ios::binary) << std::string(
-        "ab\r\ncd\r\r\n\x1A"
-        "after",
-        14);
+    WriteFile(path, "ab\r\ncd\r\r\n\032after");  // 0x1A, then more
     TextFile f;
     ASSERT_TRUE(f.Open(path, "r"));
     std::string read;
