@@ -121,18 +121,16 @@ TEST(TableReaderTest, packetsHoldTheirRowsAndTheReadAheadCharacterStartsTheNext)
 
 TEST(TableReaderTest, malformedLinesAreNamedAndLongLinesStopTheReadingAtOnce)
 {
+    // (Bad lines in the first and in a later packet are rows of the command-level table.)
     const std::string huge(100000, '1');
     const struct {
         TableRows kind;
         std::string text;
         int line;
     } rows[] = {
-        {TableRows::BellTable, Repeat("12345678\n", 6) + "123456\n12345678\n", 7},
-        {TableRows::BellTable, Repeat("12345678\n", 24) + "1234x678\n", 25},
-        {TableRows::BellTable, "12345678\n123", 2},
+        {TableRows::BellTable, "12345678\n123", 2},  // a last line too short
         {TableRows::BellTable, huge, 1},
         {TableRows::JobNumbers, "\n\n" + huge + "\n", 3},
-        {TableRows::PinNumbers, "1,2\n\n", 2},
         {TableRows::PinNumbers, "1,2\n" + huge, 2},
         {TableRows::Messages, "\n\n\n" + huge, 4},
     };
