@@ -25,9 +25,7 @@ struct ProgramTransferTest : CommandTest {
     }
     std::vector<uint8_t> RecordFrame(const std::vector<uint8_t>& data) const
     {
-        std::vector<uint8_t> payload{0x00};
-        payload.insert(payload.end(), data.begin(), data.end());
-        return Request(r.Station(), 0xED, payload);
+        return Request(r.Station(), 0xED, Concat({{0x00}, data}));
     }
 };
 
@@ -40,14 +38,11 @@ TEST_F(ProgramTransferTest, threeRecordMainUpgrade)
 
     EXPECT_EQ(r.rig.op.shown, std::vector<std::string>{
                                   "Are you sure? This function will erase and reprogram all KX3 memory?"});
-    ASSERT_EQ(r.frames.size(), 6u);
-    EXPECT_EQ(r.frames[0], Request(r.Station(), 0xEB, {0x5A, 0xA5}));
-    EXPECT_EQ(r.frames[1], Request(r.Station(), 0xED, {0x01}));
-    EXPECT_EQ(r.frames[2], RecordFrame(kRecords[0]));
-    EXPECT_EQ(r.frames[2].size(), 9u) << "length byte 0: a 4-byte body";
-    EXPECT_EQ(r.frames[3], RecordFrame(kRecords[1]));
-    EXPECT_EQ(r.frames[4], RecordFrame(kRecords[2]));
-    EXPECT_EQ(r.frames[5], Request(r.Station(), 0xEF));
+    EXPECT_EQ(r.frames, (std::vector<std::vector<uint8_t>>{
+                            Request(r.Station(), 0xEB, {0x5A, 0xA5}), Request(r.Station(), 0xED, {0x01}),
+                            RecordFrame(kRecords[0]), RecordFrame(kRecords[1]), RecordFrame(kRecords[2]),
+                            Request(r.Station(), 0xEF)}));
+    EXPECT_EQ(RecordFrame(kRecords[0]).size(), 9u) << "length byte 0: a 4-byte body";
     EXPECT_EQ(
         r.MemoLog(),
         (std::vector<std::string>{
