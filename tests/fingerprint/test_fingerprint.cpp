@@ -3,7 +3,6 @@
 #include "FingerRig.h"
 #include "fingerprint/BackupFile.h"
 #include "fingerprint/FingerLog.h"
-#include "link/Transport.h"
 
 #include <gtest/gtest.h>
 
@@ -196,39 +195,6 @@ TEST_F(Backup, unusableFiles)
         EXPECT_EQ(t.ps.PollStatus, ceCantOpenLogFile);
         EXPECT_EQ(t.ps.InputFileName, t.backup) << "the data file's name is not overwritten by the log's";
     }
-}
-
-// A send failure on the network link: the program connects again and starts over from
-// slot 0, skipping every template already stored.
-TEST_F(Backup, lostConnectionIsRecoveredAndTheBackupStartsOverFromSlotZero)
-{
-    struct Reconnect : INetConnection {
-        FakeNet& net;
-        int connects = 0;
-        explicit Reconnect(FakeNet& n) : net(n) {}
-        ClockError Connect() override
-        {
-            ++connects;
-            net.fail = false;
-            return ceOK;
-        }
-        void Deactivate() override {}
-    } link(r.rig.net);
-    r.interpreter.Context().net = &link;
-    r.rig.selection.network = true;
-    r.clock.Generate(3, 11, 2);
-    bool lost = false;
-    r.onRequest = [&](const std::vector<uint8_t>& p) {
-        if (p == Bytes({0x01, 0x00, 0x00, 0x00, 0x01}) && !lost)
-            lost = r.rig.net.fail = true;  // the select after slot 1's first query is not sent
-    };
-    r.Backup();
-    EXPECT_EQ(link.connects, 1);
-    EXPECT_EQ(r.ps.PollStatus, ceOK);
-    EXPECT_EQ(ReadFileBytes(r.backup), r.clock.BackupFileText());
-    EXPECT_EQ(r.CountRequests(0x02), 6);
-    const auto q = r.Requests(0x01);
-    EXPECT_EQ(std::count(q.begin(), q.end(), Bytes({0x01, 0x00, 0x00, 0x00, 0x00})), 2);
 }
 
 // What the backup finds held: a template line right after its employee line, anywhere in
