@@ -218,21 +218,6 @@ TEST_F(DownloadsTest, aFileThatCannotBeOpenedAsksForNothing)
     EXPECT_TRUE(r.frames.empty());
 }
 
-TEST_F(DownloadsTest, aLinkThatDropsKeepsThePacketsStored)
-{
-    r.Reply(Times(1, 2));
-    r.Reply(Times(3, 1));
-    r.rig.net.onWrite = [this, inner = r.rig.net.onWrite](const std::vector<uint8_t>& w) {
-        inner(w);
-        if (r.frames.size() == 2)
-            r.rig.net.fail = true;
-    };
-    interp.RunCommand('B');
-    EXPECT_EQ(r.ps.PollStatus, cePortTransmitter);
-    EXPECT_EQ(ReadFileBytes(data), RecordLines(1, 3));
-    EXPECT_EQ(r.rig.status.Lines().back(), "get_times         - Port Transmitter Error");
-}
-
 // A clock that acted on a continuation whose reply was spoiled has moved on: asking 0x02
 // again would get the packet after the lost one. Every failure starts the list again, and
 // the file holds the list once.
