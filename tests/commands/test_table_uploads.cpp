@@ -214,7 +214,6 @@ TEST_F(TableUploadsTest, inputErrorsAnywhereInTheFileNameTheirLineAndSendNothing
         {'F', "set_jobnumbers", "\n123\n", "set_jobnumbers    - Input File Error Line: 2", "22 2"},
         {'R', "set_pinnumbers", std::string(5000, '9'), "set_pinnumbers    - Input File Error Line: 1",
          "22 1"},
-        {'R', "set_pinnumbers", "12,34\n\n56,78\n", "set_pinnumbers    - Input File Error Line: 2", "22 2"},
         {'R', "set_pinnumbers", Repeat("1,2\n", 9) + "1,2345678",
          "set_pinnumbers    - Input File Error Line: 10", "22 10"},
         {'P', "clear_message", "\n12345678901\n", "clear_message     - Input File Error Line: 2", "22 2"},
