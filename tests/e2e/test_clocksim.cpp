@@ -121,6 +121,15 @@ public:
     {
         return ReadUntil([](const Bytes_t&) { return false; }, ms);
     }
+    // The pseudo-terminal's line speed, set as on a serial port.
+    void SetSpeed(speed_t speed)
+    {
+        termios tio{};
+        tcgetattr(fd_, &tio);
+        cfsetispeed(&tio, speed);
+        cfsetospeed(&tio, speed);
+        tcsetattr(fd_, TCSANOW, &tio);
+    }
 
 private:
     bool serial_;
@@ -293,6 +302,24 @@ TEST(ClockSimPty, repliesWithOneTerminatorAndIgnoresModemText)
     // A payload byte 0xFF does not end the frame early: the digits decide.
     EXPECT_EQ(port.Ask(Request({0xC1, 0xA5, 0x12, 0xFF, 0x00}, 1)), Request({0xC1, 0xA1}, 1));
     EXPECT_NE(sim.Journal().find("set_time 12:FF:00\n"), std::string::npos);
+}
+
+// A clock at one speed hears a request sent at another as noise.
+TEST(ClockSimPty, aRequestAtAnotherSpeedIsNoise_atItsOwnSpeedItIsAnswered)
+{
+    Sim sim({"--pty", "--baud", "4800"});
+    ASSERT_TRUE(sim.Ready());
+    Line port(sim.PtyPath());
+    ASSERT_TRUE(port.Open());
+    port.SetSpeed(B9600);
+    port.Send(Request({0xC1, 0xAD}, 1));
+    for (int i = 0; i < 50 && sim.Journal().find("noise at 9600 baud") == std::string::npos; ++i)
+        usleep(100000);
+    EXPECT_NE(sim.Journal().find("noise at 9600 baud"), std::string::npos) << sim.Journal();
+    EXPECT_EQ(sim.Journal().find("rx C1 AD"), std::string::npos) << sim.Journal();
+
+    port.SetSpeed(B4800);
+    EXPECT_TRUE(WellFormed(port.Ask(Request({0xC1, 0xAD}, 1)), 1));
 }
 
 TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
