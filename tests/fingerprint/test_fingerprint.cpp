@@ -142,8 +142,10 @@ TEST_F(Backup, failedTemplateEndsTheRunWithItsCodeAndIsFetchedAgainByTheNextRun)
 
 // Edge results of the slot loop: a rejected select ends the run with 25; a slot whose
 // query never checks out ends the run with its code, writing no failed line for an
-// employee it never learnt; an empty clock backs up nothing.
-TEST_F(Backup, rejectedSelectEchoErrorsAndAnEmptyClock)
+// employee it never learnt; an empty clock backs up nothing. Files that cannot be used:
+// nothing is fetched, and a log that cannot be opened gets no total. (A log on a full disk
+// is an end-to-end case of the file-fault tests.)
+TEST_F(Backup, rejectedSelectEchoErrorsAnEmptyClockAndUnusableFiles)
 {
     {
         FingerRig t;
@@ -173,12 +175,6 @@ TEST_F(Backup, rejectedSelectEchoErrorsAndAnEmptyClock)
                   "Total Number of Templates Stored = 0\\r\n"
                   "***End Backup Log Session - 15/11/23 10:13:20 \\r\n");
     }
-}
-
-// Files that cannot be used: nothing is fetched, and a log that cannot be opened gets no
-// total. (A log on a full disk is an end-to-end case of the file-fault tests.)
-TEST_F(Backup, unusableFiles)
-{
     {
         FingerRig t;
         mkdir(t.backup.c_str(), 0700);
