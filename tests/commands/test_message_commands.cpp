@@ -194,7 +194,6 @@ TEST_F(MessageCommandsTest, inputFilesCheckedWholeBeforeAnythingIsSent)
         std::string memo, result;
     } rows[] = {
         {'K', "set_message", "", 0, "OK", "00"},
-        {'K', "set_message", " \r\n\r\n", 0, "OK", "00"},
         // Every message is checked before the first packet goes: an unfinished or broken
         // message anywhere in the file sends nothing and names its line.
         {'K', "set_message", "{A}\n" + kLongMessage.substr(0, 120) + "\n", 0, "Input File Error Line: 7",
