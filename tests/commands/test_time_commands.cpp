@@ -158,10 +158,9 @@ TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoPanelsStatusAndFrames)
     }
 }
 
-// (A report appended to the file and acknowledged, over either link, is checked end to end by
-// the network-run and serial scenarios.)
 // A report the disk cannot take is not reported as read, although the clock has already
-// been told it was.
+// been told it was. (A report appended and acknowledged, over either link, is checked end
+// to end by the network-run and serial scenarios.)
 TEST_F(TimeCommandsTest, aReportThatCannotBeStoredIsAFailureAfterTheAcknowledge)
 {
     r.ps.CommandKeyword = "get_status";
