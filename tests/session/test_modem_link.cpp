@@ -1,13 +1,11 @@
-#include "core/PollState.h"
 #include "core/ClockError.h"
-#include "link/Framing.h"
+#include "core/PollState.h"
 #include "session/ModemLink.h"
 #include "support/Fakes.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,7 +33,7 @@ struct ModemBench {
     PollState ps;
     FakeRig rig{ps};
     std::vector<std::pair<bool, int64_t>> dtr;  // level, simulated time of the call
-    std::vector<int64_t> writeTimes;
+    std::vector<int64_t> frameTimes;
     ModemLink modem{ps, rig.exchange, rig.status,
                     [this](bool on) { dtr.emplace_back(on, rig.time.NowMs()); }};
     std::deque<std::vector<Chunk>> script;
@@ -43,20 +41,19 @@ struct ModemBench {
 
     ModemBench()
     {
-        rig.selection.network = false;
-        rig.serial.onWrite = [this](const std::vector<uint8_t>& w) {
-            writeTimes.push_back(rig.time.NowMs());
-            if (w == kPreamble || script.empty())
+        rig.OnFrame([this](const std::vector<uint8_t>&) {
+            frameTimes.push_back(rig.time.NowMs());
+            if (script.empty())
                 return;
             for (const Chunk& c : script.front()) rig.Deliver(c.delayMs, B(c.bytes));
             script.pop_front();
-        };
+        });
     }
 
     void File(const std::string& content)
     {
         ps.InputFileName = dir + "/modem.txt";
-        std::ofstream(ps.InputFileName, std::ios::binary) << content;
+        WriteFile(ps.InputFileName, content);
     }
     void Answer(const std::string& reply) { script.push_back({{300, reply}}); }
 
@@ -240,11 +237,7 @@ TEST(ModemReset, sendsResetFrameAndLineFeedThenTogglesDtrAndIgnoresSendFailures)
     b.ps.ModemInUse = true;
     b.modem.ModemReset();
 
-    std::vector<uint8_t> frame{0xC1, 0xB2};
-    const auto digits = frame::RenderDigits(frame::Crc16(frame.data(), 2));
-    frame.insert(frame.end(), digits.begin(), digits.end());
-    frame.push_back(0xFF);
-    const std::vector<std::vector<uint8_t>> expected{kPreamble, frame, kPreamble, {0x0A}};
+    const std::vector<std::vector<uint8_t>> expected{kPreamble, ReplyFrame(0xC1, 0xB2), kPreamble, {0x0A}};
     EXPECT_EQ(b.rig.serial.writes, expected);
 
     ASSERT_EQ(b.dtr.size(), 2u);
@@ -252,9 +245,9 @@ TEST(ModemReset, sendsResetFrameAndLineFeedThenTogglesDtrAndIgnoresSendFailures)
     EXPECT_TRUE(b.dtr[1].first);
     // The line feed goes after the two-second wait, DTR is raised after a tick, and the
     // reset returns only after one more.
-    ASSERT_EQ(b.writeTimes.size(), 4u);
-    EXPECT_GE(b.writeTimes[3] - b.writeTimes[1], 1'000);
-    EXPECT_GE(b.dtr[0].second, b.writeTimes[3]);
+    ASSERT_EQ(b.frameTimes.size(), 2u);
+    EXPECT_GE(b.frameTimes[1] - b.frameTimes[0], 1'000);
+    EXPECT_GE(b.dtr[0].second, b.frameTimes[1]);
     EXPECT_GE(b.dtr[1].second - b.dtr[0].second, 500);
     EXPECT_GE(b.rig.time.NowMs() - b.dtr[1].second, 500);
 
