@@ -270,16 +270,8 @@ TEST_F(Restore, entryWithABadChecksumIsReportedAndNothingOfItIsSent)
                                   "finger_restore          - Uploading 488 - 1",
                                   "finger_restore          - Template number 2 error - 11", "",
                                   "finger_restore          - Uploading 503 - 3", "finger_restore    - OK"}));
-    // Each template: its employee, ten blocks of 72 characters, one of 52, the store.
-    const auto q = r.Requests();
-    ASSERT_GE(q.size(), 14u);
-    EXPECT_EQ(q[0], Bytes({0x0B}));
-    EXPECT_EQ(q[1], Bytes({0x0E, '4', '8', '8'}));
-    for (int b = 0; b < 11; ++b) {
-        EXPECT_EQ(q[2 + b][0], b < 10 ? 0x11 : 0x12);
-        EXPECT_EQ(q[2 + b].size(), b < 10 ? 73u : 53u);
-    }
-    EXPECT_EQ(q[13], Bytes({0x13}));
+    // The blocks of each template are checked by the module holding what the file held;
+    // the spoilt entry's employee is never named to it, and the session is closed.
     EXPECT_EQ(r.CountRequests(0x0E), 2);
     EXPECT_EQ(r.Requests().back(), Bytes({0x09}));
 }
