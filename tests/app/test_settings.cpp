@@ -64,17 +64,6 @@ const StartCase kStarts[] = {
 
 class SettingsStartTest : public WindowTest {
 protected:
-    // The checked baud and port items, by name.
-    std::string Checked()
-    {
-        std::string out;
-        std::vector<std::string> items = {"N96001", "N48001", "N24001", "N12001", "Network"};
-        for (int i = 1; i <= 20; ++i) items.push_back("Comm" + std::to_string(i));
-        for (const std::string& name : items)
-            if (Item(name.c_str())->isChecked())
-                out += (out.empty() ? "" : " ") + name;
-        return out;
-    }
     std::string Panels()
     {
         return Status().ReadPanel(Panel::Port) + "|" + Status().ReadPanel(Panel::Baud) + "|" +

@@ -120,11 +120,7 @@ TEST_F(WindowSelectionTest, baudItems_areExclusive_setPanel3_andAreRememberedAtO
         EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud " + std::to_string(c.rate));
         EXPECT_EQ(Stored("BaudRate").toInt(), c.rate);
         EXPECT_EQ(Ui().SelectedBaudRate(), c.rate) << "the speed a single command opens";
-        int checked = 0;
-        for (const char* n : {"N96001", "N48001", "N24001", "N12001"})
-            checked += Item(n)->isChecked() ? 1 : 0;
-        EXPECT_EQ(checked, 1);
-        EXPECT_TRUE(Item(c.item)->isChecked());
+        EXPECT_EQ(Checked(), std::string(c.item) + " Comm1");
     }
 }
 
@@ -136,7 +132,7 @@ TEST_F(WindowSelectionTest, portItems_areExclusive_setPanels_andAreRememberedAtO
     EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 5");
     EXPECT_EQ(Stored("Port").toInt(), 5);
     EXPECT_EQ(Ui().CheckedCommPort(), 5);
-    EXPECT_FALSE(Item("Comm1")->isChecked());
+    EXPECT_EQ(Checked(), "N96001 Comm5");
 
     Item("Network")->trigger();
     EXPECT_EQ(Status().ReadPanel(Panel::Port), "Network");
@@ -155,10 +151,10 @@ TEST_F(WindowSelectionTest, portItems_areExclusive_setPanels_andAreRememberedAtO
 
     // The link selection a search leaves behind checks and unchecks the item.
     Links().SetNetworkSelected(true);
-    EXPECT_TRUE(Item("Network")->isChecked());
+    EXPECT_EQ(Checked(), "N96001 Network");
     EXPECT_EQ(Ui().CheckedCommPort(), 0);
     Links().SetNetworkSelected(false);
-    EXPECT_FALSE(Item("Network")->isChecked());
+    EXPECT_EQ(Checked(), "N96001");
 }
 
 TEST_F(WindowSelectionTest, ipAddress_isAskedFor_andOnlyAConfirmedNonEmptyAnswerIsKept)
@@ -486,7 +482,7 @@ TEST_F(WindowMemoTest, addReplaceDeleteClear_keepTheModelAndTheWidgetInStep)
 
 using WindowRunTest = WindowTest;
 
-TEST_F(WindowRunTest, runControlsCanBeDisabledAndEnabled_andPortItemsOutsideTheMenuAreOff)
+TEST_F(WindowRunTest, runControlsOffAndOn_portItemsOutsideTheMenuOff_abortAndSkipRaiseTheirRequests)
 {
     Start();
     EXPECT_FALSE(Ui().PortItemEnabled(0));
@@ -502,6 +498,17 @@ TEST_F(WindowRunTest, runControlsCanBeDisabledAndEnabled_andPortItemsOutsideTheM
     Ui().SetRunControlsEnabled(true);
     EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
     EXPECT_TRUE(top[1]->isEnabled());
+
+    // Abort and skip raise their requests; abort once.
+    auto* abort = Find<QPushButton>("AbortButton");
+    abort->setEnabled(true);
+    abort->click();
+    EXPECT_TRUE(ThePollState().AbortRequested);
+    EXPECT_FALSE(abort->isEnabled());
+    auto* skip = Find<QPushButton>("SkipPortButton");
+    skip->setEnabled(true);
+    skip->click();
+    EXPECT_TRUE(ThePollState().SkipPortRequested);
 }
 
 TEST_F(WindowRunTest, pollButton_clearsTheMemo_waitsOutTheConnectTimeOut_andLeavesControlsEnabled)
@@ -532,20 +539,6 @@ TEST_F(WindowRunTest, aClosedWindow_leavesNoHandlerOnTheTimersItWasGiven)
         EXPECT_FALSE(t->Enabled());
         EXPECT_FALSE(t->OnTimer);
     }
-}
-
-TEST_F(WindowRunTest, abortAndSkipButtons_raiseTheirRequests)
-{
-    Start();
-    auto* abort = Find<QPushButton>("AbortButton");
-    abort->setEnabled(true);
-    abort->click();
-    EXPECT_TRUE(ThePollState().AbortRequested);
-    EXPECT_FALSE(abort->isEnabled());
-    auto* skip = Find<QPushButton>("SkipPortButton");
-    skip->setEnabled(true);
-    skip->click();
-    EXPECT_TRUE(ThePollState().SkipPortRequested);
 }
 
 TEST_F(WindowRunTest, withoutDisplayTheDialogsAnswerCancelAndNo)

@@ -1,11 +1,10 @@
 // Runs started from the window. "Poll Clock" and "Software Upgrade" (choose it, pick the
 // program file, press "Program" and confirm) against the simulated clock over the network,
-// on real time and a real connection; "Poll Clock" on a missing serial port and "Find
-// Clocks", on simulated time. A search turns off the controls it must not be restarted
-// from, keeps the window serving events during the network wait, and afterwards puts back
-// everything but the mode, which is left unchosen. A refused program file sets the window
-// back; one changed after its check, or made for another board, is refused by the transfer
-// itself (test_program_transfer).
+// on real time and a real connection; "Find Clocks" on simulated time. A search turns off
+// the controls it must not be restarted from, keeps the window serving events during the
+// network wait, and afterwards puts back everything but the mode, which is left unchosen. A
+// refused program file sets the window back; one changed after its check, or made for
+// another board, is refused by the transfer itself (test_program_transfer).
 #include "support/Process.h"
 #include "test_window_support.h"
 #include "tests/firmware/ProgramFiles.h"
@@ -69,17 +68,6 @@ TEST_F(WindowRunsTest, pollClockOverTheNetworkShowsTheClockAnswer)
     EXPECT_EQ(ReadFileBytes(dir + "/status.txt").substr(0, 33), "04 Job Costing        Disabled\r\n\r");
     EXPECT_TRUE(Find<QPushButton>("PollButton")->isEnabled());
     EXPECT_EQ(Status().ReadPanel(Panel::Network), "") << "the connection is closed after the run";
-}
-
-TEST_F(WindowRunsTest, pollClockOnAMissingSerialPortSaysSo)
-{
-    Store("SerialPorts/COM1", QString::fromStdString(configDir + "/no-such-tty"));
-    Store("Port", 1);
-    Start();
-    Find<QRadioButton>("CommandRadioButton")->click();
-    Find<QComboBox>("CommandComboBox")->setCurrentIndex(4);  // reset_errors
-    Find<QPushButton>("PollButton")->click();
-    EXPECT_EQ(Status().Lines().back(), "Port Initialisation Error, Modem Connected!!");
 }
 
 TEST_F(WindowRunsTest, findClocks_runsBothPhases_withTheControlsOff_andRestoresTheWindow)
