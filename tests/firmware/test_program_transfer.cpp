@@ -68,6 +68,7 @@ TEST_F(ProgramTransferTest, displayFileToAClockRunningTheMainProgramIsRefusedBef
               (std::vector<std::string>{" Initiating Program mode contact... ", " Error - Wrong Program.",
                                         " Error - Wrong Program (Main).",
                                         " Program mode contact not made with KX3."}));
+    EXPECT_EQ(r.ps.PollStatus, ceWrongCommand) << "a contact that failed is not a success";
 }
 
 TEST_F(ProgramTransferTest, recordRefusedFiveTimesEndsWithoutTerminating)
@@ -112,12 +113,14 @@ TEST_F(ProgramTransferTest, nothingIsSentWithoutConfirmationOrFile)
     interp.RunCommand('U');
     EXPECT_TRUE(r.frames.empty());
     EXPECT_TRUE(r.MemoLog().empty());
+    EXPECT_EQ(r.ps.PollStatus, ceUserTerminated);
 
     r.rig.op.answers = {true};
     r.ps.InputFileName.clear();
     interp.RunCommand('U');
     EXPECT_TRUE(r.frames.empty());
     EXPECT_EQ(r.rig.status.Lines(), std::vector<std::string>{" Please select program file. "});
+    EXPECT_EQ(r.ps.PollStatus, ceCantOpenFile);
 }
 
 // The file field, or the file itself, can change between the check and "Program": the file
