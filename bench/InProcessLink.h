@@ -43,7 +43,7 @@ struct InProcessLink {
         ps.SetStation(station);
     }
 
-    // Returns the PollStatus of the connect: 0 connected, otherwise failed.
+    // Returns the connect's result: 0 connected, otherwise failed.
     int Connect(const std::string& address)
     {
         ps.IPAddress = address;
@@ -51,9 +51,12 @@ struct InProcessLink {
     }
 
     // Builds the get_status request for the current station; returns its send length.
-    int BuildGetStatus() { return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdGetStatus); }
+    int BuildGetStatus()
+    {
+        return BuildRequest(exchange.Request(), static_cast<uint8_t>(ps.StationByte), frame::cmdGetStatus);
+    }
 
-    int Send(int length) { return exchange.SendFrame(ps.RequestBuffer.data(), length); }
+    int Send(int length) { return ClockErrorNumber(exchange.SendRequest(length)); }
 };
 
 }  // namespace bench

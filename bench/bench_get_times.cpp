@@ -44,12 +44,12 @@ constexpr int kSerialRequestBytes = 2 + 7;
 // command shows on every reply.
 class TimedStatus : public MemoryStatusDisplay {
 public:
-    explicit TimedStatus(const PollState& ps) : ps_(ps) {}
+    explicit TimedStatus(const Exchange& exchange) : exchange_(exchange) {}
     void ReplaceLastStatusLine(const std::string& text) override
     {
         if (text == "get_times - Receiving Data") {
             receivedAt.push_back(bench::NowMs());
-            replyBytes.push_back(ps_.ReplyLength);
+            replyBytes.push_back(static_cast<int>(exchange_.Reply().size()));
         }
         MemoryStatusDisplay::ReplaceLastStatusLine(text);
     }
@@ -57,7 +57,7 @@ public:
     std::vector<int> replyBytes;
 
 private:
-    const PollState& ps_;
+    const Exchange& exchange_;
 };
 
 class NoOperator : public IOperator {
@@ -79,16 +79,16 @@ struct Download {
 Download RunGetTimes(PollState& ps, Exchange& exchange, const ITimeSource& time, const std::string& dataFile,
                      bool sync)
 {
-    TimedStatus status(ps);
+    TimedStatus status(exchange);
     NoOperator op;
     QtWindowTimer timer4{50};
     ps.InputFileName = dataFile;
     status.AddStatusLine("get_times");
     CommandContext ctx{ps, exchange, status, time, op, timer4, nullptr, &FindKeyword("get_times")->texts};
-    Downloads(ctx, {.syncEachPacket = sync}).GetTimes();
+    const ClockError result = Downloads(ctx, {.syncEachPacket = sync}).GetTimes();
 
     Download d;
-    d.result = ClockErrorNumber(ps.PollStatus);
+    d.result = ClockErrorNumber(result);
     for (size_t i = 1; i < status.receivedAt.size(); ++i)
         d.packetMs.push_back(status.receivedAt[i] - status.receivedAt[i - 1]);
     d.replyBytes = status.replyBytes;
@@ -110,11 +110,12 @@ Download OverTcp(const char* address, const bench::TempDir& dir, const std::stri
 // until the reply's terminator is in. Rounds without a whole reply count as -1.
 std::vector<double> StatusExchanges(PollState& ps, Exchange& exchange)
 {
-    const int length = BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdGetStatus);
+    const int length =
+        BuildRequest(exchange.Request(), static_cast<uint8_t>(ps.StationByte), frame::cmdGetStatus);
     std::vector<double> ms;
     for (int i = 0; i < kStatusRounds; ++i) {
         const double start = bench::NowMs();
-        exchange.SendFrame(ps.RequestBuffer.data(), length);
+        exchange.SendRequest(length);
         const ClockError result = exchange.AwaitReply();
         // The status reply carries its own code, which AwaitReply calls a wrong command.
         const bool whole = result != ceNoData && result != ceTerminator && result != ceCrc;

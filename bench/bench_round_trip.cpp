@@ -39,7 +39,7 @@ int main(int argc, char** argv)
         if (link.Send(length) != 0)
             bench::Fail(kName, "sending get_status failed in round " + std::to_string(i));
         const double t1 = bench::NowMs();
-        const int result = link.exchange.AwaitReply();
+        const ClockError result = link.exchange.AwaitReply();
         const double t2 = bench::NowMs();
         if (i < kWarmUp)
             continue;

@@ -146,13 +146,12 @@ Reference MeasureReference()
         const double t0 = bench::NowMs();
         if (link.Send(length) != 0)
             bench::Fail(kName, "sending get_status failed");
-        link.ps.ReplyLength = 0;
         if (link.exchange.WaitTicks(3) != WaitResult::ReplyComplete)
             bench::Fail(kName, "the simulator did not answer get_status");
         exchange.push_back(bench::NowMs() - t0);
     }
-    const int ackLength =
-        BuildRequest(link.ps, static_cast<uint8_t>(link.ps.StationByte), frame::cmdAcknowledge);
+    const int ackLength = BuildRequest(link.exchange.Request(), static_cast<uint8_t>(link.ps.StationByte),
+                                       frame::cmdAcknowledge);
     for (int i = 0; i < 5; ++i) {
         const double t0 = bench::NowMs();
         link.Send(ackLength);

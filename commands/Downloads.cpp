@@ -56,7 +56,7 @@ struct Downloads::Fetch {
     bool noteFailures;
     // Seconds waited after a wrong station or command (0: asked again at once).
     int errorWait;
-    // Builds the next request in RequestBuffer and returns its length.
+    // Builds the next request in the exchange's request buffer and returns its length.
     std::function<int()> request;
     // A failed attempt that is not the last: what to ask next.
     std::function<void(ClockError)> failed;
@@ -80,7 +80,7 @@ ClockError Downloads::Download(const Fetch& fetch)
             Retrying(name + " - Retrying", fetch.noteFailures);
         }
         const int length = fetch.request();
-        if (exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
+        if (exchange.SendRequest(length) != ceOK)
             return cePortTransmitter;
         ctx_.status.ReplaceLastStatusLine(fetch.texts.sendingLine);
         result = exchange.AwaitReply(fetch.check);
@@ -111,7 +111,7 @@ ClockError Downloads::Download(const Fetch& fetch)
     }
 }
 
-void Downloads::GetTimes()
+ClockError Downloads::GetTimes()
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = *ctx_.texts;
@@ -124,9 +124,9 @@ void Downloads::GetTimes()
         if (!file.Close() && result == ceOK)
             result = ceDiskWrite;
     }
-    ps.PollStatus = result;
     ctx_.status.AddStatusLine(std::string(texts.resultPrefix) + ClockErrorText(result));
     WriteResultLine(ps, result, 0);
+    return result;
 }
 
 // The request says what the clock hands out: 0xA2 the packet it has not yet seen taken
@@ -157,22 +157,23 @@ ClockError Downloads::TakeRecords(TextFile& file)
         .check = {.dataReply = frame::cmdGetTimes, .stationFirst = true, .ticks = kTimesReplyTicks},
         .noteFailures = true,
         .errorWait = kTimesErrorWait,
-        .request = [&] { return BuildRequest(ps, station, request); },
+        .request = [&] { return BuildRequest(ctx_.exchange.Request(), station, request); },
         .failed =
             [&](ClockError result) {
                 ackInDoubt = ackInDoubt || !lastStored.empty();
                 request = result == ceCrc ? frame::cmdResend : frame::cmdGetTimes;
             },
         .taken = [&]() -> std::optional<ClockError> {
-            const int dataBytes = ps.ReplyLength - kReplyFraming;
+            const std::span<const uint8_t> reply = ctx_.exchange.Reply();
+            const int dataBytes = static_cast<int>(reply.size()) - kReplyFraming;
             if (dataBytes <= 1) {
                 // The end packet; D0 = 0 says the clock's own check of its records failed.
-                const ClockError result = dataBytes == 1 && ps.ReceiveBuffer[2] == 0 ? ceChecksum : ceOK;
+                const ClockError result = dataBytes == 1 && reply[2] == 0 ? ceChecksum : ceOK;
                 ctx_.exchange.Acknowledge(station);
                 return result;
             }
 
-            const std::span<const uint8_t> packet(ps.ReceiveBuffer.data() + 2, static_cast<size_t>(dataBytes));
+            const std::span<const uint8_t> packet = reply.subspan(2, static_cast<size_t>(dataBytes));
             if (ackInDoubt && std::ranges::equal(packet, lastStored)) {
                 // The stored packet again: acknowledge it once more. The retry count goes
                 // on, so a clock that never takes the acknowledgement still ends the command.
@@ -199,7 +200,7 @@ ClockError Downloads::TakeRecords(TextFile& file)
     return Download(fetch);
 }
 
-void Downloads::GetMessageList()
+ClockError Downloads::GetMessageList()
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = *ctx_.texts;
@@ -213,9 +214,9 @@ void Downloads::GetMessageList()
         if (!file.Close() && result == ceOK)
             result = ceDiskWrite;
     }
-    ps.PollStatus = result;
     ctx_.status.ReplaceLastStatusLine(std::string(texts.resultPrefix) + ClockErrorText(result));
     WriteResultLine(ps, result, 0);
+    return result;
 }
 
 // Payload 0x01 asks for the list from its start (first request, and after any failed
@@ -244,7 +245,7 @@ ClockError Downloads::TakeMessageList(TextFile& file)
         .request =
             [&] {
                 const uint8_t body[1] = {payload};
-                return BuildRequest(ps, station, frame::cmdGetMessageList, body);
+                return BuildRequest(ctx_.exchange.Request(), station, frame::cmdGetMessageList, body);
             },
         .failed = [&](ClockError) { payload = kListFromStart; },
         .taken = [&]() -> std::optional<ClockError> {
@@ -255,11 +256,11 @@ ClockError Downloads::TakeMessageList(TextFile& file)
                 packets = 0;
                 lines = 0;
             }
-            const int dataBytes = ps.ReplyLength - kReplyFraming;
+            const std::span<const uint8_t> reply = ctx_.exchange.Reply();
+            const int dataBytes = static_cast<int>(reply.size()) - kReplyFraming;
             if (dataBytes <= 1)
                 return ceOK;
-            const std::string text =
-                FormatMessageText(std::span<const uint8_t>(ps.ReceiveBuffer.data() + 3, dataBytes - 1));
+            const std::string text = FormatMessageText(reply.subspan(3, static_cast<size_t>(dataBytes - 1)));
             file.Write(text);
             if (!file.Flush())
                 return ceDiskWrite;
@@ -269,7 +270,7 @@ ClockError Downloads::TakeMessageList(TextFile& file)
             }
             lines += std::ranges::count(text, '\n');
             ctx_.progress.Step(packets, std::to_string(lines) + " lines");
-            if (ps.ReceiveBuffer[2] != 1)
+            if (reply[2] != 1)
                 return ceOK;
             payload = kListGoOn;
             return std::nullopt;

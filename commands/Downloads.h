@@ -24,8 +24,9 @@ public:
     {
     }
 
-    void GetTimes();
-    void GetMessageList();
+    // Each download returns its result.
+    ClockError GetTimes();
+    ClockError GetMessageList();
 
 private:
     struct Fetch;

@@ -141,16 +141,14 @@ Payload ReadLogo(const CharSource& next)
 
 }  // namespace msgfile
 
-void MessageCommands::SetMessage()
+ClockError MessageCommands::SetMessage()
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = *ctx_.texts;
     ps.RetryCount = 0;
     TextFile file;
-    if (!file.Open(ps.InputFileName, "r")) {
-        ReportResult(ctx_, texts, ceCantOpenFile);
-        return;
-    }
+    if (!file.Open(ps.InputFileName, "r"))
+        return ReportResult(ctx_, texts, ceCantOpenFile);
     const msgfile::CharSource read = [&file] { return file.ReadChar(); };
     // Every message is read and checked before the first packet goes out: a file broken in
     // its last message sends nothing.
@@ -160,14 +158,11 @@ void MessageCommands::SetMessage()
         msgfile::MessageReader::Step step;
         while ((step = check.Next(packet)) == msgfile::MessageReader::Step::Packet) {
         }
-        if (file.ReadError() || !file.Rewind()) {
-            ReportResult(ctx_, texts, ceCantOpenFile);
-            return;
-        }
+        if (file.ReadError() || !file.Rewind())
+            return ReportResult(ctx_, texts, ceCantOpenFile);
         if (step == msgfile::MessageReader::Step::InputError) {
             ps.InputLineNumber = check.Line();
-            ReportInputError(ctx_, texts, check.Line());
-            return;
+            return ReportInputError(ctx_, texts, check.Line());
         }
     }
     msgfile::MessageReader reader(read, [&file] { return file.Rewind(); });
@@ -198,17 +193,17 @@ void MessageCommands::SetMessage()
             case msgfile::MessageReader::Step::Packet:
                 break;
         }
-        return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetMessage, packet);
+        return BuildRequest(ctx_.exchange.Request(), static_cast<uint8_t>(ps.StationByte),
+                            frame::cmdSetMessage, packet);
     });
     file.Close();
     ps.InputLineNumber = reader.Line();
     if (result == ceInputFileLine)
-        ReportInputError(ctx_, texts, reader.Line());
-    else
-        ReportResult(ctx_, texts, result);
+        return ReportInputError(ctx_, texts, reader.Line());
+    return ReportResult(ctx_, texts, result);
 }
 
-void MessageCommands::SetDaylight()
+ClockError MessageCommands::SetDaylight()
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = *ctx_.texts;
@@ -216,36 +211,29 @@ void MessageCommands::SetDaylight()
     msgfile::Payload payload;
     {
         TextFile file;
-        if (!file.Open(ps.InputFileName, "r")) {
-            ReportResult(ctx_, texts, ceCantOpenFile);
-            return;
-        }
+        if (!file.Open(ps.InputFileName, "r"))
+            return ReportResult(ctx_, texts, ceCantOpenFile);
         ctx_.status.ReplaceLastStatusLine(texts.sendingLine);
         payload = msgfile::ReadDaylight([&file] { return file.ReadChar(); });
         // A file that stops being readable is broken, not ended: none of it is sent.
-        if (file.ReadError()) {
-            ReportResult(ctx_, texts, ceCantOpenFile);
-            return;
-        }
+        if (file.ReadError())
+            return ReportResult(ctx_, texts, ceCantOpenFile);
     }
     if (!payload.Ok()) {
         ps.InputLineNumber = payload.errorLine;
-        ReportInputError(ctx_, texts, payload.errorLine);
-        return;
+        return ReportInputError(ctx_, texts, payload.errorLine);
     }
-    RunSingleExchange(ctx_, frame::cmdSetDaylight, payload.bytes, texts);
+    return RunSingleExchange(ctx_, frame::cmdSetDaylight, payload.bytes, texts);
 }
 
-void MessageCommands::SetModem()
+ClockError MessageCommands::SetModem()
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = *ctx_.texts;
     ps.RetryCount = 0;
     TextFile file;
-    if (!file.Open(ps.InputFileName, "r")) {
-        ReportResult(ctx_, texts, ceCantOpenFile);
-        return;
-    }
+    if (!file.Open(ps.InputFileName, "r"))
+        return ReportResult(ctx_, texts, ceCantOpenFile);
     // The sending line follows the reading: a file in error shows only its report.
     RetryPolicy policy = RetryPolicy::For(texts);
     policy.sendingLine = nullptr;
@@ -258,23 +246,22 @@ void MessageCommands::SetModem()
         if (!payload.Ok())
             return ceInputFileLine;
         ctx_.status.ReplaceLastStatusLine(texts.sendingLine);
-        return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetModem, payload.bytes);
+        return BuildRequest(ctx_.exchange.Request(), static_cast<uint8_t>(ps.StationByte), frame::cmdSetModem,
+                            payload.bytes);
     });
     file.Close();
     // An input error here names no line.
-    ReportResult(ctx_, texts, result);
+    return ReportResult(ctx_, texts, result);
 }
 
-void MessageCommands::SetLogo()
+ClockError MessageCommands::SetLogo()
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = *ctx_.texts;
     ps.RetryCount = 0;
     TextFile file;
-    if (!file.Open(ps.InputFileName, "r")) {
-        ReportResult(ctx_, texts, ceCantOpenFile);
-        return;
-    }
+    if (!file.Open(ps.InputFileName, "r"))
+        return ReportResult(ctx_, texts, ceCantOpenFile);
     const ClockError result =
         ExchangeWithRetries(ctx_, RetryPolicy::For(texts), [&](ClockError) -> BuiltFrame {
             const bool rewound = file.Rewind();
@@ -283,14 +270,14 @@ void MessageCommands::SetLogo()
                 return ceCantOpenFile;
             if (!payload.Ok())
                 return ceInputFileLine;
-            return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetLogo, payload.bytes);
+            return BuildRequest(ctx_.exchange.Request(), static_cast<uint8_t>(ps.StationByte),
+                                frame::cmdSetLogo, payload.bytes);
         });
     file.Close();
     if (result == ceInputFileLine) {
         // The logo is one line and no line is counted: the report names line 0.
         ps.InputLineNumber = 0;
-        ReportInputError(ctx_, texts, 0);
-    } else {
-        ReportResult(ctx_, texts, result);
+        return ReportInputError(ctx_, texts, 0);
     }
+    return ReportResult(ctx_, texts, result);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "CommandContext.h"
+#include "core/ClockError.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -95,10 +96,11 @@ class MessageCommands {
 public:
     explicit MessageCommands(const CommandContext& ctx) : ctx_(ctx) {}
 
-    void SetMessage();
-    void SetDaylight();
-    void SetModem();
-    void SetLogo();
+    // Each command returns its result.
+    ClockError SetMessage();
+    ClockError SetDaylight();
+    ClockError SetModem();
+    ClockError SetLogo();
 
 private:
     CommandContext ctx_;

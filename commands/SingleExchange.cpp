@@ -49,32 +49,29 @@ void ShowBusy(CommandContext& ctx, const RetryPolicy& policy)
 
 ClockError ExchangeWithRetries(CommandContext& ctx, const RetryPolicy& policy, const FrameBuilder& frame)
 {
-    PollState& ps = ctx.ps;
-    ps.PollStatus = ceBusy;
-    ps.RetryCount = 0;
+    ctx.ps.RetryCount = 0;
+    ClockError status = ceBusy;
     ClockError previous = ceBusy;
-    while (ps.PollStatus != ceOK && ps.RetryCount < policy.attempts) {
+    while (status != ceOK && ctx.ps.RetryCount < policy.attempts) {
         if (policy.sendingLine != nullptr)
             ctx.status.ReplaceLastStatusLine(policy.sendingLine);
         const BuiltFrame built = frame(previous);
-        if (const ClockError* end = std::get_if<ClockError>(&built)) {
-            ps.PollStatus = *end;
-            break;
-        }
-        if (ctx.exchange.SendFrame(ps.RequestBuffer.data(), std::get<int>(built)) != ceOK)
-            break;
+        if (const ClockError* end = std::get_if<ClockError>(&built))
+            return *end;
+        if (ctx.exchange.SendRequest(std::get<int>(built)) != ceOK)
+            return cePortTransmitter;
         ClockError result = ctx.exchange.AwaitReply(policy.check);
         const ReplyAction action = policy.onReply(result);
         if (action == ReplyAction::Accept)
             result = ceOK;
-        ps.PollStatus = result;
+        status = result;
         previous = result;
         switch (action) {
             case ReplyAction::Accept:
                 if (policy.anotherFrame) {
                     if (!policy.anotherFrame())
-                        return static_cast<ClockError>(ps.PollStatus);
-                    ps.PollStatus = ceBusy;
+                        return ceOK;
+                    status = ceBusy;
                 }
                 break;
             case ReplyAction::Resend:
@@ -90,24 +87,24 @@ ClockError ExchangeWithRetries(CommandContext& ctx, const RetryPolicy& policy, c
                 break;
         }
     }
-    return static_cast<ClockError>(ps.PollStatus);
+    return status;
 }
 
-void ReportResult(CommandContext& ctx, const CommandTexts& texts, ClockError result)
+ClockError ReportResult(CommandContext& ctx, const CommandTexts& texts, ClockError result)
 {
-    ctx.ps.PollStatus = result;
     WriteResultLine(ctx.ps, result, 0);
     ctx.status.ReplaceLastStatusLine(std::string(texts.resultPrefix ? texts.resultPrefix : "") +
                                      ClockErrorText(result));
+    return result;
 }
 
-void ReportInputError(CommandContext& ctx, const CommandTexts& texts, int line)
+ClockError ReportInputError(CommandContext& ctx, const CommandTexts& texts, int line)
 {
-    ctx.ps.PollStatus = ceInputFileLine;
     WriteResultLine(ctx.ps, ceInputFileLine, line);
     const char* prefix = texts.inputErrorPrefix ? texts.inputErrorPrefix : texts.resultPrefix;
     ctx.status.ReplaceLastStatusLine(std::string(prefix ? prefix : "") + ClockErrorText(ceInputFileLine) +
                                      std::to_string(line));
+    return ceInputFileLine;
 }
 
 ClockError RunSingleExchange(CommandContext& ctx, uint8_t command, std::span<const uint8_t> payload,
@@ -118,8 +115,7 @@ ClockError RunSingleExchange(CommandContext& ctx, uint8_t command, std::span<con
     if (silenceIsSuccess)
         policy.onReply = [](ClockError reply) { return WaitOutBusy(reply == ceNoData ? ceOK : reply); };
     const ClockError result = ExchangeWithRetries(ctx, policy, [&](ClockError) {
-        return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), command, payload);
+        return BuildRequest(ctx.exchange.Request(), static_cast<uint8_t>(ps.StationByte), command, payload);
     });
-    ReportResult(ctx, texts, result);
-    return result;
+    return ReportResult(ctx, texts, result);
 }

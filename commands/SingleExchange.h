@@ -43,16 +43,16 @@ struct RetryPolicy {
     std::function<ReplyAction(ClockError)> onReply = WaitOutBusy;
     // Asked after each accepted frame: true when another frame is due (a table sent in
     // packets); the loop goes on and the failures counted so far still count. False ends
-    // the loop with whatever result the hook left in PollStatus.
+    // the loop with OK.
     std::function<bool()> anotherFrame;
 
     // The sending and busy lines of a command, everything else as most commands have it.
     static RetryPolicy For(const CommandTexts& texts);
 };
 
-// One attempt's frame: the length SendFrame takes of the frame built in RequestBuffer, or,
-// when there is no frame to send, the result the loop ends with (OK at the end of the
-// data, a file or input-line error).
+// One attempt's frame: the length SendRequest takes of the frame built in the exchange's
+// request buffer, or, when there is no frame to send, the result the loop ends with (OK
+// at the end of the data, a file or input-line error).
 using BuiltFrame = std::variant<int, ClockError>;
 // Builds the frame of one attempt; `previous` is the result of the attempt before (ceBusy
 // before the first).
@@ -63,13 +63,14 @@ void CountRetry(CommandContext& ctx);
 
 // Sends frames until one is accepted (and no other is due) or `attempts` attempts have
 // failed, doing with each reply what policy.onReply says. A send failure ends at once
-// with 10. Leaves the result in PollStatus and returns it.
+// with 10. Returns the result.
 ClockError ExchangeWithRetries(CommandContext& ctx, const RetryPolicy& policy, const FrameBuilder& frame);
 
-// Writes the results line and replaces the memo line with the result prefix and text.
-void ReportResult(CommandContext& ctx, const CommandTexts& texts, ClockError result);
-// The same for an error in line `line` of the input file (result 22).
-void ReportInputError(CommandContext& ctx, const CommandTexts& texts, int line);
+// Writes the results line and replaces the memo line with the result prefix and text;
+// returns the result, for the command to return.
+ClockError ReportResult(CommandContext& ctx, const CommandTexts& texts, ClockError result);
+// The same for an error in line `line` of the input file; returns ceInputFileLine.
+ClockError ReportInputError(CommandContext& ctx, const CommandTexts& texts, int line);
 
 // Builds station, command and payload, exchanges it with retries and reports; with
 // silenceIsSuccess a clock that stays silent (result 1) has accepted the frame.

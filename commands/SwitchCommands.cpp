@@ -10,25 +10,25 @@
 #include <array>
 #include <cstring>
 
-void SwitchCommands::SetJobing(bool on)
+ClockError SwitchCommands::SetJobing(bool on)
 {
     const uint8_t payload[1] = {static_cast<uint8_t>(on ? 0x03 : 0x02)};
-    RunSingleExchange(ctx_, frame::cmdJob, payload, *ctx_.texts);
+    return RunSingleExchange(ctx_, frame::cmdJob, payload, *ctx_.texts);
 }
 
-void SwitchCommands::KeyBoard(bool on)
+ClockError SwitchCommands::KeyBoard(bool on)
 {
     const uint8_t payload[1] = {static_cast<uint8_t>(on ? 0x00 : 0x01)};
-    RunSingleExchange(ctx_, frame::cmdKeyBoard, payload, *ctx_.texts);
+    return RunSingleExchange(ctx_, frame::cmdKeyBoard, payload, *ctx_.texts);
 }
 
-void SwitchCommands::ClearAllMessages()
+ClockError SwitchCommands::ClearAllMessages()
 {
     const uint8_t payload[1] = {0x01};
-    RunSingleExchange(ctx_, frame::cmdClearMessage, payload, *ctx_.texts);
+    return RunSingleExchange(ctx_, frame::cmdClearMessage, payload, *ctx_.texts);
 }
 
-void SwitchCommands::SetCode()
+ClockError SwitchCommands::SetCode()
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = *ctx_.texts;
@@ -36,12 +36,13 @@ void SwitchCommands::SetCode()
     const std::string text = ps.AccessCodeText();
     std::memcpy(code.data(), text.data(), std::min<std::size_t>(text.size(), code.size()));
     const ClockError result = ExchangeWithRetries(ctx_, RetryPolicy::For(texts), [&](ClockError) {
-        return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSetCode, code);
+        return BuildRequest(ctx_.exchange.Request(), static_cast<uint8_t>(ps.StationByte), frame::cmdSetCode,
+                            code);
     });
     if (result != cePortTransmitter) {
         // The clock writes the code to its memory before it is usable.
         ctx_.status.ReplaceLastStatusLine("set_code - Setting Code Please Wait..");
         ctx_.exchange.WaitSeconds(3);
     }
-    ReportResult(ctx_, texts, result);
+    return ReportResult(ctx_, texts, result);
 }

@@ -3,17 +3,19 @@
 #pragma once
 
 #include "CommandContext.h"
+#include "core/ClockError.h"
 
 class SwitchCommands {
 public:
     explicit SwitchCommands(const CommandContext& ctx) : ctx_(ctx) {}
 
-    void SetJobing(bool on);
-    void KeyBoard(bool on);
-    void ClearAllMessages();
+    // Each command returns its result.
+    ClockError SetJobing(bool on);
+    ClockError KeyBoard(bool on);
+    ClockError ClearAllMessages();
     // Sends the six bytes of AccessCode (a shorter code padded with 0x00), then gives the
     // clock three seconds to store it before reporting.
-    void SetCode();
+    ClockError SetCode();
 
 private:
     CommandContext ctx_;

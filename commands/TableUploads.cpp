@@ -233,7 +233,7 @@ struct TableUploads::Table {
     std::optional<uint8_t> (*closing)(const tables::TableReader& reader, const PollState& ps);
 };
 
-void TableUploads::SetBellTable()
+ClockError TableUploads::SetBellTable()
 {
     static const Table table{
         frame::cmdSetBellTable,
@@ -244,10 +244,10 @@ void TableUploads::SetBellTable()
         [](const tables::TableReader& reader, const PollState&) -> std::optional<uint8_t> {
             return reader.RowsInPacket() == 0 ? 2 : 3;
         }};
-    Upload(table);
+    return Upload(table);
 }
 
-void TableUploads::SetBellTable2()
+ClockError TableUploads::SetBellTable2()
 {
     static const Table table{
         frame::cmdSetBellTable2,
@@ -258,10 +258,10 @@ void TableUploads::SetBellTable2()
         [](const tables::TableReader& reader, const PollState&) -> std::optional<uint8_t> {
             return reader.RowsInPacket() == 0 ? 2 : 3;
         }};
-    Upload(table);
+    return Upload(table);
 }
 
-void TableUploads::SetJobNumbers()
+ClockError TableUploads::SetJobNumbers()
 {
     static const Table table{frame::cmdJob,
                              TableRows::JobNumbers,
@@ -271,10 +271,10 @@ void TableUploads::SetJobNumbers()
                              [](const tables::TableReader&, const PollState& ps) -> std::optional<uint8_t> {
                                  return ps.JobTableDigit == '2' ? 4 : 5;
                              }};
-    Upload(table);
+    return Upload(table);
 }
 
-void TableUploads::SetPinNumbers()
+ClockError TableUploads::SetPinNumbers()
 {
     static const Table table{
         frame::cmdSetPinNumbers,
@@ -283,10 +283,10 @@ void TableUploads::SetPinNumbers()
         1,
         true,
         [](const tables::TableReader&, const PollState&) -> std::optional<uint8_t> { return 3; }};
-    Upload(table);
+    return Upload(table);
 }
 
-void TableUploads::ClearMessage()
+ClockError TableUploads::ClearMessage()
 {
     static const Table table{
         frame::cmdClearMessage,
@@ -295,10 +295,10 @@ void TableUploads::ClearMessage()
         2,
         false,
         [](const tables::TableReader&, const PollState&) -> std::optional<uint8_t> { return std::nullopt; }};
-    Upload(table);
+    return Upload(table);
 }
 
-void TableUploads::Upload(const Table& table)
+ClockError TableUploads::Upload(const Table& table)
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = *ctx_.texts;
@@ -307,10 +307,8 @@ void TableUploads::Upload(const Table& table)
     ps.InputLineNumber = 0;
 
     TextFile file;
-    if (!file.Open(ps.InputFileName, "r")) {
-        ReportResult(ctx_, texts, ceCantOpenFile);
-        return;
-    }
+    if (!file.Open(ps.InputFileName, "r"))
+        return ReportResult(ctx_, texts, ceCantOpenFile);
 
     // The single frames before and after the table show no memo line, and a busy clock
     // is asked again at once.
@@ -318,8 +316,9 @@ void TableUploads::Upload(const Table& table)
     quiet.onReply = ResendAtOnce;
     const auto single = [&](uint8_t code) {
         const uint8_t payload[1] = {code};
-        return ExchangeWithRetries(
-            ctx_, quiet, [&](ClockError) { return BuildRequest(ps, station, table.command, payload); });
+        return ExchangeWithRetries(ctx_, quiet, [&](ClockError) {
+            return BuildRequest(ctx_.exchange.Request(), station, table.command, payload);
+        });
     };
 
     // Every line is read and checked before anything reaches the clock: a bad line found
@@ -327,14 +326,11 @@ void TableUploads::Upload(const Table& table)
     // the clock with less than it held.
     tables::TableReader reader(table.rows);
     const bool good = reader.CheckAll([&file] { return file.ReadChar(); });
-    if (file.ReadError() || !file.Rewind()) {
-        ReportResult(ctx_, texts, ceCantOpenFile);
-        return;
-    }
+    if (file.ReadError() || !file.Rewind())
+        return ReportResult(ctx_, texts, ceCantOpenFile);
     if (!good) {
         ps.InputLineNumber = reader.Line();
-        ReportInputError(ctx_, texts, ps.InputLineNumber);
-        return;
+        return ReportInputError(ctx_, texts, ps.InputLineNumber);
     }
     reader.Restart();
 
@@ -361,7 +357,8 @@ void TableUploads::Upload(const Table& table)
             ps.InputLineNumber = reader.Line();
             if (file.ReadError())
                 return ceCantOpenFile;
-            const int length = good ? BuildRequest(ps, station, table.command, payload) : -1;
+            const int length =
+                good ? BuildRequest(ctx_.exchange.Request(), station, table.command, payload) : -1;
             if (length < 0)
                 return ceInputFileLine;
             return length;
@@ -380,7 +377,6 @@ void TableUploads::Upload(const Table& table)
     }
     file.Close();
     if (result == ceInputFileLine)
-        ReportInputError(ctx_, texts, ps.InputLineNumber);
-    else
-        ReportResult(ctx_, texts, result);
+        return ReportInputError(ctx_, texts, ps.InputLineNumber);
+    return ReportResult(ctx_, texts, result);
 }

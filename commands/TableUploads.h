@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CommandContext.h"
+#include "core/ClockError.h"
 
 #include <cstdint>
 #include <functional>
@@ -82,22 +83,23 @@ class TableUploads {
 public:
     explicit TableUploads(const CommandContext& ctx) : ctx_(ctx) {}
 
+    // Each upload returns its result.
     // Bell table 1 (0xA8) and bell table 2 (0xA9); closed with 3, or 2 when the last
     // packet held no complete row.
-    void SetBellTable();
-    void SetBellTable2();
+    ClockError SetBellTable();
+    ClockError SetBellTable2();
     // The job-number table of level JobTableDigit; closed with 4 for level 2, 5 for 1.
-    void SetJobNumbers();
+    ClockError SetJobNumbers();
     // Clears the clock's PIN numbers, then sends the new ones; closed with 3 whenever the
     // clearing was accepted, so the clock keeps what it was sent.
-    void SetPinNumbers();
+    ClockError SetPinNumbers();
     // Messages to delete; every packet carries sequence byte 2 and nothing closes them.
-    void ClearMessage();
+    ClockError ClearMessage();
 
     struct Table;
 
 private:
-    void Upload(const Table& table);
+    ClockError Upload(const Table& table);
 
     CommandContext ctx_;
 };

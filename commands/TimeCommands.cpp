@@ -11,6 +11,7 @@
 #include "link/Framing.h"
 
 #include <ctime>
+#include <span>
 #include <vector>
 
 namespace {
@@ -23,7 +24,7 @@ uint8_t TimeCommands::ToBcd(int value)
     return static_cast<uint8_t>((((value / 10) % 10) << 4) | (value % 10));
 }
 
-void TimeCommands::SetTime()
+ClockError TimeCommands::SetTime()
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = *ctx_.texts;
@@ -40,7 +41,7 @@ void TimeCommands::SetTime()
         // Read again on every attempt: a retried frame carries the time of the retry.
         now = ctx_.time.Now();
         const uint8_t time[3] = {ToBcd(now.tm_hour), ToBcd(now.tm_min), ToBcd(now.tm_sec)};
-        return BuildRequest(ps, station, frame::cmdSetTime, time);
+        return BuildRequest(ctx_.exchange.Request(), station, frame::cmdSetTime, time);
     });
 
     if (result == ceOK) {
@@ -49,10 +50,11 @@ void TimeCommands::SetTime()
         const uint8_t date[4] = {ToBcd(now.tm_wday + 1), ToBcd(now.tm_mday), ToBcd(now.tm_mon + 1),
                                  ToBcd(now.tm_year % 100)};
         policy.onReply = WaitOutBusy;
-        result = ExchangeWithRetries(
-            ctx_, policy, [&](ClockError) { return BuildRequest(ps, station, frame::cmdSetDate, date); });
+        result = ExchangeWithRetries(ctx_, policy, [&](ClockError) {
+            return BuildRequest(ctx_.exchange.Request(), station, frame::cmdSetDate, date);
+        });
     }
-    ReportResult(ctx_, texts, result);
+    return ReportResult(ctx_, texts, result);
 }
 
 ClockError TimeCommands::RequestStatus(int replyWait, int attempts)
@@ -68,24 +70,25 @@ ClockError TimeCommands::RequestStatus(int replyWait, int attempts)
     policy.busyNotice = policy.busyLine;
     policy.busyLine = nullptr;
     return ExchangeWithRetries(ctx_, policy, [&](ClockError) {
-        return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdGetStatus);
+        return BuildRequest(ctx_.exchange.Request(), static_cast<uint8_t>(ps.StationByte),
+                            frame::cmdGetStatus);
     });
 }
 
-void TimeCommands::GetStatus()
+ClockError TimeCommands::GetStatus()
 {
     PollState& ps = ctx_.ps;
     const CommandTexts& texts = *ctx_.texts;
     ClockError result = RequestStatus(3, 3);
 
     if (result == ceOK) {
-        const int held = ps.ReplyLength - kReplyFraming;
+        const std::span<const uint8_t> reply = ctx_.exchange.Reply();
+        const int held = static_cast<int>(reply.size()) - kReplyFraming;
         if (held <= 0) {
             result = ceWrongCommand;
         } else {
             // Taken before the acknowledge, whose own reply would land in the same buffer.
-            const std::vector<uint8_t> data(ps.ReceiveBuffer.begin() + 2,
-                                            ps.ReceiveBuffer.begin() + 2 + held);
+            const std::vector<uint8_t> data(reply.begin() + 2, reply.begin() + 2 + held);
             ctx_.exchange.Acknowledge(static_cast<uint8_t>(ps.StationByte));
             TextFile file;
             if (!file.Open(ps.InputFileName, "a")) {
@@ -101,20 +104,20 @@ void TimeCommands::GetStatus()
         }
     }
 
-    ReportResult(ctx_, texts, result);
+    return ReportResult(ctx_, texts, result);
 }
 
-void TimeCommands::ResetErrors()
+ClockError TimeCommands::ResetErrors()
 {
-    RunSingleExchange(ctx_, frame::cmdResetErrors, {}, *ctx_.texts, true);
+    return RunSingleExchange(ctx_, frame::cmdResetErrors, {}, *ctx_.texts, true);
 }
 
-void TimeCommands::SystemReset()
+ClockError TimeCommands::SystemReset()
 {
     PollState& ps = ctx_.ps;
     static const uint8_t payload[2] = {0x00, 0x00};
     ps.RetryCount = 0;
-    const int length = BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdSystemReset, payload);
-    const ClockError result = ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length);
-    ReportResult(ctx_, *ctx_.texts, result);
+    const int length = BuildRequest(ctx_.exchange.Request(), static_cast<uint8_t>(ps.StationByte),
+                                    frame::cmdSystemReset, payload);
+    return ReportResult(ctx_, *ctx_.texts, ctx_.exchange.SendRequest(length));
 }

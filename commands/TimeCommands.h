@@ -11,18 +11,19 @@ class TimeCommands {
 public:
     explicit TimeCommands(const CommandContext& ctx) : ctx_(ctx) {}
 
+    // Each command returns its result.
     // Writes the computer's local time, then its date, into the clock.
-    void SetTime();
+    ClockError SetTime();
     // Reads the status block and appends its report to the data file (InputFileName).
-    void GetStatus();
+    ClockError GetStatus();
     // Sends the status request until a status reply from the polled station arrives or
     // `attempts` attempts have failed, waiting up to `replyWait` ticks for each reply.
-    // Leaves the ClockError in PollStatus (and returns it) and the reply in ReceiveBuffer.
+    // Returns the ClockError; the reply stays in the exchange's receive buffer.
     ClockError RequestStatus(int replyWait, int attempts);
     // Clears the clock's error state; a clock that stays silent has accepted it.
-    void ResetErrors();
+    ClockError ResetErrors();
     // Restarts the clock: one frame, no reply awaited.
-    void SystemReset();
+    ClockError SystemReset();
 
     // Packed BCD of 0..99: tens in the high nibble.
     static uint8_t ToBcd(int value);

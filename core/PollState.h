@@ -1,5 +1,5 @@
 // The one process-wide poll-state record shared by every subsystem: link, station,
-// speed, result, file names, flags and the fixed request/receive buffers.
+// speed, the run's result, file names and flags. The frame buffers belong to the exchange.
 #pragma once
 
 #include "core/BoardKind.h"
@@ -17,6 +17,9 @@ struct PollState {
     int32_t StationByte = 0;
     // Station number as two ASCII digits; "00" until a station has been chosen.
     std::array<char, 2> StationDigits{'0', '0'};
+    // The run's result: written only by the interpreter (the command's returned result)
+    // and by the run driver (the steps it runs itself: opening the link, init_clock, the
+    // modem).
     ClockError PollStatus = ceOK;
     char CommandCode = 0;
     // File names are owned strings: a name cut to a fixed width names another file.
@@ -50,16 +53,6 @@ struct PollState {
     std::string GatewayAddress;
     std::string InputFile;
     std::string FingerLogFile;
-
-    // Frames.
-    std::array<uint8_t, 256> RequestBuffer{};
-    std::array<uint8_t, 256> ReceiveBuffer{};
-    uint8_t ReceiveCount = 0;  // wraps 255 -> 0 on purpose
-    bool ReplyComplete = false;
-    int32_t ReplyLength = 0;
-
-    // Digits of the last CRC computed.
-    std::array<char, 4> CrcDigits{'0', '0', '0', '0'};
 
     // Sets StationByte and StationDigits for station n (0..99).
     void SetStation(int n);

@@ -9,22 +9,24 @@
 
 namespace finger {
 
-int BuildFingerRequest(PollState& ps, std::span<const uint8_t> payload)
+int BuildFingerRequest(const CommandContext& ctx, std::span<const uint8_t> payload)
 {
-    return BuildRequest(ps, static_cast<uint8_t>(ps.StationByte), frame::cmdFinger, payload);
+    return BuildRequest(ctx.exchange.Request(), static_cast<uint8_t>(ctx.ps.StationByte), frame::cmdFinger,
+                        payload);
 }
 
-int BuildFingerRequest(PollState& ps, std::initializer_list<uint8_t> payload)
+int BuildFingerRequest(const CommandContext& ctx, std::initializer_list<uint8_t> payload)
 {
-    return BuildFingerRequest(ps, std::span<const uint8_t>(payload.begin(), payload.size()));
+    return BuildFingerRequest(ctx, std::span<const uint8_t>(payload.begin(), payload.size()));
 }
 
-std::span<const uint8_t> ReplyPayload(const PollState& ps)
+std::span<const uint8_t> ReplyPayload(const Exchange& exchange)
 {
-    const int d = ps.ReplyLength - 5;
-    if (d <= 2 || d > static_cast<int>(ps.ReceiveBuffer.size()))
+    const std::span<const uint8_t> reply = exchange.Reply();
+    const int d = static_cast<int>(reply.size()) - 5;
+    if (d <= 2)
         return {};
-    return {ps.ReceiveBuffer.data() + 2, static_cast<std::size_t>(d - 2)};
+    return reply.subspan(2, static_cast<std::size_t>(d - 2));
 }
 
 void ShortPause(CommandContext& ctx)
@@ -43,16 +45,13 @@ void ShortPause(CommandContext& ctx)
 
 void EndFingerExchange(CommandContext& ctx, bool pauseFirst)
 {
-    PollState& ps = ctx.ps;
-    const ClockError result = ps.PollStatus;
     RetryPolicy policy;
     policy.onReply = ResendAtOnce;
     ExchangeWithRetries(ctx, policy, [&](ClockError) {
         if (pauseFirst)
             ShortPause(ctx);
-        return BuildFingerRequest(ps, {scEndExchange});
+        return BuildFingerRequest(ctx, {scEndExchange});
     });
-    ps.PollStatus = result;
 }
 
 }  // namespace finger

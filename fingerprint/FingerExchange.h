@@ -7,7 +7,7 @@
 #include <span>
 
 struct CommandContext;
-struct PollState;
+class Exchange;
 
 namespace finger {
 
@@ -24,21 +24,20 @@ enum SubCode : uint8_t {
     scStore = 0x13,
 };
 
-// Builds 0xE6 and the payload for the current station in RequestBuffer; returns the
-// length SendFrame takes.
-int BuildFingerRequest(PollState& ps, std::span<const uint8_t> payload);
-int BuildFingerRequest(PollState& ps, std::initializer_list<uint8_t> payload);
+// Builds 0xE6 and the payload for the current station in the exchange's request buffer;
+// returns the length SendRequest takes.
+int BuildFingerRequest(const CommandContext& ctx, std::span<const uint8_t> payload);
+int BuildFingerRequest(const CommandContext& ctx, std::initializer_list<uint8_t> payload);
 
 // Payload of the reply just checked: the bytes between the reply code and the check
 // digits (empty when the reply has none).
-std::span<const uint8_t> ReplyPayload(const PollState& ps);
+std::span<const uint8_t> ReplyPayload(const Exchange& exchange);
 
 // Enables the 50 ms one-shot Timer4 and lets events run until it has fired.
 void ShortPause(CommandContext& ctx);
 
 // Sends the end of the fingerprint exchange: up to three attempts, each after a Timer4
-// pause when pauseFirst is set. Its outcome is not reported: PollStatus keeps the
-// command's result.
+// pause when pauseFirst is set. Its outcome is not reported: the command's result stands.
 void EndFingerExchange(CommandContext& ctx, bool pauseFirst);
 
 }  // namespace finger

@@ -33,7 +33,7 @@ std::string TwoDigits(int code)
 
 }  // namespace
 
-void TemplateBackup::Run()
+ClockError TemplateBackup::Run()
 {
     PollState& ps = ctx_.ps;
     // The clock does not say how many templates it holds: the count so far is all there is.
@@ -66,7 +66,7 @@ void TemplateBackup::Run()
                     break;
                 }
                 Finish();
-                return;
+                return result_;
         }
     }
 }
@@ -107,7 +107,7 @@ bool TemplateBackup::LoadIndex(const std::string& name)
 
 bool TemplateBackup::Send(int length)
 {
-    if (ctx_.exchange.SendFrame(ctx_.ps.RequestBuffer.data(), length) == ceOK)
+    if (ctx_.exchange.SendRequest(length) == ceOK)
         return true;
     result_ = cePortTransmitter;
     return false;
@@ -120,7 +120,6 @@ void TemplateBackup::Box(const char* text)
 
 TemplateBackup::Step TemplateBackup::QuerySlot()
 {
-    PollState& ps = ctx_.ps;
     result_ = ceOK;
     templates_ = 0;
     number_ = 0;
@@ -128,14 +127,14 @@ TemplateBackup::Step TemplateBackup::QuerySlot()
     const auto hi = static_cast<uint8_t>((slot_ >> 8) & 0xFF);
     const auto lo = static_cast<uint8_t>(slot_ & 0xFF);
     if (!Send(BuildFingerRequest(
-            ps, {scQuerySlot, static_cast<uint8_t>(hi & 0xF0), static_cast<uint8_t>(hi & 0x0F),
-                 static_cast<uint8_t>(lo & 0xF0), static_cast<uint8_t>(lo & 0x0F)})))
+            ctx_, {scQuerySlot, static_cast<uint8_t>(hi & 0xF0), static_cast<uint8_t>(hi & 0x0F),
+                   static_cast<uint8_t>(lo & 0xF0), static_cast<uint8_t>(lo & 0x0F)})))
         return Step::End;
     result_ = ctx_.exchange.AwaitReply();
     if (result_ != ceOK)
         return Step::Retry;
 
-    const auto p = ReplyPayload(ps);
+    const auto p = ReplyPayload(ctx_.exchange);
     if (p.size() < 5 || (p[0] << 8) + (p[1] << 8) + p[2] + p[3] != (slot_ & 0xFFFF)) {
         result_ = ceFingerEmpty;
         return Step::Retry;
@@ -180,10 +179,10 @@ TemplateBackup::Step TemplateBackup::FetchTemplate()
         ++slot_;
         return Step::NewSlot;
     }
-    if (!Send(BuildFingerRequest(ps, {scSelectTemplate, static_cast<uint8_t>(number_)})))
+    if (!Send(BuildFingerRequest(ctx_, {scSelectTemplate, static_cast<uint8_t>(number_)})))
         return Step::End;
     result_ = ctx_.exchange.AwaitReply();
-    const auto p = ReplyPayload(ps);
+    const auto p = ReplyPayload(ctx_.exchange);
     if (result_ == ceOK && !p.empty() && p[0] == kBadTemplate) {
         result_ = ceFingerTemplate;
         return Step::Retry;
@@ -210,7 +209,6 @@ TemplateBackup::Step TemplateBackup::FetchTemplate()
 
 TemplateBackup::Step TemplateBackup::ReadTemplate(std::string& line)
 {
-    PollState& ps = ctx_.ps;
     // Compared on their low 16 bits; unsigned, so any bytes a clock sends wrap harmlessly.
     uint32_t sum = 0;
     uint32_t check = 0;
@@ -219,16 +217,17 @@ TemplateBackup::Step TemplateBackup::ReadTemplate(std::string& line)
             result_ = ceChecksum;
             return Step::Retry;
         }
-        if (!Send(BuildFingerRequest(ps, {scReadBlock})))
+        if (!Send(BuildFingerRequest(ctx_, {scReadBlock})))
             return Step::End;
         result_ = ctx_.exchange.AwaitReply();
         if (result_ != ceOK)
             return Step::Retry;
-        if (ps.ReceiveBuffer[1] != frame::rpAccepted) {
+        const std::span<const uint8_t> reply = ctx_.exchange.Reply();
+        if (reply[1] != frame::rpAccepted) {
             result_ = ceWrongCommand;
             return Step::Retry;
         }
-        const auto p = ReplyPayload(ps);
+        const auto p = ReplyPayload(ctx_.exchange);
         if (p.empty())
             continue;
         const uint8_t sub = p[0];
@@ -236,7 +235,7 @@ TemplateBackup::Step TemplateBackup::ReadTemplate(std::string& line)
         // block ends with four checksum digits and CR LF, so its digits begin at D-6.
         const int d = static_cast<int>(p.size()) + 2;
         for (int k = 3; k < d; ++k) {
-            const uint8_t ch = ps.ReceiveBuffer[static_cast<std::size_t>(k)];
+            const uint8_t ch = reply[static_cast<std::size_t>(k)];
             line.push_back(static_cast<char>(ch));
             if (ch == '\r' || ch == '\n')
                 continue;
@@ -337,7 +336,6 @@ bool TemplateBackup::RecoverLink()
 
 void TemplateBackup::Finish()
 {
-    PollState& ps = ctx_.ps;
     const int stored = TemplatesStored();
     if (log_.IsOpen()) {
         if (Put(log_, "Total Number of Templates Stored = " + std::to_string(stored) + "\n") !=
@@ -358,8 +356,7 @@ void TemplateBackup::Finish()
         ctx_.status.AddStatusLine("Finger_backup       - No Templates Backed Up");
     else
         ctx_.status.AddStatusLine(std::string("Finger_backup       - ") + ClockErrorText(result_));
-    ps.PollStatus = result_;
-    WriteResultLine(ps, result_, 0);
+    WriteResultLine(ctx_.ps, result_, 0);
     EndFingerExchange(ctx_, true);
 }
 

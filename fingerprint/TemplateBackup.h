@@ -28,8 +28,8 @@ public:
     static constexpr int kSlots = 0x10000;
 
     explicit TemplateBackup(CommandContext& ctx) : ctx_(ctx) {}
-    // Runs the command; the outcome is left in PollStatus.
-    void Run();
+    // Runs the command and returns its result.
+    ClockError Run();
 
 private:
     // Where the slot loop goes next.
@@ -51,7 +51,8 @@ private:
     // Templates the file holds for the slots the clock showed in this run.
     int TemplatesStored() const;
     bool LoadIndex(const std::string& name);
-    // Sends the request in RequestBuffer; false (result 10) when it could not be sent.
+    // Sends the request built in the exchange's request buffer; false (result 10) when it
+    // could not be sent.
     bool Send(int length);
     void Box(const char* text);
 

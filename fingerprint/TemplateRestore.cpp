@@ -25,16 +25,17 @@ enum StoreReply : uint8_t {
 
 }  // namespace
 
-void TemplateRestore::Run()
+ClockError TemplateRestore::Run()
 {
     if (Start() && Erase())
         Entries();
     Finish();
+    return result_;
 }
 
 bool TemplateRestore::Send(int length)
 {
-    if (ctx_.exchange.SendFrame(ctx_.ps.RequestBuffer.data(), length) == ceOK)
+    if (ctx_.exchange.SendRequest(length) == ceOK)
         return true;
     result_ = cePortTransmitter;
     return false;
@@ -83,14 +84,13 @@ bool TemplateRestore::Start()
 
 bool TemplateRestore::Erase()
 {
-    PollState& ps = ctx_.ps;
     talked_ = true;
     ctx_.status.ReplaceLastStatusLine("finger_restore         - Deleteing All Templates");
     RetryPolicy policy;
     policy.attempts = kAttempts;
     policy.onReply = ResendAtOnce;
-    const ClockError r =
-        ExchangeWithRetries(ctx_, policy, [&ps](ClockError) { return BuildFingerRequest(ps, {scEraseAll}); });
+    const ClockError r = ExchangeWithRetries(
+        ctx_, policy, [this](ClockError) { return BuildFingerRequest(ctx_, {scEraseAll}); });
     if (r != ceOK) {
         result_ = r == cePortTransmitter ? cePortTransmitter : ceDeleteTemplates;
         return false;
@@ -155,7 +155,7 @@ bool TemplateRestore::Upload(const BackupEntry& entry, int ordinal, const std::s
 
 std::optional<ClockError> TemplateRestore::Request(std::span<const uint8_t> payload)
 {
-    if (!Send(BuildFingerRequest(ctx_.ps, payload)))
+    if (!Send(BuildFingerRequest(ctx_, payload)))
         return std::nullopt;
     return ctx_.exchange.AwaitReply();
 }
@@ -197,7 +197,7 @@ std::optional<TemplateRestore::Sent> TemplateRestore::SendTemplate(const BackupE
 std::optional<bool> TemplateRestore::TakeStoreReply(const BackupEntry& entry, int ordinal,
                                                     const std::string& logLine)
 {
-    const auto p = ReplyPayload(ctx_.ps);
+    const auto p = ReplyPayload(ctx_.exchange);
     const int reply = p.empty() ? -1 : p[0];
     if (reply == srStored) {
         result_ = ceOK;
@@ -249,10 +249,8 @@ void TemplateRestore::ReportFailedUpload(const BackupEntry& entry, int ordinal, 
 
 void TemplateRestore::Finish()
 {
-    PollState& ps = ctx_.ps;
     ctx_.status.AddStatusLine(std::string("finger_restore    - ") + ClockErrorText(result_));
-    ps.PollStatus = result_;
-    WriteResultLine(ps, result_, 0);
+    WriteResultLine(ctx_.ps, result_, 0);
     if (log_.IsOpen()) {
         Log("Total Number of Templates Restored = " + std::to_string(stored_ - 1) + "\n",
             " Log File Access Error 10");

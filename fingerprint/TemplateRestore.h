@@ -22,8 +22,8 @@ public:
     static constexpr int kBlockCharacters = 72;
 
     explicit TemplateRestore(CommandContext& ctx) : ctx_(ctx) {}
-    // Runs the command; the outcome is left in PollStatus.
-    void Run();
+    // Runs the command and returns its result.
+    ClockError Run();
 
 private:
     bool Start();

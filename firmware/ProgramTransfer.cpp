@@ -8,6 +8,7 @@
 #include "link/Framing.h"
 
 #include <array>
+#include <span>
 #include <string>
 
 namespace {
@@ -81,17 +82,16 @@ ClockError ProgramTransfer::AwaitDigits(int ticks)
     return r == ceNoData || r == ceTerminator || r == ceCrc ? r : ceOK;
 }
 
-void ProgramTransfer::SoftwareUpgrade()
+ClockError ProgramTransfer::SoftwareUpgrade()
 {
     PollState& ps = ctx_.ps;
     IStatusDisplay& status = ctx_.status;
     if (!ctx_.op.OkCancel(kWarning, "Warning"))
-        return;
+        return ceUserTerminated;
     status.ClearStatus();
-    ps.PollStatus = ceOK;
     if (ps.InputFileName.empty()) {
         status.AddStatusLine(" Please select program file. ");
-        return;
+        return ceCantOpenFile;
     }
     // The file field can be changed after the check, and the file itself too: before the
     // first frame the file is read whole and checked again, and only those bytes are sent.
@@ -101,40 +101,43 @@ void ProgramTransfer::SoftwareUpgrade()
         check = ProgramCheck::Refused;  // not the board the file was checked for
     if (check != ProgramCheck::Accepted) {
         status.AddStatusLine(ProgramCheckFailureLine(check));
-        ps.PollStatus = check == ProgramCheck::CantOpen ? ceCantOpenFile : ceChecksum;
-        return;
+        return check == ProgramCheck::CantOpen ? ceCantOpenFile : ceChecksum;
     }
     records_ = program.scan.records;
-    if (!ContactProgramMode()) {
+    if (const ClockError contact = ContactProgramMode(); contact != ceOK) {
         status.AddStatusLine(" Program mode contact not made with KX3.");
-        return;
+        return contact;
     }
     status.ClearStatus();
     status.AddStatusLine(" Initiating Program mode contact... OK.");
-    if (!EraseProgramMemory()) {
+    if (const ClockError erase = EraseProgramMemory(); erase != ceOK) {
         status.AddStatusLine(" Program Memory Erase Error!");
-        return;
+        return erase;
     }
     status.AddStatusLine(" Programming... 0% ");
     SpanSource in(program.bytes);
     bool fileError = false;
     const ClockError result = SendRecords(in, fileError);
-    ps.PollStatus = result;
 
     if (fileError) {
         status.AddStatusLine("ERROR in Input File! ");
-        ps.PollStatus = ceChecksum;
-    } else if (result == ceProgram) {
+        return ceChecksum;
+    }
+    if (result == ceProgram) {
         status.AddStatusLine("Program Error! ");
         status.AddStatusLine("Communication ERROR! ");
-    } else if (result != ceOK) {
-        status.AddStatusLine("Communication ERROR! ");
-    } else {
-        // Only a clock that took every record leaves programming mode.
-        status.AddStatusLine("Programming Completed Successfully! ");
-        status.AddStatusLine(TerminateProgramMode() ? "Programming Mode Terminated."
-                                                    : "Error - Unable to terminate Program Mode! ");
+        return result;
     }
+    if (result != ceOK) {
+        status.AddStatusLine("Communication ERROR! ");
+        return result;
+    }
+    // Only a clock that took every record leaves programming mode.
+    status.AddStatusLine("Programming Completed Successfully! ");
+    const ClockError terminated = TerminateProgramMode();
+    status.AddStatusLine(terminated == ceOK ? "Programming Mode Terminated."
+                                            : "Error - Unable to terminate Program Mode! ");
+    return terminated;
 }
 
 ClockError ProgramTransfer::SendRecords(ByteSource& in, bool& fileError)
@@ -172,18 +175,18 @@ ClockError ProgramTransfer::SendRecord(const std::vector<uint8_t>& data)
     payload.reserve(data.size() + 1);
     payload.push_back(kRecordFrame);
     payload.insert(payload.end(), data.begin(), data.end());
-    const int length = BuildRequest(ps, Station(), commands_.program, payload);
+    const int length = BuildRequest(ctx_.exchange.Request(), Station(), commands_.program, payload);
     if (length < 0)
         return cePortTransmitter;  // the scan refuses such records; never past the buffer
 
     ClockError result = ceBusy;
     for (int attempt = 0; result != ceOK && attempt < kRecordAttempts; ++attempt) {
         ctx_.status.SetPanel(Panel::Retry, "Retry " + std::to_string(attempt));
-        if (ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
+        if (ctx_.exchange.SendRequest(length) != ceOK)
             return cePortTransmitter;
         result = AwaitDigits(kRecordTicks);
         if (result == ceOK) {
-            const auto& rx = ps.ReceiveBuffer;
+            const std::span<const uint8_t> rx = ctx_.exchange.Reply();
             if (static_cast<int32_t>(rx[0]) != ps.StationByte)
                 result = ceWrongStation;
             if (rx[1] != kAcknowledge)
@@ -193,70 +196,69 @@ ClockError ProgramTransfer::SendRecord(const std::vector<uint8_t>& data)
     return result;
 }
 
-bool ProgramTransfer::ContactProgramMode()
+ClockError ProgramTransfer::ContactProgramMode()
 {
-    PollState& ps = ctx_.ps;
     ctx_.status.ClearStatus();
     ctx_.status.AddStatusLine(" Initiating Program mode contact... ");
     const std::array<uint8_t, 2> magic{0x5A, 0xA5};
-    const int length = BuildRequest(ps, Station(), commands_.contact, magic);
-    if (ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
-        return false;
-    if (AwaitDigits(kContactTicks) != ceOK)
-        return false;
+    const int length = BuildRequest(ctx_.exchange.Request(), Station(), commands_.contact, magic);
+    if (ctx_.exchange.SendRequest(length) != ceOK)
+        return cePortTransmitter;
+    if (const ClockError r = AwaitDigits(kContactTicks); r != ceOK)
+        return r;
     // The clock answers with the contact code of the program it runs; the station is not
     // looked at.
-    const uint8_t code = ps.ReceiveBuffer[1];
+    const uint8_t code = ctx_.exchange.Reply()[1];
     if (board_ == BoardKind::None)
-        return false;
+        return ceWrongCommand;
     if (code == commands_.contact)
-        return true;
+        return ceOK;
     ctx_.status.AddStatusLine(" Error - Wrong Program.");
     if (const char* line = WrongProgramLine(code))
         ctx_.status.AddStatusLine(line);
-    return false;
+    return ceWrongCommand;
 }
 
-bool ProgramTransfer::EraseProgramMemory()
+ClockError ProgramTransfer::EraseProgramMemory()
 {
-    PollState& ps = ctx_.ps;
     ctx_.status.AddStatusLine(" Erasing Program Memory... ");
     const std::array<uint8_t, 1> erase{kEraseAll};
-    const int length = BuildRequest(ps, Station(), commands_.program, erase);
-    if (ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK)
-        return false;
-    if (AwaitDigits(kEraseTicks) != ceOK)
-        return false;
-    const auto& rx = ps.ReceiveBuffer;
-    if (static_cast<int32_t>(rx[0]) != ps.StationByte || rx[1] != kAcknowledge)
-        return false;
+    const int length = BuildRequest(ctx_.exchange.Request(), Station(), commands_.program, erase);
+    if (ctx_.exchange.SendRequest(length) != ceOK)
+        return cePortTransmitter;
+    if (const ClockError r = AwaitDigits(kEraseTicks); r != ceOK)
+        return r;
+    const std::span<const uint8_t> rx = ctx_.exchange.Reply();
+    if (static_cast<int32_t>(rx[0]) != ctx_.ps.StationByte)
+        return ceWrongStation;
+    if (rx[1] != kAcknowledge)
+        return ceWrongCommand;
     ctx_.status.ReplaceLastStatusLine(" Erasing All Program Memory... OK.");
-    return true;
+    return ceOK;
 }
 
-bool ProgramTransfer::TerminateProgramMode()
+ClockError ProgramTransfer::TerminateProgramMode()
 {
     PollState& ps = ctx_.ps;
     ctx_.status.AddStatusLine(" Terminating Program Mode... ");
-    const int length = BuildRequest(ps, Station(), commands_.terminate);
+    const int length = BuildRequest(ctx_.exchange.Request(), Station(), commands_.terminate);
     ClockError result = ceBusy;
     // Not ExchangeWithRetries: a frame that could not be sent is tried again; no attempt is shown.
     for (int attempt = 0; result != ceOK && attempt < kTerminateAttempts; ++attempt) {
-        if (ctx_.exchange.SendFrame(ps.RequestBuffer.data(), length) != ceOK) {
+        if (ctx_.exchange.SendRequest(length) != ceOK) {
             result = cePortTransmitter;
             continue;
         }
         result = AwaitDigits(kTerminateTicks);
         if (result != ceOK)
             continue;
-        const auto& rx = ps.ReceiveBuffer;
+        const std::span<const uint8_t> rx = ctx_.exchange.Reply();
         if (static_cast<int32_t>(rx[0]) != ps.StationByte)
             result = ceWrongStation;
         else if (IsTerminateEcho(rx[1]))
-            return true;
+            return ceOK;
         else
             result = ceWrongCommand;
     }
-    ps.PollStatus = result;
-    return false;
+    return result;
 }

@@ -28,13 +28,16 @@ public:
 
     explicit ProgramTransfer(CommandContext& ctx);
 
-    // The Software Upgrade command: asks the operator first and reports on the memo; the
-    // result of the last step stays in PollStatus. Writes no results line.
-    void SoftwareUpgrade();
+    // The Software Upgrade command: asks the operator first and reports on the memo.
+    // Returns the result of the step that ended it: 30 when the operator cancels, the
+    // file's fault, the failed contact, erase or record, or the terminate's result.
+    // Writes no results line.
+    ClockError SoftwareUpgrade();
 
-    bool ContactProgramMode();
-    bool EraseProgramMemory();
-    bool TerminateProgramMode();
+    // Each step returns ceOK or what failed.
+    ClockError ContactProgramMode();
+    ClockError EraseProgramMemory();
+    ClockError TerminateProgramMode();
 
 private:
     // Sends the records of the file in order; fileError tells a bad record, or no record

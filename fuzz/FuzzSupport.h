@@ -36,6 +36,16 @@ inline const std::string& WorkDir()
     return dir;
 }
 
+// A file's bytes as a text stream reads them: CR bytes dropped, a 0x1A byte ends them.
+inline std::string TextView(const std::string& bytes)
+{
+    std::string out;
+    for (size_t i = 0; i < bytes.size() && bytes[i] != 0x1A; ++i)
+        if (bytes[i] != '\r')
+            out.push_back(bytes[i]);
+    return out;
+}
+
 inline void Check(bool ok)
 {
     if (!ok)

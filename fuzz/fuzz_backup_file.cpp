@@ -15,19 +15,6 @@
 
 namespace {
 
-// The file as a text stream reads it: CR bytes dropped, a 0x1A byte ends it.
-std::string TextView(const std::string& bytes)
-{
-    std::string out;
-    for (char c : bytes) {
-        if (c == 0x1A)
-            break;
-        if (c != '\r')
-            out.push_back(c);
-    }
-    return out;
-}
-
 using Held = std::set<std::pair<std::string, int>>;
 
 // The scan as the backup describes it: from the start, each "#" and the rest of its line is
@@ -53,7 +40,8 @@ Held ScanHeld(const std::string& view)
             std::stoi(digits) > 255)
             continue;
         const std::size_t textEnd = view.find_first_of("\n#", at + 1);
-        const std::string text = view.substr(at + 1, textEnd == std::string::npos ? std::string::npos : textEnd - at - 1);
+        const std::string text =
+            view.substr(at + 1, textEnd == std::string::npos ? std::string::npos : textEnd - at - 1);
         std::size_t same = 0;
         while (same < text.size() && same < kFailed.size() && text[same] == kFailed[same]) ++same;
         if (same < kFailed.size() && same < text.size())

@@ -11,55 +11,53 @@
 #include "support/Fakes.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
 constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUXYZ";
 
+// The data files the commands read, each with content it accepts, and the files they write.
 struct Files {
     std::string dir = WorkDir();
-    std::string bells = dir + "/bells.txt";
-    std::string jobs = dir + "/jobs.txt";
-    std::string pins = dir + "/pins.txt";
-    std::string clear = dir + "/clear.txt";
-    std::string message = dir + "/message.txt";
-    std::string daylight = dir + "/daylight.txt";
-    std::string modem = dir + "/modem.txt";
-    std::string logo = dir + "/logo.txt";
-    std::string restore = dir + "/restore.txt";
-    std::string program = dir + "/main.pgm";
     // Written by the command under test and removed after each input.
     std::string output = dir + "/out.txt";
     std::string fingerLog = dir + "/finger.log";
+    std::vector<std::pair<std::string, std::string>> inputs;  // command letters, file
 
     Files()
     {
-        WriteFile(bells, "00304512\r\n01304512\r\n02304512\r\n");
-        std::string rows;
-        for (int i = 0; i < 30; ++i) rows += "12345678901234\n";
-        WriteFile(jobs, rows);
-        WriteFile(pins, "12,34\n123456,654321\n7\n");
-        WriteFile(clear, "1\n22\n9\n");
-        WriteFile(message, "{aaaaaaaaaaaaaaaaaaaaaaaaa\nbbbb}\n  {x}\n");
-        WriteFile(daylight, "0329\r\n1025\r\n");
-        WriteFile(modem, "ATZ\r\nATS0=1\r\n");
-        WriteFile(logo, "ACME TIMECLOCKS\r\n");
-        WriteFile(restore, ReadFileBytes(std::string(QV_SOURCE_DIR) + "/fuzz/corpus/backup_file/valid.txt"));
+        std::string jobs;
+        for (int i = 0; i < 30; ++i) jobs += "12345678901234\n";
         const auto image = ProgramImage("Main", {{0x10}, {1, 2, 3}, {0xFF, 0xEE, 0x00}});
-        WriteFile(program, std::string(image.begin(), image.end()));
+        const std::string backup =
+            ReadFileBytes(std::string(QV_SOURCE_DIR) + "/fuzz/corpus/backup_file/valid.txt");
+        const std::string content[][3] = {
+            {"CE", "bells.txt", "00304512\r\n01304512\r\n02304512\r\n"},
+            {"F", "jobs.txt", jobs},
+            {"R", "pins.txt", "12,34\n123456,654321\n7\n"},
+            {"P", "clear.txt", "1\n22\n9\n"},
+            {"K", "message.txt", "{aaaaaaaaaaaaaaaaaaaaaaaaa\nbbbb}\n  {x}\n"},
+            {"L", "daylight.txt", "0329\r\n1025\r\n"},
+            {"M", "modem.txt", "ATZ\r\nATS0=1\r\n"},
+            {"N", "logo.txt", "ACME TIMECLOCKS\r\n"},
+            {"T", "restore.txt", backup},
+            {"U", "main.pgm", std::string(image.begin(), image.end())},
+        };
+        for (const auto& [letters, name, bytes] : content) {
+            inputs.emplace_back(letters, dir + "/" + name);
+            WriteFile(dir + "/" + name, bytes);
+        }
     }
 
     // The data file a command reads, or the file it writes.
     std::string For(char letter) const
     {
-        const std::pair<const char*, const std::string*> read[] = {
-            {"CE", &bells}, {"F", &jobs},     {"R", &pins},  {"P", &clear},    {"K", &message},
-            {"L", &daylight}, {"M", &modem}, {"N", &logo}, {"T", &restore}, {"U", &program}};
-        for (const auto& [letters, file] : read)
-            if (std::strchr(letters, letter) != nullptr)
-                return *file;
+        for (const auto& [letters, file] : inputs)
+            if (letters.find(letter) != std::string::npos)
+                return file;
         return output;
     }
 };

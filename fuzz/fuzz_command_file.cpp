@@ -6,7 +6,7 @@
 #include "core/PollState.h"
 #include "fuzz/FuzzSupport.h"
 #include "session/RunDriver.h"
-#include "session/RunUi.h"
+#include "support/FakeFindUi.h"
 #include "support/Fakes.h"
 
 #include <unistd.h>
@@ -15,23 +15,6 @@
 #include <string>
 
 namespace {
-
-struct Ui : IRunUi {
-    std::string e1, e2;
-    bool CommandModeChecked() const override { return false; }
-    bool CommandFileModeChecked() const override { return true; }
-    int CommandIndex() const override { return 0; }
-    int StationNumber() const override { return 1; }
-    std::string Edit1Text() const override { return e1; }
-    std::string Edit2Text() const override { return e2; }
-    void SetEdit1Text(const std::string& t) override { e1 = t; }
-    void SetEdit2Text(const std::string& t) override { e2 = t; }
-    int SelectedBaudRate() const override { return 9600; }
-    int CheckedCommPort() const override { return 1; }
-    bool PortItemEnabled(int n) const override { return n != 7; }
-    void SetRunControlsEnabled(bool) override {}
-    void SetPortRefreshEnabled(bool) override {}
-};
 
 struct Net : INetConnection {
     ClockError Connect() override { return ceOK; }
@@ -62,7 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (w.size() >= 3)
             rig.AnswerSoon(0xA1);
     };
-    Ui ui;
+    FakeRunUi ui;  // every port but COM7 exists
+    for (int n = 1; n <= 50; ++n)
+        if (n != 7)
+            ui.ports.insert(n);
     FakeSerial serial;
     Net net;
     Modem modem;

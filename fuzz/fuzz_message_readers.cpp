@@ -24,10 +24,7 @@ msgfile::CharSource Source(const std::string& text)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::string text;
-    for (size_t i = 0; i < size && data[i] != 0x1A; ++i)
-        if (data[i] != '\r')
-            text.push_back(static_cast<char>(data[i]));
+    const std::string text = TextView(std::string(reinterpret_cast<const char*>(data), size));
 
     // Each message is restarted once, as after a packet the clock did not accept.
     size_t at = 0;

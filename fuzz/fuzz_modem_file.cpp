@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ModemLink modem(ps, rig.exchange, rig.status, nullptr);
     const int result = ClockErrorNumber(modem.ModemConnect());
     Check(result >= 0 && result < kClockErrorCount);
-    for (const auto& w : rig.serial.writes) Check(w.size() <= ps.RequestBuffer.size());
+    for (const auto& w : rig.serial.writes) Check(w.size() <= rig.exchange.Request().size());
     modem.CloseModemFile();
     return 0;
 }

@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         };
         Interpreter(CommandContext{ps, rig.exchange, rig.status, rig.time, rig.op, rig.timer4})
             .RunCommand(letter);
-        Check(ps.PollStatus == ceOK || ps.PollStatus == ceClockReceivedDataError || ps.PollStatus == ceInputFileLine);
+        Check(ps.PollStatus == ceOK || ps.PollStatus == ceClockReceivedDataError ||
+              ps.PollStatus == ceInputFileLine);
         // The whole file is checked first: a malformed line sends nothing at all.
         Check(ps.PollStatus != ceInputFileLine || frames == 0);
     }

@@ -4,12 +4,14 @@
 #pragma once
 
 #include "commands/CommandContext.h"
+#include "core/ClockError.h"
 
 #include <string_view>
 #include <vector>
 
-// A command's runner. A row holds it by reference, so a row without one does not build.
-using CommandFunction = void(CommandContext&);
+// A command's runner, which returns the command's result. A row holds it by reference, so
+// a row without one does not build.
+using CommandFunction = ClockError(CommandContext&);
 
 // What follows a keyword on its command-file line.
 enum class Parameter {

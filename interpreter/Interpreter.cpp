@@ -1,6 +1,7 @@
 #include "Interpreter.h"
 
 #include "CommandTable.h"
+#include "core/PollState.h"
 
 void Interpreter::RunCommand(char commandCode)
 {
@@ -16,5 +17,5 @@ void Interpreter::RunCommand(char commandCode)
     // The command works with the run's context and its own row's texts.
     CommandContext run = ctx_;
     run.texts = &entry->texts;
-    entry->run(run);
+    ctx_.ps.PollStatus = entry->run(run);
 }

@@ -1,5 +1,6 @@
 // Runs one clock command, selected by its letter in the command table, against the station
-// and link the run driver has set up; the outcome is left in PollStatus.
+// and link the run driver has set up, and stores the result the command returns in
+// PollStatus: the only place a command's result becomes the run's.
 #pragma once
 
 #include "commands/CommandContext.h"

@@ -1,7 +1,6 @@
 #include "Exchange.h"
 
 #include "core/ClockError.h"
-#include "Framing.h"
 #include "core/Platform.h"
 #include "core/PollState.h"
 #include "core/TickWait.h"
@@ -23,8 +22,13 @@ void Exchange::Timer1Timer()
 
 void Exchange::ClearReceive()
 {
-    ps_.ReplyComplete = false;
-    ps_.ReceiveCount = 0;
+    replyComplete_ = false;
+    receiveCount_ = 0;
+}
+
+std::span<const uint8_t> Exchange::Reply() const
+{
+    return {receive_.data(), static_cast<std::size_t>(replyLength_ > 0 ? replyLength_ : 0)};
 }
 
 void Exchange::PumpUntil(const std::function<bool()>& done)
@@ -36,10 +40,8 @@ ClockError Exchange::SendFrame(const uint8_t* frame, int length)
 {
     // The wait for the line to drain counts its ticks from here.
     const int startSecond = time_.CurrentSecond();
-    ps_.PollStatus = ceOK;
     if (length <= 0 || length > 255) {
         // Never read past the request buffer (TCP sends one byte more than length).
-        ps_.PollStatus = cePortTransmitter;
         return cePortTransmitter;
     }
 
@@ -49,15 +51,11 @@ ClockError Exchange::SendFrame(const uint8_t* frame, int length)
         timer1_.SetEnabled(true);
         PumpUntil([this] { return sendDelayElapsed_; });
         const int64_t sent = net_ ? net_->SendBuf(frame, length + 1) : -1;
-        const ClockError result = sent == -1 ? cePortTransmitter : ceOK;
-        ps_.PollStatus = result;
-        return result;
+        return sent == -1 ? cePortTransmitter : ceOK;
     }
 
-    if (serial_ == nullptr || !serial_->GetCTS() || serial_->Sending()) {
-        ps_.PollStatus = cePortTransmitter;
+    if (serial_ == nullptr || !serial_->GetCTS() || serial_->Sending())
         return cePortTransmitter;
-    }
     try {
         static const uint8_t kPreamble[2] = {0x55, 0x55};
         serial_->SendData(kPreamble, 2);
@@ -67,20 +65,17 @@ ClockError Exchange::SendFrame(const uint8_t* frame, int length)
         PumpUntil([this] { return sendDelayElapsed_; });
         serial_->SendData(frame, length);
     } catch (const std::exception&) {
-        ps_.PollStatus = cePortTransmitter;
         return cePortTransmitter;
     }
     const auto drained = [this](int) { return !serial_->Sending(); };
-    if (serial_->Sending() && WaitForTicks(pump_, time_, 3, drained, startSecond) == TickWaitEnd::TimedOut) {
-        ps_.PollStatus = cePortTransmitter;
+    if (serial_->Sending() && WaitForTicks(pump_, time_, 3, drained, startSecond) == TickWaitEnd::TimedOut)
         return cePortTransmitter;
-    }
-    return static_cast<ClockError>(ps_.PollStatus);
+    return ceOK;
 }
 
 WaitResult Exchange::WaitTicks(int count)
 {
-    return WaitForTicks(pump_, time_, count, [this](int) { return ps_.ReplyComplete; }) == TickWaitEnd::Done
+    return WaitForTicks(pump_, time_, count, [this](int) { return replyComplete_; }) == TickWaitEnd::Done
                ? WaitResult::ReplyComplete
                : WaitResult::TimedOut;
 }
@@ -93,21 +88,21 @@ void Exchange::WaitSeconds(int count)
 
 ClockError Exchange::AwaitReply(const ReplyCheck& check)
 {
-    ps_.ReplyLength = 0;
+    replyLength_ = 0;
     const int t = check.ticks > 0 ? check.ticks : (ps_.ModemInUse ? 10 : 4);
     if (WaitTicks(t) == WaitResult::TimedOut)
-        return ps_.ReplyLength == 0 ? ceNoData : ceTerminator;
+        return replyLength_ == 0 ? ceNoData : ceTerminator;
 
     // A reply needs at least station, code, four digits and a terminator. One that is
     // shorter, or that completed before this wait began (its length was cleared above),
     // cannot be checked and is never accepted.
-    const int d = ps_.ReplyLength - 5;
+    const int d = replyLength_ - 5;
     if (d < 2)
         return ceCrc;
-    const auto& rx = ps_.ReceiveBuffer;
-    Crc16Digits(ps_, rx.data(), d);
+    const auto& rx = receive_;
+    const std::array<char, 4> digits = Crc16Digits(rx.data(), d);
     for (int i = 0; i < 4; ++i)
-        if (ps_.CrcDigits[i] != static_cast<char>(rx[d + i]))
+        if (digits[i] != static_cast<char>(rx[d + i]))
             return ceCrc;
     const bool stationOk = static_cast<int32_t>(rx[0]) == ps_.StationByte;
     if (check.stationFirst && !stationOk)
@@ -133,8 +128,7 @@ ClockError Exchange::AwaitReply(const ReplyCheck& check)
 
 WaitResult Exchange::Acknowledge(uint8_t station)
 {
-    const int len = BuildRequest(ps_, station, frame::cmdAcknowledge);
-    SendFrame(ps_.RequestBuffer.data(), len);
+    SendRequest(BuildRequest(request_, station, frame::cmdAcknowledge));
     return WaitTicks(2);
 }
 
@@ -142,12 +136,11 @@ void Exchange::Append(std::span<const uint8_t> bytes, int lengthAdjust)
 {
     if (bytes.empty())
         return;
-    for (uint8_t b : bytes) ps_.ReceiveBuffer[ps_.ReceiveCount++] = b;
-    const uint8_t last = ps_.ReceiveBuffer[static_cast<uint8_t>(ps_.ReceiveCount - 1)];
-    if (last == 0xFF && !ps_.ReplyComplete) {
-        ps_.PollStatus = ceOK;
-        ps_.ReplyComplete = true;
-        ps_.ReplyLength = ps_.ReceiveCount + lengthAdjust;
+    for (uint8_t b : bytes) receive_[receiveCount_++] = b;
+    const uint8_t last = receive_[static_cast<uint8_t>(receiveCount_ - 1)];
+    if (last == 0xFF && !replyComplete_) {
+        replyComplete_ = true;
+        replyLength_ = receiveCount_ + lengthAdjust;
     }
 }
 

@@ -1,14 +1,16 @@
 // Moves frames between the program and a clock over whichever link is active, waits in
 // ticks (changes of the wall-clock second) while letting events run, gathers received
-// bytes into the receive buffer and classifies a reply into a ClockError code.
+// bytes into its receive buffer and classifies a reply into a ClockError code. It owns the
+// request and receive buffers and the state of the reply being received.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <span>
 
-#include "core/ClockError.h"
+#include "Framing.h"
 #include "Transport.h"
+#include "core/ClockError.h"
 
 struct PollState;
 class IEventPump;
@@ -40,8 +42,10 @@ public:
     void AttachNet(INetLink* net) { net_ = net; }
 
     // Sends `length` bytes of the frame (serial: preamble first; TCP: length + 1 bytes).
-    // Returns ceOK or cePortTransmitter and stores it in PollStatus.
+    // Returns ceOK or cePortTransmitter.
     ClockError SendFrame(const uint8_t* frame, int length);
+    // Sends the frame built in the request buffer.
+    ClockError SendRequest(int length) { return SendFrame(request_.data(), length); }
     // Waits for `count` ticks or a completed reply, whichever comes first.
     WaitResult WaitTicks(int count);
     // Waits for `count` ticks, whatever arrives meanwhile.
@@ -64,6 +68,17 @@ public:
     // Empties the receive buffer and clears the reply flags.
     void ClearReceive();
 
+    // The request buffer, which BuildRequest fills for SendRequest.
+    FrameBuffer& Request() { return request_; }
+    // The reply that completed last: its bytes up to the terminator (on TCP, the first of
+    // the two), so the digits sit at the same place on either link. Empty when no length
+    // was recorded since the last AwaitReply began.
+    std::span<const uint8_t> Reply() const;
+    // Every byte received since the last send, in order; past 255 the count wraps to 0 and
+    // the buffer fills again from its start.
+    std::span<const uint8_t> Received() const { return {receive_.data(), receiveCount_}; }
+    bool ReplyComplete() const { return replyComplete_; }
+
     PollState& State() { return ps_; }
     IEventPump& Pump() { return pump_; }
     const ITimeSource& Time() const { return time_; }
@@ -81,4 +96,11 @@ private:
     INetLink* net_ = nullptr;
     // Set by the 2 ms pause before each frame.
     bool sendDelayElapsed_ = false;
+
+    FrameBuffer request_{};
+    FrameBuffer receive_{};
+    uint8_t receiveCount_ = 0;  // wraps 255 -> 0 on purpose
+    bool replyComplete_ = false;
+    // Length of the reply last completed; cleared when a reply wait begins.
+    int32_t replyLength_ = 0;
 };

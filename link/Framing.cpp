@@ -1,7 +1,5 @@
 #include "Framing.h"
 
-#include "core/PollState.h"
-
 #include <cstring>
 
 namespace frame {
@@ -25,25 +23,22 @@ std::array<char, 4> RenderDigits(uint16_t crc)
 
 }  // namespace frame
 
-uint16_t Crc16Digits(PollState& ps, const uint8_t* data, int length)
+std::array<char, 4> Crc16Digits(const uint8_t* data, int length)
 {
-    const uint16_t crc = frame::Crc16(data, length > 0 ? length : 0);
-    ps.CrcDigits = frame::RenderDigits(crc);
-    return crc;
+    return frame::RenderDigits(frame::Crc16(data, length > 0 ? length : 0));
 }
 
-int BuildRequest(PollState& ps, uint8_t station, uint8_t command, std::span<const uint8_t> payload)
+int BuildRequest(FrameBuffer& buf, uint8_t station, uint8_t command, std::span<const uint8_t> payload)
 {
     const int body = 2 + static_cast<int>(payload.size());
     if (body > frame::kMaxBody)
         return -1;
-    auto& buf = ps.RequestBuffer;
     buf[0] = station;
     buf[1] = command;
     if (!payload.empty())
         std::memcpy(buf.data() + 2, payload.data(), payload.size());
-    Crc16Digits(ps, buf.data(), body);
-    std::memcpy(buf.data() + body, ps.CrcDigits.data(), 4);
+    const std::array<char, 4> digits = Crc16Digits(buf.data(), body);
+    std::memcpy(buf.data() + body, digits.data(), 4);
     buf[body + 4] = 0xFF;
     buf[body + 5] = 0xFF;
     return body + 5;

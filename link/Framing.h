@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <span>
 
-struct PollState;
+// A frame buffer: the request being built, or the bytes received since the last send.
+using FrameBuffer = std::array<uint8_t, 256>;
 
 namespace frame {
 
@@ -57,11 +58,11 @@ std::array<char, 4> RenderDigits(uint16_t crc);
 
 }  // namespace frame
 
-// Computes the CRC over `length` bytes (none when length <= 0), leaves its four digit
-// characters in the poll state and returns the CRC.
-uint16_t Crc16Digits(PollState& ps, const uint8_t* data, int length);
+// The four digit characters of the CRC over `length` bytes (none when length <= 0).
+std::array<char, 4> Crc16Digits(const uint8_t* data, int length);
 
-// Assembles station, command and payload in RequestBuffer with digits and two 0xFF.
+// Assembles station, command and payload in `request` with digits and two 0xFF.
 // Returns the length to pass to SendFrame (body length + 5), or -1 when the payload
 // does not fit the buffer.
-int BuildRequest(PollState& ps, uint8_t station, uint8_t command, std::span<const uint8_t> payload = {});
+int BuildRequest(FrameBuffer& request, uint8_t station, uint8_t command,
+                 std::span<const uint8_t> payload = {});

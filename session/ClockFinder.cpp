@@ -165,7 +165,6 @@ ClockFinder::PortOutcome ClockFinder::SearchPort(int port)
 {
     PollState& ps = ctx_.ps;
     IStatusDisplay& status = ctx_.status;
-    ps.PollStatus = ceOK;
     ps.SkipPortRequested = false;
     if (!ui_.PortItemEnabled(port))
         return PortOutcome::NextPort;
@@ -209,17 +208,16 @@ ClockFinder::PortOutcome ClockFinder::SearchPort(int port)
                 serial_.Close();
                 return PortOutcome::NextPort;
             }
-            ps.PollStatus = ceOK;
             ps.SetStation(station);
             const std::string stationText = std::to_string(station);
             status.SetPanel(Panel::Station, "Station " + stationText);
             ctx_.progress.Step(probed_,
                                "Comm " + portText + ", " + speedText + " baud, station " + stationText);
-            ps.PollStatus = ceBusy;
-            for (int tries = 0; tries < kTriesPerStation && ps.PollStatus != ceOK; ++tries)
-                commands_.RequestStatus(1, 1);
+            ClockError result = ceBusy;
+            for (int tries = 0; tries < kTriesPerStation && result != ceOK; ++tries)
+                result = commands_.RequestStatus(1, 1);
             ++probed_;
-            if (ps.PollStatus != ceOK || ps.ReplyLength < kShortestStatusReply)
+            if (result != ceOK || static_cast<int>(ctx_.exchange.Reply().size()) < kShortestStatusReply)
                 continue;
 
             status.DeleteLastStatusLine();

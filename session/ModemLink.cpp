@@ -9,6 +9,7 @@
 #include "link/Framing.h"
 
 #include <exception>
+#include <span>
 #include <utility>
 
 namespace {
@@ -91,7 +92,7 @@ int ModemLink::ReadLine(bool& endedAtEof, int& charsRead)
         // SendFrame; a longer line is a fault of the file, not something to cut silently.
         if (length == kMaxLineLength)
             return -1;
-        ps_.RequestBuffer[length++] = static_cast<uint8_t>(c);
+        exchange_.Request()[length++] = static_cast<uint8_t>(c);
         ++charsRead;
     }
 }
@@ -100,11 +101,11 @@ void ModemLink::AwaitModemReply()
 {
     bool received = false;
     int lastReceiptTick = 0;
-    uint8_t seenCount = ps_.ReceiveCount;
+    std::size_t seenCount = exchange_.Received().size();
     WaitForTicks(exchange_.Pump(), exchange_.Time(), kReplyLimitTicks, [&](int ticks) {
         // The count is re-read after every pump: the receive event runs inside it.
-        if (ps_.ReceiveCount != seenCount) {
-            seenCount = ps_.ReceiveCount;
+        if (exchange_.Received().size() != seenCount) {
+            seenCount = exchange_.Received().size();
             received = true;
             lastReceiptTick = ticks;
         }
@@ -114,8 +115,9 @@ void ModemLink::AwaitModemReply()
 
 int ModemLink::ParseResult()
 {
-    const int last = static_cast<int>(ps_.ReceiveCount) - 1;
-    const uint8_t* rx = ps_.ReceiveBuffer.data();
+    const std::span<const uint8_t> received = exchange_.Received();
+    const int last = static_cast<int>(received.size()) - 1;
+    const uint8_t* rx = received.data();
     if (last < 4)
         return ReadNumber(rx, last + 1);
 
@@ -177,13 +179,14 @@ ClockError ModemLink::ModemConnect()
         if (endedAtEof)
             break;
 
-        ps_.RequestBuffer[length] = '\r';
-        if (exchange_.SendFrame(ps_.RequestBuffer.data(), length + 1) != ceOK)
+        exchange_.Request()[length] = '\r';
+        if (exchange_.SendRequest(length + 1) != ceOK)
             return cePortTransmitter;
 
-        ps_.ReceiveCount = 0;
+        // Only what the modem answers after the line has gone out counts.
+        exchange_.ClearReceive();
         AwaitModemReply();
-        if (static_cast<int>(ps_.ReceiveCount) - 1 <= 0)
+        if (exchange_.Received().size() <= 1)
             return ceModemNoReply;
         result = ParseResult();
     } while (result == 0);
@@ -205,16 +208,14 @@ void ModemLink::SetDtr(bool on)
 
 void ModemLink::ModemReset()
 {
-    // A failed send here must not turn the next step of the run into a port error.
-    const ClockError savedStatus = ps_.PollStatus;
-
-    const int length = BuildRequest(ps_, static_cast<uint8_t>(ps_.StationByte & 0xFF), frame::cmdModemReset);
-    exchange_.SendFrame(ps_.RequestBuffer.data(), length);
+    // The sends' results are not looked at: the reset goes on whatever they were.
+    exchange_.SendRequest(BuildRequest(exchange_.Request(), static_cast<uint8_t>(ps_.StationByte & 0xFF),
+                                       frame::cmdModemReset));
     status_.AddStatusLine(" Resetting Modem Please Wait.. ");
     exchange_.WaitSeconds(2);
 
-    ps_.RequestBuffer[0] = 0x0A;
-    exchange_.SendFrame(ps_.RequestBuffer.data(), 1);
+    exchange_.Request()[0] = 0x0A;
+    exchange_.SendRequest(1);
 
     SetDtr(false);
     exchange_.WaitSeconds(1);
@@ -222,6 +223,5 @@ void ModemLink::ModemReset()
     exchange_.WaitSeconds(1);
 
     ps_.ModemInUse = false;
-    ps_.PollStatus = savedStatus;
     status_.AddStatusLine("Modem Reset");
 }

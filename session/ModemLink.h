@@ -40,8 +40,8 @@ public:
     static constexpr int kMaxLineLength = 254;
 
 private:
-    // Reads one line into RequestBuffer. Returns its length, or -1 when it does not fit or
-    // the file could not be read.
+    // Reads one line into the exchange's request buffer. Returns its length, or -1 when it
+    // does not fit or the file could not be read.
     int ReadLine(bool& endedAtEof, int& charsRead);
     // Waits until the modem has gone quiet: 80 ticks when nothing arrives, else 2 ticks
     // after the last byte; never more than 80 ticks in all.

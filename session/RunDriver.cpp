@@ -91,14 +91,14 @@ void RunDriver::RunSingleCommand()
     if (!network)
         ps_.Port = ui_.CheckedCommPort();
 
-    ps_.PollStatus = ceOK;
+    ClockError opened = ceOK;
     if (network) {
-        ps_.PollStatus = net_.Connect();
+        opened = net_.Connect();
     } else {
         try {
             OpenSerialPort();
         } catch (const std::exception&) {
-            ps_.PollStatus = cePortTransmitter;
+            opened = cePortTransmitter;
             ui_.SetRunControlsEnabled(true);
         }
     }
@@ -111,20 +111,21 @@ void RunDriver::RunSingleCommand()
 
     // A modem answering on a port meant for a direct clock line would swallow the
     // frames: anything that answers "ATZ" refuses the run.
-    if (!network && ps_.PollStatus == ceOK) {
+    if (!network && opened == ceOK) {
         exchange_.ClearReceive();
         try {
             static const uint8_t kAtz[] = {'A', 'T', 'Z', '\r'};
             serial_.SendData(kAtz, 4);
             exchange_.WaitSeconds(1);
-            if (ps_.ReceiveCount != 0)
-                ps_.PollStatus = cePortTransmitter;
+            if (!exchange_.Received().empty())
+                opened = cePortTransmitter;
         } catch (const std::exception&) {
-            ps_.PollStatus = cePortTransmitter;
+            opened = cePortTransmitter;
         }
     }
 
-    if (ps_.PollStatus == cePortTransmitter) {
+    ps_.PollStatus = opened;
+    if (opened == cePortTransmitter) {
         status_.AddStatusLine(network ? "Network Port Initialisation Error!!"
                                       : "Port Initialisation Error, Modem Connected!!");
         // Leave no port open or connection pending behind a refused run.
@@ -313,7 +314,7 @@ char RunDriver::ReadParameters(const CommandFileReader::Token& keyword)
 void RunDriver::InitClock()
 {
     ps_.SkipToNextInit = false;
-    ps_.PollStatus = ceOK;
+    ClockError result = ceOK;
 
     const int d1 = reader_.ReadChar();
     const int d2 = reader_.ReadChar();
@@ -324,7 +325,7 @@ void RunDriver::InitClock()
     if (!usable)
         ps_.StationByte = 0;
     if (ps_.StationByte < 192 || ps_.StationByte > 225)
-        ps_.PollStatus = ceCommandFile;
+        result = ceCommandFile;
     else
         status_.SetPanel(Panel::Station, "Station " + std::to_string(ps_.StationByte - 192));
 
@@ -334,18 +335,20 @@ void RunDriver::InitClock()
 
     // A line cut by a read error opens nothing; the run reports the error when it stops.
     if (reader_.ReadFailed())
-        ps_.PollStatus = ceCantOpenFile;
+        result = ceCantOpenFile;
     else if (!link.overLong && link.text.rfind("IP", 0) == 0)
-        InitClockNetwork(link.text);
+        result = InitClockNetwork(link.text, result);
     else
-        InitClockSerial(link.overLong ? std::string(kParameterTokenMax + 1, '?') : link.text);
+        result =
+            InitClockSerial(link.overLong ? std::string(kParameterTokenMax + 1, '?') : link.text, result);
     if (reader_.ReadFailed())
-        ps_.PollStatus = ceCantOpenFile;
+        result = ceCantOpenFile;
 
-    if (ps_.PollStatus != ceOK) {
+    ps_.PollStatus = result;
+    if (result != ceOK) {
         ps_.SkipToNextInit = true;
         if (!reader_.ReadFailed())
-            WriteResultLine(ps_, ps_.PollStatus, ps_.InputLineNumber);
+            WriteResultLine(ps_, result, ps_.InputLineNumber);
         CloseLinks();
         if (ps_.NetworkWasSelected) {
             selection_.SetNetworkSelected(true);
@@ -357,7 +360,7 @@ void RunDriver::InitClock()
     }
 }
 
-void RunDriver::InitClockNetwork(const std::string& linkToken)
+ClockError RunDriver::InitClockNetwork(const std::string& linkToken, ClockError station)
 {
     net_.Deactivate();
     ps_.Port = 0;
@@ -367,25 +370,23 @@ void RunDriver::InitClockNetwork(const std::string& linkToken)
     ps_.IPAddress = address;
     // A station outside the clocks' range fails here too rather than addressing a
     // clock with a station byte no clock answers to.
-    if (ps_.PollStatus != ceOK)
-        return;
-    if (address.empty()) {
-        ps_.PollStatus = cePortTransmitter;
-        return;
-    }
+    if (station != ceOK)
+        return station;
+    if (address.empty())
+        return cePortTransmitter;
     // An address the socket would refuse is a fault of the file, found before any connect.
     if (!ParseIpv4Address(address)) {
         status_.AddStatusLine("Error connecting to:" + address);
-        ps_.PollStatus = ceCommandFile;
-        return;
+        return ceCommandFile;
     }
-    ps_.PollStatus = net_.Connect();
+    return net_.Connect();
 }
 
-void RunDriver::InitClockSerial(const std::string& linkToken)
+ClockError RunDriver::InitClockSerial(const std::string& linkToken, ClockError station)
 {
+    ClockError result = station;
     if (linkToken.size() != 4 && linkToken.size() != 5)
-        ps_.PollStatus = ceCommandFile;
+        result = ceCommandFile;
     if (selection_.NetworkSelected()) {
         selection_.SetNetworkSelected(false);
         ps_.NetworkWasSelected = true;
@@ -401,20 +402,20 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
     if (port >= 1 && port <= 20)
         ps_.Port = port;
     else
-        ps_.PollStatus = ceCommandFile;
+        result = ceCommandFile;
 
     const auto baud = reader_.AtEnd() ? CommandFileReader::Token{} : reader_.ReadToken(kParameterTokenMax);
     const int baudEnd = reader_.LastChar();
     if (reader_.ReadFailed())
-        return;
+        return result;
     if (baud == "9600" || baud == "4800" || baud == "2400" || baud == "1200")
         ps_.BaudRate = std::stoi(baud.text);
     else
-        ps_.PollStatus = ceCommandFile;
+        result = ceCommandFile;
 
     // A missing port is a link failure; a malformed line stays a command-file error.
-    if (ps_.PollStatus == ceOK && !ui_.PortItemEnabled(ps_.Port)) {
-        ps_.PollStatus = cePortTransmitter;
+    if (result == ceOK && !ui_.PortItemEnabled(ps_.Port)) {
+        result = cePortTransmitter;
         // The port is refused without opening it, so say here why it is missing.
         if (const std::string why = serial_.UnavailableReason(ps_.Port); !why.empty())
             std::cerr << why << std::endl;
@@ -423,9 +424,9 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
     status_.AddStatusLine("");
     status_.AddStatusLine("Station " + std::to_string(ps_.StationByte - 192) + ", Port " +
                           std::to_string(ps_.Port) + ", Baud " + std::to_string(ps_.BaudRate));
-    if (ps_.PollStatus != ceOK) {
+    if (result != ceOK) {
         status_.AddStatusLine("Error connecting to Comm Port:" + std::to_string(ps_.Port));
-        return;
+        return result;
     }
     try {
         OpenSerialPort();
@@ -434,20 +435,19 @@ void RunDriver::InitClockSerial(const std::string& linkToken)
         if (ps_.ModemInUse)
             modem_.ModemReset();
         if (baudEnd == ' ') {
-            if (!ReadFileNameParameter()) {
-                ps_.PollStatus = ceCommandFile;
-                return;
-            }
+            if (!ReadFileNameParameter())
+                return ceCommandFile;
             if (ps_.InputFileName.size() > 3) {
                 status_.AddStatusLine("Modem Dialing - Please Wait...");
-                ps_.PollStatus = modem_.ModemConnect();
-                if (ps_.PollStatus != ceOK)
+                result = modem_.ModemConnect();
+                if (result != ceOK)
                     status_.ReplaceLastStatusLine("Modem Not Connected");
                 serial_.ClearInputBuffer();
                 modem_.CloseModemFile();
             }
         }
     } catch (const std::exception&) {
-        ps_.PollStatus = cePortTransmitter;
+        return cePortTransmitter;
     }
+    return result;
 }

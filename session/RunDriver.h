@@ -3,6 +3,7 @@
 // in the window or for a whole command file whose init_clock lines name station and link.
 #pragma once
 
+#include "core/ClockError.h"
 #include "core/Progress.h"
 #include "link/Transport.h"
 #include "session/CommandFileReader.h"
@@ -49,9 +50,12 @@ private:
     // Selects, opens and empties the chosen serial port at the chosen speed; throws what
     // the port throws.
     void OpenSerialPort();
+    // init_clock: reads station and link, opens the link and stores the line's result in
+    // PollStatus. The two link steps return their result; `station` is the station
+    // check's, which a network line returns before touching the link.
     void InitClock();
-    void InitClockNetwork(const std::string& linkToken);
-    void InitClockSerial(const std::string& linkToken);
+    ClockError InitClockNetwork(const std::string& linkToken, ClockError station);
+    ClockError InitClockSerial(const std::string& linkToken, ClockError station);
     // Reads the parameters of a command-file keyword; returns its letter (0 = none).
     char ReadParameters(const CommandFileReader::Token& keyword);
     bool ReadFileNameParameter();

@@ -1,150 +1,117 @@
-// Start-up with remembered settings: defaults on a first start, stored values into the
-// poll state, menus and panels, and junk values replaced without losing the port map.
+// Start-up and what it reads: remembered settings (defaults on a first start, stored values
+// into the poll state, menus and panels, junk values replaced without losing the port map);
+// the serial ports that exist (items of missing ports are disabled at start-up and within a
+// second of a device going away); the local adaptor and its default gateway from the
+// routing table.
 #include "test_window_support.h"
 
 #include "link/CommPortMap.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+
+#include <unistd.h>
 
 namespace {
 
+using Values = std::vector<std::pair<const char*, QVariant>>;
+
+const Values kDefaults = {{"CommandFile", ""}, {"InputFile", ""},         {"BaudRate", 9600},
+                          {"Port", 2},         {"IPAddress", "0.0.0.0"}, {"FingerLogFile", ""}};
+
+// One start: what an earlier session stored, then what the window shows of the link (the
+// checked baud and port items; the port, baud and connection panels), what the poll state
+// and the two file fields hold, and whether the stored values were found bad and the
+// defaults written back.
+struct StartCase {
+    const char* name;
+    Values stored;
+    const char* checked;
+    const char* panels;
+    const char* state;
+    bool defaults;
+};
+
+// clang-format off
+const StartCase kStarts[] = {
+    // Nothing is read: the poll state keeps its start-up values.
+    {"first start", {}, "N96001 Comm1", "Comm 2|Baud 9600|", "port=0 baud=0", true},
+    {"good values", {{"CommandFile", "/d/a.cmd"}, {"InputFile", "/d/b.dat"}, {"BaudRate", 4800}, {"Port", 7},
+                     {"IPAddress", "127.0.0.9"}, {"FingerLogFile", "/d/f.log"}},
+     "N48001 Comm7", "Comm 7|Baud 4800|",
+     "port=7 baud=4800 ip=127.0.0.9 input=/d/b.dat log=/d/f.log edit1=/d/a.cmd edit2=/d/b.dat", false},
+    // A rate the menu lacks checks 1200, but the poll state keeps the stored number.
+    {"unknown baud rate", {{"BaudRate", 19200}, {"Port", 3}}, "N12001 Comm3", "Comm 3|Baud 1200|",
+     "port=3 baud=19200", false},
+    {"port outside the menu", {{"BaudRate", 2400}, {"Port", 21}}, "N24001", "Comm 2|Baud 2400|",
+     "port=21 baud=2400", false},
+    // Port 0 is the network; with an address the baud and connection panels are empty.
+    {"network with an address", {{"BaudRate", 9600}, {"Port", 0}, {"IPAddress", "127.0.0.5"}},
+     "N96001 Network", "Network||", "port=0 baud=9600 ip=127.0.0.5", false},
+    {"network without an address", {{"BaudRate", 1200}, {"Port", 0}, {"IPAddress", ""}},
+     "N12001 Network", "Network|Baud 1200|", "port=0 baud=1200", false},
+    // Values read before the failing one stay in effect for this session, the port map for good.
+    {"junk baud rate", {{"CommandFile", "keep.cmd"}, {"InputFile", "keep.dat"}, {"BaudRate", "fast"},
+                        {"Port", 5}, {"SerialPorts/COM3", "/dev/ttyS7"}},
+     "N96001 Comm1", "Comm 2|Baud 9600|", "port=0 baud=0 input=keep.dat edit1=keep.cmd edit2=keep.dat", true},
+    {"junk port", {{"BaudRate", 4800}, {"Port", "COM2"}, {"IPAddress", "127.0.0.4"}},
+     "N96001 Comm1", "Comm 2|Baud 9600|", "port=0 baud=4800", true},
+    {"no baud rate", {{"CommandFile", "a.cmd"}, {"Port", 4}},
+     "N96001 Comm1", "Comm 2|Baud 9600|", "port=0 baud=0 edit1=a.cmd", true},
+};
+// clang-format on
+
 class SettingsStartTest : public WindowTest {
 protected:
-    int CheckedPortItems()
+    std::string Panels()
     {
-        int n = Item("Network")->isChecked() ? 1 : 0;
-        for (int i = 1; i <= 20; ++i) n += Item(("Comm" + std::to_string(i)).c_str())->isChecked() ? 1 : 0;
-        return n;
+        return Status().ReadPanel(Panel::Port) + "|" + Status().ReadPanel(Panel::Baud) + "|" +
+               Status().ReadPanel(Panel::Network);
     }
-    void ExpectDefaultsStored()
+    // The poll state's port and rate, then its other remembered values and the file fields
+    // that are not empty.
+    std::string State()
     {
-        EXPECT_EQ(Stored("CommandFile").toString(), "");
-        EXPECT_EQ(Stored("InputFile").toString(), "");
-        EXPECT_EQ(Stored("BaudRate").toInt(), 9600);
-        EXPECT_EQ(Stored("Port").toInt(), 2);
-        EXPECT_EQ(Stored("IPAddress").toString(), "0.0.0.0");
-        EXPECT_EQ(Stored("FingerLogFile").toString(), "");
-    }
-    void ExpectInitialSelections()
-    {
-        EXPECT_TRUE(Item("N96001")->isChecked());
-        EXPECT_TRUE(Item("Comm1")->isChecked());
-        EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 2");
-        EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 9600");
+        const PollState& ps = ThePollState();
+        std::string out = "port=" + std::to_string(ps.Port) + " baud=" + std::to_string(ps.BaudRate);
+        for (const auto& [name, value] :
+             std::vector<std::pair<const char*, std::string>>{{"ip", ps.IPAddress},
+                                                             {"input", ps.InputFile},
+                                                             {"log", ps.FingerLogFile},
+                                                             {"edit1", Ui().Edit1Text()},
+                                                             {"edit2", Ui().Edit2Text()}})
+            if (!value.empty())
+                out += " " + std::string(name) + "=" + value;
+        return out;
     }
 };
 
-TEST_F(SettingsStartTest, firstStart_writesDefaultsToTheUserConfigFile_andKeepsTheInitialSelections)
+TEST_F(SettingsStartTest, storedValuesReachMenusPanelsAndPollState_andBadOnesAreReplacedByDefaults)
 {
-    Start();
-    ExpectDefaultsStored();
-    ExpectInitialSelections();
-    std::string conf = ReadFileBytes(confPath);
-    EXPECT_NE(conf.find("BaudRate=9600"), std::string::npos) << conf;
-    EXPECT_NE(conf.find("Port=2"), std::string::npos) << conf;
-    EXPECT_NE(conf.find("IPAddress=0.0.0.0"), std::string::npos) << conf;
-    // Nothing was read, so the poll state keeps its start-up values.
-    EXPECT_EQ(ThePollState().Port, 0);
-    EXPECT_EQ(ThePollState().IPAddress, "");
-    EXPECT_EQ(ThePollState().LocalAddress, "127.0.0.1");
-    EXPECT_EQ(ThePollState().GatewayAddress, "127.0.0.1");
-}
-
-TEST_F(SettingsStartTest, storedValues_reachEditsPollStateMenusAndPanels)
-{
-    Store("CommandFile", "/data/nightly.cmd");
-    Store("InputFile", "/data/bells.dat");
-    Store("BaudRate", 4800);
-    Store("Port", 7);
-    Store("IPAddress", "127.0.0.9");
-    Store("FingerLogFile", "/data/finger.log");
-    Start();
-    EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "/data/nightly.cmd");
-    EXPECT_EQ(Find<QLineEdit>("Edit2")->text(), "/data/bells.dat");
-    const PollState& ps = ThePollState();
-    EXPECT_EQ(ps.InputFile, "/data/bells.dat");
-    EXPECT_EQ(ps.BaudRate, 4800);
-    EXPECT_EQ(ps.Port, 7);
-    EXPECT_EQ(ps.IPAddress, "127.0.0.9");
-    EXPECT_EQ(ps.FingerLogFile, "/data/finger.log");
-    EXPECT_TRUE(Item("N48001")->isChecked());
-    EXPECT_TRUE(Item("Comm7")->isChecked());
-    EXPECT_EQ(CheckedPortItems(), 1);
-    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 7");
-    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 4800");
-    EXPECT_EQ(Ui().CheckedCommPort(), 7);
-    // Nothing is rewritten when the values were good.
-    EXPECT_EQ(Stored("CommandFile").toString(), "/data/nightly.cmd");
-}
-
-TEST_F(SettingsStartTest, unknownBaudRate_checks1200_butPollStateKeepsTheStoredNumber)
-{
-    Store("BaudRate", 19200);
-    Store("Port", 3);
-    Start();
-    EXPECT_TRUE(Item("N12001")->isChecked());
-    EXPECT_FALSE(Item("N96001")->isChecked());
-    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 1200");
-    EXPECT_EQ(ThePollState().BaudRate, 19200);
-    EXPECT_EQ(Stored("BaudRate").toInt(), 19200);
-}
-
-TEST_F(SettingsStartTest, portOutsideTheMenu_checksNoPortItem_andLeavesPanel2AsAtStart)
-{
-    Store("BaudRate", 2400);
-    Store("Port", 21);
-    Start();
-    EXPECT_EQ(CheckedPortItems(), 0);
-    EXPECT_EQ(Ui().CheckedCommPort(), 0);
-    EXPECT_FALSE(Links().NetworkSelected());
-    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 2");
-    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 2400");
-    EXPECT_EQ(ThePollState().Port, 21);
-}
-
-TEST_F(SettingsStartTest, portZero_selectsNetwork_andAnAddressEmptiesTheBaudAndConnectionPanels)
-{
-    Store("BaudRate", 9600);
-    Store("Port", 0);
-    Store("IPAddress", "127.0.0.5");
-    Start();
-    EXPECT_TRUE(Links().NetworkSelected());
-    EXPECT_EQ(CheckedPortItems(), 1);
-    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Network");
-    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "");
-    EXPECT_EQ(Status().ReadPanel(Panel::Network), "");
-}
-
-TEST_F(SettingsStartTest, portZeroWithoutAddress_keepsTheBaudPanel)
-{
-    Store("BaudRate", 1200);
-    Store("Port", 0);
-    Store("IPAddress", "");
-    Start();
-    EXPECT_TRUE(Links().NetworkSelected());
-    EXPECT_EQ(Status().ReadPanel(Panel::Port), "Network");
-    EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud 1200");
-}
-
-TEST_F(SettingsStartTest, junkBaudRate_rewritesDefaults_keepsWhatWasReadBefore_andTheSerialPortMap)
-{
-    Store("CommandFile", "keep.cmd");
-    Store("InputFile", "keep.dat");
-    Store("BaudRate", "fast");
-    Store("Port", 5);
-    Store("SerialPorts/COM3", "/dev/ttyS7");
-    Start();
-    ExpectDefaultsStored();
-    ExpectInitialSelections();
-    // Values read before the failing one stay in effect for this session.
-    EXPECT_EQ(Find<QLineEdit>("Edit1")->text(), "keep.cmd");
-    EXPECT_EQ(ThePollState().InputFile, "keep.dat");
-    EXPECT_EQ(ThePollState().Port, 0);
-    EXPECT_EQ(Stored("SerialPorts/COM3").toString(), "/dev/ttyS7");
+    for (const StartCase& c : kStarts) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        for (const auto& [name, value] : c.stored) Store(name, value);
+        Start();
+        EXPECT_EQ(Checked(), c.checked);
+        EXPECT_EQ(Panels(), c.panels);
+        EXPECT_EQ(State(), c.state);
+        // Good values are not rewritten, the port map never; bad ones give way to all the defaults.
+        for (const auto& [name, value] : c.stored) {
+            if (!c.defaults || QString(name).startsWith("SerialPorts/")) {
+                EXPECT_EQ(Stored(name).toString(), value.toString()) << name;
+            }
+        }
+        for (const auto& [name, value] : c.defaults ? kDefaults : Values{})
+            EXPECT_EQ(Stored(name).toString(), value.toString()) << name;
+        if (c.defaults) {
+            EXPECT_NE(ReadFileBytes(confPath).find("BaudRate=9600"), std::string::npos) << "the user's file";
+        }
+        EXPECT_EQ(ThePollState().LocalAddress, "127.0.0.1");
+        EXPECT_EQ(ThePollState().GatewayAddress, "127.0.0.254");
+    }
 }
 
 // The serial port map's groups are in the same file: a newly numbered device is written
@@ -166,27 +133,6 @@ TEST_F(SettingsStartTest, portMapGroups_areReadFromAndWrittenBackToTheSettingsFi
     EXPECT_EQ(CommPortMap(sys, dev).Ports(), (CommPortMap::Entries{{7, dev + "/ttyUSB0"}}));
 }
 
-TEST_F(SettingsStartTest, junkPort_keepsTheBaudRateReadBefore_butNotItsMenuItem)
-{
-    Store("BaudRate", 4800);
-    Store("Port", "COM2");
-    Store("IPAddress", "127.0.0.4");
-    Start();
-    ExpectDefaultsStored();
-    ExpectInitialSelections();
-    EXPECT_EQ(ThePollState().BaudRate, 4800);
-    EXPECT_EQ(ThePollState().IPAddress, "");
-}
-
-TEST_F(SettingsStartTest, missingBaudRateAmongOtherValues_isAReadFailure)
-{
-    Store("CommandFile", "a.cmd");
-    Store("Port", 4);
-    Start();
-    ExpectDefaultsStored();
-    ExpectInitialSelections();
-}
-
 TEST_F(SettingsStartTest, junkInTheConfigFile_neverCrashes_andEndsWithAUsableSelection)
 {
     const std::vector<std::string> junk = {
@@ -202,19 +148,79 @@ TEST_F(SettingsStartTest, junkInTheConfigFile_neverCrashes_andEndsWithAUsableSel
     };
     for (const std::string& text : junk) {
         SCOPED_TRACE(text);
-        window.reset();
-        ThePollState().Reset();
+        TearDown();
         SetUp();
-        std::string dir = configDir + "/Korvane";
-        ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
-        FILE* f = fopen(confPath.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        fwrite(text.data(), 1, text.size(), f);
-        fclose(f);
+        std::filesystem::create_directories(configDir + "/Korvane");
+        WriteFile(confPath, text);
         Start();
-        EXPECT_LE(CheckedPortItems(), 1);
+        // One port item at most.
+        std::istringstream checked(Checked());
+        int ports = 0;
+        for (std::string item; checked >> item;) ports += item[0] != 'N' || item == "Network";
+        EXPECT_LE(ports, 1) << Checked();
         EXPECT_NE(Status().ReadPanel(Panel::Baud).find("Baud"), std::string::npos);
     }
+}
+
+TEST_F(SettingsStartTest, mappedPorts_enableTheirItems_andAVanishedDeviceIsDisabledWithinASecond)
+{
+    const std::string device = configDir + "/ttyFAKE3";
+    std::ofstream(device) << "";
+    const std::string missing = configDir + "/ttyGONE4";
+    Store("SerialPorts/COM3", QString::fromStdString(device));
+    Store("SerialPorts/COM4", QString::fromStdString(missing));
+    Start();
+
+    EXPECT_TRUE(Item("Comm3")->isEnabled());
+    EXPECT_FALSE(Item("Comm4")->isEnabled());
+    EXPECT_FALSE(Item("Comm1")->isEnabled());
+    EXPECT_TRUE(Ui().PortItemEnabled(3));
+    EXPECT_FALSE(Ui().PortItemEnabled(4));
+    EXPECT_EQ(Item("Comm3")->statusTip().toStdString(), device);
+
+    ASSERT_EQ(unlink(device.c_str()), 0);
+    const int64_t removed = fake.time.NowMs();
+    while (Item("Comm3")->isEnabled() && fake.time.NowMs() - removed < 3000) fake.pump.PumpUntilEventOrTick();
+    EXPECT_FALSE(Item("Comm3")->isEnabled());
+    EXPECT_LE(fake.time.NowMs() - removed, 1000);
+}
+
+const char* const kHeader =
+    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+
+TEST(RouteTable, onlyDefaultRoutesWithAGatewayCount_andALaterLineForTheSameAdaptorWins)
+{
+    std::string table = std::string(kHeader) +
+                        // default via 127.0.1.1 (bytes in memory order: 01 01 00 7F)
+                        "eth0\t00000000\t0101007F\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+                        // the local subnet: no gateway
+                        "eth0\t0001007F\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
+                        // a host route through a gateway is not a default route
+                        "wlan0\t0A00007F\t0100007F\t0007\t0\t0\t0\tFFFFFFFF\t0\t0\t0\n"
+                        // a default route that is down
+                        "wlan1\t00000000\t0110007F\t0002\t0\t0\t0\t00000000\t0\t0\t0\n"
+                        // malformed lines are passed over
+                        "tun0\t00000000\tZZZZZZZZ\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+                        "short line\n"
+                        "\n"
+                        "usb0\t00000000\t0102007F\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
+                        "usb0\t00000000\t0202007F\t0003\t0\t0\t700\t00000000\t0\t0\t0\n";
+    auto gateways = SystemNetworkInfo::ParseDefaultGateways(table);
+    EXPECT_EQ(gateways, (std::map<std::string, std::string>{{"eth0", "127.0.1.1"}, {"usb0", "127.0.2.2"}}));
+    EXPECT_TRUE(SystemNetworkInfo::ParseDefaultGateways("").empty());
+    EXPECT_TRUE(SystemNetworkInfo::ParseDefaultGateways(kHeader).empty());
+}
+
+TEST(RouteTable, anAdaptorWithADefaultGateway_givesItsAddressAndTheGateway)
+{
+    // A routing table naming only the loopback adaptor keeps the lookup on this machine.
+    std::string dir = MakeTempDir();
+    std::string path = dir + "/route";
+    std::ofstream(path) << kHeader << "nosuch9\t00000000\t0100A87F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+                        << "lo\t00000000\t0100007F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+    SystemNetworkInfo info(path);
+    EXPECT_EQ(info.LocalAddress(), "127.0.0.1");
+    EXPECT_EQ(info.GatewayAddress(), "127.0.0.1");
 }
 
 }  // namespace

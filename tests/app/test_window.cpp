@@ -120,11 +120,7 @@ TEST_F(WindowSelectionTest, baudItems_areExclusive_setPanel3_andAreRememberedAtO
         EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud " + std::to_string(c.rate));
         EXPECT_EQ(Stored("BaudRate").toInt(), c.rate);
         EXPECT_EQ(Ui().SelectedBaudRate(), c.rate) << "the speed a single command opens";
-        int checked = 0;
-        for (const char* n : {"N96001", "N48001", "N24001", "N12001"})
-            checked += Item(n)->isChecked() ? 1 : 0;
-        EXPECT_EQ(checked, 1);
-        EXPECT_TRUE(Item(c.item)->isChecked());
+        EXPECT_EQ(Checked(), std::string(c.item) + " Comm1");
     }
 }
 
@@ -136,7 +132,7 @@ TEST_F(WindowSelectionTest, portItems_areExclusive_setPanels_andAreRememberedAtO
     EXPECT_EQ(Status().ReadPanel(Panel::Port), "Comm 5");
     EXPECT_EQ(Stored("Port").toInt(), 5);
     EXPECT_EQ(Ui().CheckedCommPort(), 5);
-    EXPECT_FALSE(Item("Comm1")->isChecked());
+    EXPECT_EQ(Checked(), "N96001 Comm5");
 
     Item("Network")->trigger();
     EXPECT_EQ(Status().ReadPanel(Panel::Port), "Network");
@@ -152,16 +148,13 @@ TEST_F(WindowSelectionTest, portItems_areExclusive_setPanels_andAreRememberedAtO
     EXPECT_FALSE(Links().NetworkSelected());
     // The handlers leave the poll state to the run driver.
     EXPECT_EQ(ThePollState().Port, 0);
-}
 
-TEST_F(WindowSelectionTest, linkSelection_checksAndUnchecksNetwork)
-{
-    Start();
+    // The link selection a search leaves behind checks and unchecks the item.
     Links().SetNetworkSelected(true);
-    EXPECT_TRUE(Item("Network")->isChecked());
+    EXPECT_EQ(Checked(), "N96001 Network");
     EXPECT_EQ(Ui().CheckedCommPort(), 0);
     Links().SetNetworkSelected(false);
-    EXPECT_FALSE(Item("Network")->isChecked());
+    EXPECT_EQ(Checked(), "N96001");
 }
 
 TEST_F(WindowSelectionTest, ipAddress_isAskedFor_andOnlyAConfirmedNonEmptyAnswerIsKept)
@@ -183,7 +176,7 @@ TEST_F(WindowSelectionTest, ipAddress_isAskedFor_andOnlyAConfirmedNonEmptyAnswer
     EXPECT_EQ(Stored("IPAddress").toString(), "127.0.0.3");
 }
 
-TEST_F(WindowSelectionTest, commandFileChoice_switchesToFileMode_andRemembersTheName)
+TEST_F(WindowSelectionTest, fileChoices_commandFileSwitchesToFileMode_inputFileIsShownAndStored)
 {
     Store("BaudRate", 9600);
     Store("Port", 2);
@@ -206,14 +199,8 @@ TEST_F(WindowSelectionTest, commandFileChoice_switchesToFileMode_andRemembersThe
     // Cancelled: nothing changes.
     window->CommandFileClick();
     EXPECT_EQ(Ui().Edit1Text(), "/tmp/run.cmd");
-}
 
-TEST_F(WindowSelectionTest, inputFileChoice_isShownAndStored_butTheRememberedNameStays)
-{
-    Store("BaudRate", 9600);
-    Store("Port", 2);
-    Store("InputFile", "remembered.dat");
-    Start();
+    // An input file is shown and stored, but the name remembered at start-up stays.
     op.inputs = {"/tmp/new.dat", "/tmp/other.dat"};
     DoubleClick(Find<QLineEdit>("Edit2"));
     EXPECT_EQ(Ui().Edit2Text(), "/tmp/new.dat");
@@ -495,18 +482,9 @@ TEST_F(WindowMemoTest, addReplaceDeleteClear_keepTheModelAndTheWidgetInStep)
 
 using WindowRunTest = WindowTest;
 
-TEST_F(WindowRunTest, runUiReportsTheControls_andRunControlsCanBeDisabledAndEnabled)
+TEST_F(WindowRunTest, runControlsOffAndOn_portItemsOutsideTheMenuOff_abortAndSkipRaiseTheirRequests)
 {
     Start();
-    EXPECT_TRUE(Ui().CommandModeChecked());
-    EXPECT_FALSE(Ui().CommandFileModeChecked());
-    EXPECT_EQ(Ui().CommandIndex(), 0);
-    EXPECT_EQ(Ui().StationNumber(), 1);
-    EXPECT_EQ(Ui().CheckedCommPort(), 1);
-    Ui().SetEdit1Text("a.cmd");
-    Ui().SetEdit2Text("b.dat");
-    EXPECT_EQ(Ui().Edit1Text(), "a.cmd");
-    EXPECT_EQ(Ui().Edit2Text(), "b.dat");
     EXPECT_FALSE(Ui().PortItemEnabled(0));
     EXPECT_FALSE(Ui().PortItemEnabled(21));
 
@@ -521,11 +499,16 @@ TEST_F(WindowRunTest, runUiReportsTheControls_andRunControlsCanBeDisabledAndEnab
     EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
     EXPECT_TRUE(top[1]->isEnabled());
 
-    EXPECT_TRUE(Links().PortRefreshEnabled());
-    Links().SetPortRefreshEnabled(false);
-    EXPECT_FALSE(Links().PortRefreshEnabled());
-    Links().SetPortRefreshEnabled(true);
-    EXPECT_TRUE(Links().PortRefreshEnabled());
+    // Abort and skip raise their requests; abort once.
+    auto* abort = Find<QPushButton>("AbortButton");
+    abort->setEnabled(true);
+    abort->click();
+    EXPECT_TRUE(ThePollState().AbortRequested);
+    EXPECT_FALSE(abort->isEnabled());
+    auto* skip = Find<QPushButton>("SkipPortButton");
+    skip->setEnabled(true);
+    skip->click();
+    EXPECT_TRUE(ThePollState().SkipPortRequested);
 }
 
 TEST_F(WindowRunTest, pollButton_clearsTheMemo_waitsOutTheConnectTimeOut_andLeavesControlsEnabled)
@@ -558,20 +541,6 @@ TEST_F(WindowRunTest, aClosedWindow_leavesNoHandlerOnTheTimersItWasGiven)
     }
 }
 
-TEST_F(WindowRunTest, abortAndSkipButtons_raiseTheirRequests)
-{
-    Start();
-    auto* abort = Find<QPushButton>("AbortButton");
-    abort->setEnabled(true);
-    abort->click();
-    EXPECT_TRUE(ThePollState().AbortRequested);
-    EXPECT_FALSE(abort->isEnabled());
-    auto* skip = Find<QPushButton>("SkipPortButton");
-    skip->setEnabled(true);
-    skip->click();
-    EXPECT_TRUE(ThePollState().SkipPortRequested);
-}
-
 TEST_F(WindowRunTest, withoutDisplayTheDialogsAnswerCancelAndNo)
 {
     Start();
@@ -586,8 +555,14 @@ TEST_F(WindowRunTest, withoutDisplayTheDialogsAnswerCancelAndNo)
     EXPECT_EQ(value, "keep");
 }
 
-TEST_F(WindowRunTest, twoArguments_setUpAnUnattendedRun_thatRunsOnceTheLoopRuns_andCloses)
+TEST_F(WindowRunTest, argumentCounts_twoSetUpAnUnattendedRunThatRunsOnceTheLoopRunsAndCloses)
 {
+    Start({"only-one"});
+    EXPECT_FALSE(window->Unattended());
+    EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ThePollState().Unattended);
+
     Start({configDir + "/missing.cmd", configDir + "/results.log"});
     window->show();
     EXPECT_TRUE(window->Unattended());
@@ -607,15 +582,6 @@ TEST_F(WindowRunTest, twoArguments_setUpAnUnattendedRun_thatRunsOnceTheLoopRuns_
     EXPECT_EQ(ThePollState().InputFileName, configDir + "/missing.cmd");
     EXPECT_EQ(ThePollState().LogFileName, configDir + "/results.log");
     EXPECT_FALSE(window->isVisible());
-}
-
-TEST_F(WindowRunTest, otherArgumentCounts_areInteractive)
-{
-    Start({"only-one"});
-    EXPECT_FALSE(window->Unattended());
-    EXPECT_TRUE(Find<QWidget>("PollButton")->isEnabled());
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(ThePollState().Unattended);
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ inline QApplication& TestApp()
 
 struct LoopbackNetwork : INetworkInfo {
     std::string LocalAddress() override { return "127.0.0.1"; }
-    std::string GatewayAddress() override { return "127.0.0.1"; }
+    std::string GatewayAddress() override { return "127.0.0.254"; }
 };
 
 struct FakeWindowTiming : FakeTiming {
@@ -95,6 +95,17 @@ protected:
         return found;
     }
     QAction* Item(const char* name) { return Find<QAction>(name); }
+    // The checked baud and port items, by name.
+    std::string Checked()
+    {
+        std::string out;
+        std::vector<std::string> items = {"N96001", "N48001", "N24001", "N12001", "Network"};
+        for (int i = 1; i <= 20; ++i) items.push_back("Comm" + std::to_string(i));
+        for (const std::string& name : items)
+            if (Item(name.c_str())->isChecked())
+                out += (out.empty() ? "" : " ") + name;
+        return out;
+    }
 
     std::string configDir;
     std::string confPath;

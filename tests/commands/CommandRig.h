@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,8 +26,11 @@ struct CommandRig {
                        /*net=*/nullptr, /*texts=*/nullptr, progress};
     // Frames written to the link, without the serial preamble.
     std::vector<std::vector<uint8_t>> frames;
+    std::vector<int64_t> sentAt;  // the fake time each frame was written
     std::deque<std::optional<std::vector<uint8_t>>> replies;
     int64_t replyDelayMs = 100;
+    // When set, answers each frame instead of the queue.
+    std::function<void(const std::vector<uint8_t>&)> answer;
 
     explicit CommandRig(int station = 7)
     {
@@ -42,18 +47,25 @@ struct CommandRig {
     {
         for (int i = 0; i < times; ++i) replies.emplace_back(std::nullopt);
     }
-    // The reply of an accepting clock: the frame's TCP form ends with two terminators.
-    std::vector<uint8_t> Accepted() const { return ReplyFrame(Station(), 0xE6, {}, Terminators()); }
-    std::vector<uint8_t> Busy() const { return ReplyFrame(Station(), 0xB0, {}, Terminators()); }
+    // A reply from this station; its TCP form ends with two terminators.
+    std::vector<uint8_t> Packet(uint8_t code, const std::vector<uint8_t>& payload = {}) const
+    {
+        return ReplyFrame(Station(), code, payload, Terminators());
+    }
+    std::vector<uint8_t> Accepted() const { return Packet(0xE6); }
+    std::vector<uint8_t> Busy() const { return Packet(0xB0); }
+    std::vector<uint8_t> Rejected() const { return Packet(0xA0); }
     int Terminators() const { return rig.selection.network ? 2 : 1; }
     // Delivers bytes over the selected link replyDelayMs from now.
     void ReplyLater(const std::vector<uint8_t>& bytes) { rig.Deliver(replyDelayMs, bytes); }
     // Lines of the status display log that are memo operations (not panel updates).
-    std::vector<std::string> MemoLog() const
+    std::vector<std::string> MemoLog() const { return Log("panel", false); }
+    // Lines of the status display log that start with `prefix` (or, with false, do not).
+    std::vector<std::string> Log(const std::string& prefix, bool with = true) const
     {
         std::vector<std::string> out;
         for (const auto& l : rig.status.log)
-            if (l.rfind("panel", 0) != 0)
+            if ((l.rfind(prefix, 0) == 0) == with)
                 out.push_back(l);
         return out;
     }
@@ -62,7 +74,10 @@ private:
     void OnFrame(const std::vector<uint8_t>& w)
     {
         frames.push_back(w);
-        if (replies.empty())
+        sentAt.push_back(rig.time.NowMs());
+        if (answer)
+            answer(w);
+        if (answer || replies.empty())
             return;
         auto next = replies.front();
         replies.pop_front();
@@ -92,6 +107,15 @@ struct CommandTest : ::testing::Test {
     }
     // Replaces the command's input file with `text`, byte for byte.
     void WriteData(const std::string& text) const { std::ofstream(data, std::ios::binary) << text; }
+    // Starts the next row afresh: no frames, replies or memo operations, no results file.
+    void Fresh()
+    {
+        r.frames.clear();
+        r.sentAt.clear();
+        r.replies.clear();
+        r.rig.status.log.clear();
+        std::remove(results.c_str());
+    }
 };
 
 // A line of the results file for station 7: the keyword padded to 21 characters, the code.
@@ -100,10 +124,23 @@ inline std::string ResultLine(const std::string& keyword, const std::string& cod
     return "07 " + keyword + std::string(keyword.size() < 21 ? 21 - keyword.size() : 1, ' ') + code + "\r\n\r";
 }
 
-inline std::string Repeat(const std::string& text, int times)
+// `text` `times` over, for strings and byte vectors alike.
+template <typename T>
+T Repeat(const T& text, int times)
 {
-    std::string out;
-    for (int i = 0; i < times; ++i) out += text;
+    T out;
+    for (int i = 0; i < times; ++i) out.insert(out.end(), text.begin(), text.end());
+    return out;
+}
+inline std::string Repeat(const char* text, int times)
+{
+    return Repeat(std::string(text), times);
+}
+
+inline std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts)
+{
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 

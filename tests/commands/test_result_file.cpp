@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include <sys/stat.h>
@@ -79,7 +78,6 @@ TEST_F(ResultFileTest, unwritableResultsFileMarksTheRunFailedAndSaysWhyOnStderr)
         {dir + "/no/such/folder/results.txt", true, std::strerror(ENOENT)},
         {dir, true, ""},
         {"/dev/full", true, std::strerror(ENOSPC)},
-        {path, false, ""},
         {dir + "/" + std::string(120, 'r') + ".log", false, ""},  // a long name is used whole
     };
     for (const auto& row : rows) {
@@ -102,19 +100,16 @@ TEST_F(ResultFileTest, unwritableResultsFileMarksTheRunFailedAndSaysWhyOnStderr)
 TEST(TextFileStream, writtenLineFeedsBecomeCrLfAndAppendKeepsEarlierContent)
 {
     const std::string path = MakeTempDir() + "/t.txt";
+    TextFile f;
+    ASSERT_TRUE(f.Open(path, "w"));
+    EXPECT_TRUE(f.Write("a\nb\n\r"));
+    EXPECT_TRUE(f.Close());
     {
-        TextFile f;
-        ASSERT_TRUE(f.Open(path, "w"));
-        EXPECT_TRUE(f.Write("a\nb\n\r"));
-        EXPECT_TRUE(f.Close());
-    }
-    {
-        TextFile f;
-        ASSERT_TRUE(f.Open(path, "a"));
-        EXPECT_TRUE(f.Write("c\n"));
+        TextFile appended;  // closed by going out of scope
+        ASSERT_TRUE(appended.Open(path, "a"));
+        EXPECT_TRUE(appended.Write("c\n"));
     }
     EXPECT_EQ(ReadFileBytes(path), "a\r\nb\r\n\rc\r\n");
-    TextFile f;
     ASSERT_TRUE(f.Open(path, "w"));
     f.Close();
     EXPECT_EQ(ReadFileBytes(path), "");
@@ -123,10 +118,7 @@ TEST(TextFileStream, writtenLineFeedsBecomeCrLfAndAppendKeepsEarlierContent)
 TEST(TextFileStream, readingDropsCarriageReturnsAndStopsAtCtrlZ)
 {
     const std::string path = MakeTempDir() + "/r.txt";
-    std::ofstream(path, std::ios::binary) << std::string(
-        "ab\r\ncd\r\r\n\x1A"
-        "after",
-        14);
+    WriteFile(path, "ab\r\ncd\r\r\n\032after");  // 0x1A, then more
     TextFile f;
     ASSERT_TRUE(f.Open(path, "r"));
     std::string read;
@@ -144,17 +136,6 @@ TEST(TextFileStream, readingDropsCarriageReturnsAndStopsAtCtrlZ)
     EXPECT_TRUE(f.ReadLine(line));
     EXPECT_EQ(line, "cd");
     EXPECT_FALSE(f.ReadLine(line));
-}
-
-TEST(TextFileStream, openFailuresAreReported)
-{
-    TextFile f;
-    EXPECT_FALSE(f.Open(MakeTempDir() + "/missing.txt", "r"));
-    EXPECT_FALSE(f.Open(MakeTempDir(), "r"));
-    EXPECT_FALSE(f.Open("/nonexistent-dir/x.txt", "a"));
-    EXPECT_FALSE(f.Open("", "w"));
-    EXPECT_FALSE(f.Open(MakeTempDir() + "/x.txt", "rb+"));
-    EXPECT_FALSE(f.Write("x"));
 }
 
 TEST(TextFileStream, openRegularRefusesAnythingButARegularFileWithoutWaitingInTheOpen)
@@ -175,30 +156,30 @@ TEST(TextFileStream, openRegularRefusesAnythingButARegularFileWithoutWaitingInTh
     std::string line;
     EXPECT_TRUE(f.ReadLine(line));
     EXPECT_EQ(line, "#:1");
+    EXPECT_TRUE(f.ReadLine(line));
+    EXPECT_FALSE(f.ReadLine(line));
+    EXPECT_FALSE(f.ReadError()) << "the end of the file is not a read error";
     EXPECT_TRUE(f.Close());
     EXPECT_EQ(ReadFileBytes(path), "#:1\r\nT1:ab\r\n");
 }
 
-TEST(TextFileStream, readErrorIsNotTakenForTheEnd)
+// Files that cannot be opened, a read that fails (not taken for the end) and a write to a
+// full device are each reported.
+TEST(TextFileStream, failuresAreReported)
 {
     TextFile f;
+    EXPECT_FALSE(f.Open(MakeTempDir() + "/missing.txt", "r"));
+    EXPECT_FALSE(f.Open(MakeTempDir(), "r"));
+    EXPECT_FALSE(f.Open("/nonexistent-dir/x.txt", "a"));
+    EXPECT_FALSE(f.Open("", "w"));
+    EXPECT_FALSE(f.Open(MakeTempDir() + "/x.txt", "rb+"));
+    EXPECT_FALSE(f.Write("x"));
+
     ASSERT_TRUE(f.Open("/proc/self/mem", "r"));  // opens, but reading at offset 0 fails
     EXPECT_EQ(f.ReadChar(), -1);
     EXPECT_TRUE(f.ReadError());
 
-    const std::string path = MakeTempDir() + "/e.txt";
-    std::ofstream(path) << "ab";
-    ASSERT_TRUE(f.Open(path, "r"));
-    while (f.ReadChar() >= 0) {
-    }
-    EXPECT_FALSE(f.ReadError());
-}
-
-TEST(TextFileStream, writeToAFullDeviceIsReported)
-{
-    TextFile f;
-    if (!f.Open("/dev/full", "a"))
-        GTEST_SKIP() << "/dev/full not available";
+    ASSERT_TRUE(f.Open("/dev/full", "a"));
     f.Write(std::string(100000, 'x'));
     EXPECT_FALSE(f.Close());
     EXPECT_TRUE(f.Failed());

@@ -381,8 +381,9 @@ TEST_P(DiscoveryAnswers, areCountedAndTheSearchEnds)
     LiveSession live;
     UseFreshConfigDir();
 
-    // The gateway and broadcast address of the test's own /24; the answers come from its address.
-    const std::string from = TestAddress(), net = from.substr(0, from.rfind('.'));
+    // The gateway and broadcast address of a /24 of the test's own (127.1.x for its address
+    // 127.0.0.x, as tests running side by side share 127.0.0.255); answers come from its address.
+    const std::string from = TestAddress(), net = "127.1." + from.substr(from.rfind('.') + 1);
     Answerer answerer(net + ".255", from, [&](int i, std::vector<uint8_t>& d) {
         d.assign(c.size, static_cast<uint8_t>(i));
         return c.endless || i == 0;

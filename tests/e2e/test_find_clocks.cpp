@@ -1,8 +1,6 @@
 // "Find Clocks" through the real session, on real time: the network phase broadcasts on the
 // loopback network to two simulated clocks; the serial phase finds a simulated clock on its
-// pseudo-terminal, passing over a port another program holds. And the simulated clock's line
-// speed: a request sent at another speed is noise to it.
-#include "link/Framing.h"
+// pseudo-terminal, passing over a port another program holds.
 #include "support/Fakes.h"
 #include "support/LiveNetwork.h"
 #include "support/Process.h"
@@ -13,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -108,43 +104,6 @@ TEST_F(FindClocksEndToEnd, theClockIsFoundOnItsPtyAtItsStation_afterAPortAnother
     const std::string journal = clock.Journal();
     EXPECT_EQ(Count(journal, "rx C1 AD"), 2u) << journal;
     EXPECT_EQ(Count(journal, "rx C2 AD"), 1u) << journal;
-}
-
-TEST(SimulatedClockLine, aRequestAtAnotherSpeedIsNoise_atItsOwnSpeedItIsAnswered)
-{
-    const std::string dir = MakeTempDir();
-    SimulatedClock clock(dir, {"--pty", "--station", "1", "--baud", "4800"});
-    ASSERT_TRUE(clock.Ready());
-    const int fd = open(clock.PtyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    std::vector<uint8_t> request{0x55, 0x55, 0xC1, 0xAD};
-    const auto digits = frame::RenderDigits(frame::Crc16(request.data() + 2, 2));
-    request.insert(request.end(), digits.begin(), digits.end());
-    request.push_back(0xFF);
-    const auto sendAt = [&](speed_t speed) {
-        termios tio{};
-        tcgetattr(fd, &tio);
-        cfmakeraw(&tio);
-        cfsetispeed(&tio, speed);
-        cfsetospeed(&tio, speed);
-        tcsetattr(fd, TCSANOW, &tio);
-        return write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size());
-    };
-
-    ASSERT_TRUE(sendAt(B9600));
-    for (int i = 0; i < 500 && clock.Journal().find("noise at 9600 baud") == std::string::npos; ++i)
-        poll(nullptr, 0, 10);
-    EXPECT_NE(clock.Journal().find("noise at 9600 baud"), std::string::npos);
-    EXPECT_EQ(Count(clock.Journal(), "rx C1 AD"), 0u);
-
-    ASSERT_TRUE(sendAt(B4800));
-    pollfd p{fd, POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, 5000), 1);
-    uint8_t reply[2] = {};
-    EXPECT_EQ(read(fd, reply, 2), 2);
-    EXPECT_EQ(reply[0], 0xC1);
-    EXPECT_EQ(reply[1], 0xAD);
-    close(fd);
 }
 
 }  // namespace

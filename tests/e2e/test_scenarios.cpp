@@ -1,13 +1,15 @@
 // Unattended runs (`quorvex CMDFILE RESULTS`, no display) against the clock simulator, one
 // folder under scenarios/ each. A folder holds the simulator's options, one to a line (clock),
-// the serial port map (profile), the command file and input files (in/), and what the run
-// must leave: its exit status (exit, else 0), files byte for byte (out/), the requests the
-// clock received in order (received), journal lines each matching one of the lines given as
-// regular expressions (journal), runs of whole output lines in this order, runs apart by a
-// blank line (stdout; every run ends with "Finished"), the simulator's answers to control
-// queries, "query<TAB>answer" (control), and the whole of stderr (stderr). @addr@ stands for
-// the scenario's loopback address, @pty@ for the simulator's terminal, @dir@ for the run
-// folder and @golden@ for tests/e2e/golden. QV_UPDATE_GOLDEN=1 rewrites out/ and received.
+// the serial port map (profile), further settings lines (settings), the command file and
+// input files (in/), and what the run must leave: its exit status (exit, else 0), files byte
+// for byte (out/), the requests the clock received in order (received), journal lines each
+// matching one of the lines given as regular expressions (journal), runs of whole output
+// lines in this order, runs apart by a blank line (stdout; every run ends with "Finished"),
+// the simulator's answers to control queries, "query<TAB>answer" (control), and the whole
+// of stderr (stderr). An out/ file holding only "<missing>" is one the run must not leave.
+// @addr@ stands for the scenario's loopback address, @addr1@ for a second one where nothing
+// listens, @pty@ for the simulator's terminal, @dir@ for the run folder and @golden@ for
+// tests/e2e/golden. QV_UPDATE_GOLDEN=1 rewrites out/ and received.
 #include "support/Fakes.h"
 #include "support/Process.h"
 
@@ -58,6 +60,7 @@ protected:
     std::string Fill(std::string text, const std::string& pty = "") const
     {
         text = Replace(Replace(Replace(text, "@addr@", TestAddress()), "@dir@", dir), "@pty@", pty);
+        text = Replace(text, "@addr1@", TestAddress(1));
         return Replace(text, "@golden@", std::string(QV_SOURCE_DIR) + "/tests/e2e/golden");
     }
 };
@@ -67,7 +70,7 @@ TEST_P(Scenario, leavesItsGoldenFilesJournalAndOutput)
     const std::string folder = kScenarios + GetParam() + "/";
     SimulatedClock clock(dir, Lines(Fill(Given("clock"))));
     ASSERT_TRUE(clock.Ready());
-    WriteProfile(dir, Has("profile") ? Fill(Given("profile"), clock.PtyPath()) : "");
+    WriteProfile(dir, Fill(Given("profile"), clock.PtyPath()), Fill(Given("settings")));
     for (const auto& file : fs::directory_iterator(folder + "in"))
         Write(file.path().filename(), Fill(ReadFileBytes(file.path())));
     const RunResult r = RunCommands("run.cmd");

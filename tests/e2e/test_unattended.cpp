@@ -1,5 +1,6 @@
 // The program run as a scheduler runs it, where it fails: `quorvex CMDFILE RESULTS` with no
-// display (the runs that succeed are the folders of test_scenarios).
+// display (whole runs against one clock, the failing connects among them, are the folders of
+// test_scenarios); and started without a display for a window.
 #include "support/Fakes.h"
 #include "support/Process.h"
 
@@ -12,40 +13,25 @@
 
 namespace {
 
-const auto Line = ResultLine;
-
 class Unattended : public ::testing::Test, protected RunFolder {};
 
-TEST_F(Unattended, failuresSetTheExitStatusAndTheirCodes)
+TEST_F(Unattended, missingCommandFileAndUnwritableResultsFailTheRun_anEmptyCommandFileSucceeds)
 {
-    WriteProfile(dir, "COM9=/nonexistent/tty9\n");
-    // Nothing listens on the second address: its connect times out after about two seconds.
-    SimulatedClock clock(dir, {"--listen", TestAddress(), "--wrong-station"});
-    ASSERT_TRUE(clock.Ready());
-    Write("run.cmd", "set_time\ninit_clock 01 IP" + TestAddress(1) + "\nset_time\ninit_clock 01 IP" + TestAddress() +
-                         "\nget_status status.txt\ninit_clock 01 COM9 9600\n");
-    const RunResult r = RunCommands("run.cmd");
-    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_EQ(File("results.txt"), Line("01", "init_clock", "10") + Line("01", "init_clock", "00") +
-                                       Line("01", "get_status", "03") + Line("01", "init_clock", "10"));
-    EXPECT_EQ(File("status.txt"), "<missing>");
-    EXPECT_NE(r.out.find("Error connecting to:" + TestAddress(1) + "\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Error connecting to Comm Port:9\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("/nonexistent/tty9"), std::string::npos)
-        << "a missing mapped device says why: " << r.err;
-}
-
-TEST_F(Unattended, missingCommandFileAndUnwritableResultsFailTheRun)
-{
-    WriteProfile(dir);
     RunResult r = RunCommands("absent.cmd");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(File("results.txt"), "00                      09\r\n\r");
     EXPECT_EQ(r.out, "Can't Open Command File!!\nFinished\n");
+    // With no settings file the run stores the defaults, and nothing of its own.
+    EXPECT_NE(File("config/Korvane/KX2.conf").find("Port=2\n"), std::string::npos);
 
     Write("run.cmd", "init_clock 01 IP" + TestAddress() + "\n");
     r = RunCommands("run.cmd", dir + "/no/such/folder/results.txt");
     EXPECT_EQ(r.exitCode, 1) << "a result that could not be written is no success";
+
+    Write("empty.cmd", "");
+    r = RunCommands("empty.cmd");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Finished\n");
 }
 
 // Runs without a runtime folder (as from cron) share one private folder of the user, so a
@@ -78,18 +64,22 @@ TEST_F(Unattended, runsWithoutARuntimeFolderShareOnePrivateFolder)
     }
 }
 
-TEST(Interactive, noDisplaySaysSoAndFails)
+TEST(Interactive, withoutDisplayAnyArgumentCountButTwoSaysSoAndExits2)
 {
     const std::string dir = MakeTempDir();
-    const RunResult r =
-        RunProgram({std::string(QV_BIN_DIR) + "/quorvex"},
-                   {"XDG_CONFIG_HOME=" + dir, "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 30);
-    EXPECT_NE(r.exitCode, 0);
-    EXPECT_NE(r.err.find("display"), std::string::npos) << r.err;
+    const std::string quorvex = std::string(QV_BIN_DIR) + "/quorvex";
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{quorvex}, {quorvex, "one"}, {quorvex, "a", "b", "c"}}) {
+        const RunResult r = RunProgram(
+            argv, {"XDG_CONFIG_HOME=" + dir, "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 30);
+        EXPECT_EQ(r.exitCode, 2) << argv.size();
+        EXPECT_NE(r.err.find("no display"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
 
     // One --help or --version argument answers without a display or a window.
     for (const char* arg : {"--help", "--version"}) {
-        const RunResult a = RunProgram({std::string(QV_BIN_DIR) + "/quorvex", arg},
+        const RunResult a = RunProgram({quorvex, arg},
                                        {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 30);
         EXPECT_EQ(a.exitCode, 0) << arg << a.err;
         EXPECT_NE(a.out.find(std::string(arg) == "--help" ? "quorvex CMDFILE RESULTS" : "quorvex 9.04"),

@@ -27,16 +27,14 @@ struct FingerRig : CommandRig {
         rig.time.Set(2023, 11, 15, 10, 13, 20);
         ps.FingerLogFile = log;
         ps.LogFileName = results;
-        rig.OnFrame([this](const std::vector<uint8_t>& w) {
-            frames.push_back(w);
+        answer = [this](const std::vector<uint8_t>& w) {
             const std::vector<uint8_t> payload = PayloadOf(w);
             if (onRequest)
                 onRequest(payload);
             const auto reply = clock.Handle(payload);
-            if (!reply || silent)
-                return;
-            ReplyLater(ReplyFrame(Station(), reply->code, reply->payload, Terminators()));
-        });
+            if (reply && !silent)
+                ReplyLater(Packet(reply->code, reply->payload));
+        };
         rig.status.AddStatusLine("keyword");
     }
 
@@ -47,7 +45,13 @@ struct FingerRig : CommandRig {
         interpreter.RunCommand(letter);
     }
     void Backup() { Run('S', "finger_backup", backup); }
-    void Restore(const std::string& file) { Run('T', "finger_restore", file); }
+    // A restore the operator confirms, unless `confirm` is false (then the queue answers).
+    void Restore(const std::string& file, bool confirm = true)
+    {
+        if (confirm)
+            rig.op.answers.push_back(true);
+        Run('T', "finger_restore", file);
+    }
 
     // A request's payload, sub-code first: between the command byte and the digits.
     static std::vector<uint8_t> PayloadOf(const std::vector<uint8_t>& frame)
@@ -58,18 +62,16 @@ struct FingerRig : CommandRig {
                                                frame.begin() + static_cast<std::ptrdiff_t>(end - 4))
                         : std::vector<uint8_t>{};
     }
-    std::vector<std::vector<uint8_t>> Requests() const
+    // The payload of every request, or of those with sub-code `sub`.
+    std::vector<std::vector<uint8_t>> Requests(int sub = -1) const
     {
         std::vector<std::vector<uint8_t>> out;
-        for (const auto& f : frames) out.push_back(PayloadOf(f));
+        for (const auto& f : frames)
+            if (const auto p = PayloadOf(f); sub < 0 || (!p.empty() && p[0] == sub))
+                out.push_back(p);
         return out;
     }
-    int CountRequests(uint8_t sub) const
-    {
-        int n = 0;
-        for (const auto& p : Requests()) n += !p.empty() && p[0] == sub;
-        return n;
-    }
+    int CountRequests(uint8_t sub) const { return static_cast<int>(Requests(sub).size()); }
 };
 
 // Bytes of a file with each CR shown as "\r", so golden files hold the exact bytes and

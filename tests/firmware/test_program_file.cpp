@@ -1,7 +1,7 @@
 #include "ProgramFiles.h"
+#include "commands/CommandRig.h"
 #include "core/PollState.h"
 #include "firmware/ProgramFile.h"
-#include "support/Fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +11,6 @@
 #include <random>
 
 namespace {
-
-std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts)
-{
-    std::vector<uint8_t> out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 std::vector<uint8_t> Tag(const char* t)
 {
@@ -41,21 +34,21 @@ TEST(ProgramFileScan, byteExamples)
     const std::vector<uint8_t> partsOff = Bytes({0xEE, 0x00, 0x10, 0x08, 0x09});
     const ScanRow rows[] = {
         {"tag only", Tag("Main"), BoardKind::Main, 0, false},
-        {"one record, checksum split 08 08", Cat({Tag("Disp"), Bytes({0xEE, 0x00, 0x10, 0x08, 0x08})}),
+        {"one record, checksum split 08 08", Concat({Tag("Disp"), Bytes({0xEE, 0x00, 0x10, 0x08, 0x08})}),
          BoardKind::Display, 1, true},
-        {"parts 08 09", Cat({Tag("Disp"), partsOff}), BoardKind::Display, 0, false},
-        {"CR LF between records skipped", Cat({Tag("Fing"), kOne, Bytes({0x0D, 0x0A}), kOne}),
+        {"parts 08 09", Concat({Tag("Disp"), partsOff}), BoardKind::Display, 0, false},
+        {"CR LF between records skipped", Concat({Tag("Fing"), kOne, Bytes({0x0D, 0x0A}), kOne}),
          BoardKind::Fingerprint, 2, true},
-        {"0xFF ends the scan", Cat({Tag("Port"), kOne, Bytes({0xFF}), partsOff}), BoardKind::PortableTC, 1,
+        {"0xFF ends the scan", Concat({Tag("Port"), kOne, Bytes({0xFF}), partsOff}), BoardKind::PortableTC, 1,
          true},
-        {"bad record stops the scan", Cat({Tag("Main"), kOne, partsOff, kOne}), BoardKind::Main, 1, false},
-        {"lower-case tag", Cat({Tag("main"), kOne}), BoardKind::None, 0, false},
-        {"length 246 fits a frame", Cat({Tag("Main"), kLong}), BoardKind::Main, 1, true},
-        {"length 247 would overrun the request buffer", Cat({Tag("Main"), kOne, kTooLong}), BoardKind::Main,
+        {"bad record stops the scan", Concat({Tag("Main"), kOne, partsOff, kOne}), BoardKind::Main, 1, false},
+        {"lower-case tag", Concat({Tag("main"), kOne}), BoardKind::None, 0, false},
+        {"length 246 fits a frame", Concat({Tag("Main"), kLong}), BoardKind::Main, 1, true},
+        {"length 247 would overrun the request buffer", Concat({Tag("Main"), kOne, kTooLong}),
+         BoardKind::Main, 1, false},
+        {"truncated inside a record", Concat({Tag("Main"), kOne, Bytes({0xEE, 0x05, 1, 2})}), BoardKind::Main,
          1, false},
-        {"truncated inside a record", Cat({Tag("Main"), kOne, Bytes({0xEE, 0x05, 1, 2})}), BoardKind::Main, 1,
-         false},
-        {"truncated before the checksum", Cat({Tag("Main"), Bytes({0xEE, 0x00, 0x10, 0x10})}),
+        {"truncated before the checksum", Concat({Tag("Main"), Bytes({0xEE, 0x00, 0x10, 0x10})}),
          BoardKind::Main, 0, false},
         {"empty", {}, BoardKind::None, 0, false},
         {"short tag", Bytes({'M', 'a'}), BoardKind::None, 0, false},
@@ -109,10 +102,10 @@ TEST_F(ProgramFileCheck, badInputIsRefusedWithItsMessage)
         std::string line;
     } rows[] = {
         {WriteProgramFile(dir + "/empty.pgm", {}), refused},
-        {WriteProgramFile(dir + "/cut.pgm", Cat({Tag("Main"), kOne, Bytes({0xEE, 9, 1})})), refused},
+        {WriteProgramFile(dir + "/cut.pgm", Concat({Tag("Main"), kOne, Bytes({0xEE, 9, 1})})), refused},
         {WriteProgramFile(dir + "/ff.pgm", std::vector<uint8_t>(4096, 0xFF)), refused},
         {WriteProgramFile(dir + "/junk.pgm", junk), refused},
-        {WriteProgramFile(dir + "/junk-tagged.pgm", Cat({Tag("Main"), junk})), refused},
+        {WriteProgramFile(dir + "/junk-tagged.pgm", Concat({Tag("Main"), junk})), refused},
         {dir + "/folder.pgm", cantOpen},
         {dir + "/missing.pgm", cantOpen},
         {geteuid() == 0 ? "/dev/null" : unreadable, cantOpen},  // root reads any file: a device then

@@ -9,61 +9,40 @@ namespace {
 
 const std::vector<std::vector<uint8_t>> kRecords = {{0x10}, {1, 2, 3}, {0xFF, 0xEE, 0x00}};
 
-struct ProgramTransferTest : ::testing::Test {
-    CommandRig r;
-    Interpreter interp{r.ctx};
-    std::string dir = MakeTempDir();
-
-    // A checked program file for `board`, an operator who confirms, and the clock's answers
-    // to contact and erase.
-    void SetUp() override
+// A checked program file for the main board and an operator who confirms.
+struct ProgramTransferTest : CommandTest {
+    ProgramTransferTest()
     {
         r.ps.InputFileName = WriteProgramFile(dir + "/main.pgm", ProgramImage("Main", kRecords));
         r.ps.ProgramBoard = BoardKind::Main;
         r.rig.op.answers = {true};
     }
-    std::vector<uint8_t> Answer(uint8_t code) const
-    {
-        return ReplyFrame(r.Station(), code, {}, r.Terminators());
-    }
+    // The clock's answers to contact and erase.
     void ContactAndErase()
     {
-        r.Reply(Answer(0xEB));
-        r.Reply(Answer(0xA1));
+        r.Reply(r.Packet(0xEB));
+        r.Reply(r.Packet(0xA1));
     }
     std::vector<uint8_t> RecordFrame(const std::vector<uint8_t>& data) const
     {
-        std::vector<uint8_t> payload{0x00};
-        payload.insert(payload.end(), data.begin(), data.end());
-        return Request(r.Station(), 0xED, payload);
-    }
-    std::vector<std::string> Panels0() const
-    {
-        std::vector<std::string> out;
-        for (const auto& l : r.rig.status.log)
-            if (l.rfind("panel0:", 0) == 0)
-                out.push_back(l.substr(7));
-        return out;
+        return Request(r.Station(), 0xED, Concat({{0x00}, data}));
     }
 };
 
 TEST_F(ProgramTransferTest, threeRecordMainUpgrade)
 {
     ContactAndErase();
-    r.Reply(Answer(0xA1), 3);
-    r.Reply(Answer(0xEF));
+    r.Reply(r.Packet(0xA1), 3);
+    r.Reply(r.Packet(0xEF));
     interp.RunCommand('U');
 
     EXPECT_EQ(r.rig.op.shown, std::vector<std::string>{
                                   "Are you sure? This function will erase and reprogram all KX3 memory?"});
-    ASSERT_EQ(r.frames.size(), 6u);
-    EXPECT_EQ(r.frames[0], Request(r.Station(), 0xEB, {0x5A, 0xA5}));
-    EXPECT_EQ(r.frames[1], Request(r.Station(), 0xED, {0x01}));
-    EXPECT_EQ(r.frames[2], RecordFrame(kRecords[0]));
-    EXPECT_EQ(r.frames[2].size(), 9u) << "length byte 0: a 4-byte body";
-    EXPECT_EQ(r.frames[3], RecordFrame(kRecords[1]));
-    EXPECT_EQ(r.frames[4], RecordFrame(kRecords[2]));
-    EXPECT_EQ(r.frames[5], Request(r.Station(), 0xEF));
+    EXPECT_EQ(r.frames, (std::vector<std::vector<uint8_t>>{
+                            Request(r.Station(), 0xEB, {0x5A, 0xA5}), Request(r.Station(), 0xED, {0x01}),
+                            RecordFrame(kRecords[0]), RecordFrame(kRecords[1]), RecordFrame(kRecords[2]),
+                            Request(r.Station(), 0xEF)}));
+    EXPECT_EQ(RecordFrame(kRecords[0]).size(), 9u) << "length byte 0: a 4-byte body";
     EXPECT_EQ(
         r.MemoLog(),
         (std::vector<std::string>{
@@ -73,8 +52,8 @@ TEST_F(ProgramTransferTest, threeRecordMainUpgrade)
             "replace: Progamming... 1  :  33% Complete.  ", "replace: Progamming... 2  :  66% Complete.  ",
             "replace: Progamming... 3  :  100% Complete.  ", "add:Programming Completed Successfully! ",
             "add: Terminating Program Mode... ", "add:Programming Mode Terminated."}));
-    EXPECT_EQ(Panels0(), (std::vector<std::string>{"Retry 0", "Retry 0", "Retry 0"}));
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.Log("panel0:"), (std::vector<std::string>(3, "panel0:Retry 0")));
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     // Records sent of those the check counted.
     EXPECT_EQ(r.progress.log,
               (std::vector<std::string>{"begin Program records sent to the clock 3", "1 of 3 records",
@@ -85,7 +64,7 @@ TEST_F(ProgramTransferTest, displayFileToAClockRunningTheMainProgramIsRefusedBef
 {
     r.ps.InputFileName = WriteProgramFile(dir + "/display.pgm", ProgramImage("Disp", kRecords));
     r.ps.ProgramBoard = BoardKind::Display;
-    r.Reply(Answer(0xEB));
+    r.Reply(r.Packet(0xEB));
     interp.RunCommand('U');
     ASSERT_EQ(r.frames.size(), 1u);
     EXPECT_EQ(r.frames[0], Request(r.Station(), 0xEC, {0x5A, 0xA5}));
@@ -93,26 +72,29 @@ TEST_F(ProgramTransferTest, displayFileToAClockRunningTheMainProgramIsRefusedBef
               (std::vector<std::string>{" Initiating Program mode contact... ", " Error - Wrong Program.",
                                         " Error - Wrong Program (Main).",
                                         " Program mode contact not made with KX3."}));
+    EXPECT_EQ(r.ps.PollStatus, ceWrongCommand) << "a contact that failed is not a success";
 }
 
 TEST_F(ProgramTransferTest, recordRefusedFiveTimesEndsWithoutTerminating)
 {
     ContactAndErase();
-    r.Reply(ReplyFrame(r.Station() + 1, 0xA1, {}, r.Terminators()));  // another station: retried
-    r.Reply(Answer(0xA0), 4);
+    r.Reply(ReplyFrame(r.Station() + 1, 0xA1));  // another station: retried
+    r.Reply(r.Packet(0xA0), 4);
     interp.RunCommand('U');
     EXPECT_EQ(r.frames.size(), 2u + 5u) << "five attempts at the first record, no terminate";
-    EXPECT_EQ(Panels0(), (std::vector<std::string>{"Retry 0", "Retry 1", "Retry 2", "Retry 3", "Retry 4"}));
+    EXPECT_EQ(r.Log("panel0:"),
+              (std::vector<std::string>{"panel0:Retry 0", "panel0:Retry 1", "panel0:Retry 2",
+                                        "panel0:Retry 3", "panel0:Retry 4"}));
     const auto lines = r.rig.status.Lines();
     EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
               (std::vector<std::string>{" Programming... 0% ", "Program Error! ", "Communication ERROR! "}));
-    EXPECT_EQ(r.ps.PollStatus, 23);
+    EXPECT_EQ(r.ps.PollStatus, ceProgram);
 }
 
 TEST_F(ProgramTransferTest, silentRecordAndTerminateFailingThreeTimes)
 {
     ContactAndErase();
-    r.Reply(Answer(0xA1), 3);
+    r.Reply(r.Packet(0xA1), 3);
     r.Silence(3);
     interp.RunCommand('U');
     EXPECT_EQ(r.frames.size(), 2u + 3u + 3u);
@@ -126,7 +108,7 @@ TEST_F(ProgramTransferTest, silentRecordAndTerminateFailingThreeTimes)
     interp.RunCommand('U');
     EXPECT_EQ(r.frames.size(), 2u + 5u);
     EXPECT_EQ(r.rig.status.Lines().back(), "Communication ERROR! ");
-    EXPECT_EQ(r.ps.PollStatus, 1);
+    EXPECT_EQ(r.ps.PollStatus, ceNoData);
 }
 
 TEST_F(ProgramTransferTest, nothingIsSentWithoutConfirmationOrFile)
@@ -135,12 +117,14 @@ TEST_F(ProgramTransferTest, nothingIsSentWithoutConfirmationOrFile)
     interp.RunCommand('U');
     EXPECT_TRUE(r.frames.empty());
     EXPECT_TRUE(r.MemoLog().empty());
+    EXPECT_EQ(r.ps.PollStatus, ceUserTerminated);
 
     r.rig.op.answers = {true};
     r.ps.InputFileName.clear();
     interp.RunCommand('U');
     EXPECT_TRUE(r.frames.empty());
     EXPECT_EQ(r.rig.status.Lines(), std::vector<std::string>{" Please select program file. "});
+    EXPECT_EQ(r.ps.PollStatus, ceCantOpenFile);
 }
 
 // The file field, or the file itself, can change between the check and "Program": the file
@@ -176,11 +160,11 @@ TEST_F(ProgramTransferTest, fileChangedAfterTheCheckIsRefusedBeforeAnyFrame)
         r.rig.op.answers = {true};
         r.replies.clear();
         ContactAndErase();  // a clock that would take whatever it is sent
-        r.Reply(Answer(0xEF));
+        r.Reply(r.Packet(0xEF));
         interp.RunCommand('U');
         EXPECT_TRUE(r.frames.empty()) << row.name;
         EXPECT_EQ(r.rig.status.Lines(), std::vector<std::string>{row.line}) << row.name;
-        EXPECT_NE(r.ps.PollStatus, 0) << row.name;
+        EXPECT_NE(r.ps.PollStatus, ceOK) << row.name;
     }
 }
 

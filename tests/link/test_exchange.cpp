@@ -14,82 +14,79 @@ protected:
     void SetUp() override { ps.SetStation(1); }
     ClockError SendStatusRequest()
     {
-        const int len = BuildRequest(ps, 0xC1, frame::cmdGetStatus);
-        return rig.exchange.SendFrame(ps.RequestBuffer.data(), len);
+        return rig.exchange.SendRequest(BuildRequest(rig.exchange.Request(), 0xC1, frame::cmdGetStatus));
     }
 };
 
-TEST_F(ExchangeTest, serialSendWritesPreambleAloneThenFrameWithOneTerminator)
+TEST_F(ExchangeTest, eachLinkGetsItsOwnFormAndFailuresReportPortTransmitterError)
 {
     ASSERT_EQ(SendStatusRequest(), ceOK);
     ASSERT_EQ(rig.serial.writes.size(), 2u);
-    EXPECT_EQ(rig.serial.writes[0], Bytes({0x55, 0x55}));
+    EXPECT_EQ(rig.serial.writes[0], Bytes({0x55, 0x55})) << "the preamble goes alone";
     EXPECT_EQ(rig.serial.writes[1], Bytes({0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF}));
     EXPECT_EQ(rig.timer1.fired, 1) << "the frame follows one pause of the 2 ms timer";
-}
 
-TEST_F(ExchangeTest, networkSendWritesBothTerminatorsAndNoPreamble)
-{
+    rig.serial.cts = false;
+    EXPECT_EQ(SendStatusRequest(), cePortTransmitter);
+    EXPECT_EQ(rig.serial.writes.size(), 2u) << "nothing is written without CTS";
+    rig.serial.cts = true;
+    rig.serial.failWrites = true;
+    EXPECT_EQ(SendStatusRequest(), cePortTransmitter);
+    // Never read past the request buffer, whose TCP form is one byte longer.
+    EXPECT_EQ(rig.exchange.SendRequest(256), cePortTransmitter);
+    EXPECT_EQ(rig.exchange.SendRequest(0), cePortTransmitter);
+
     rig.selection.network = true;
     ASSERT_EQ(SendStatusRequest(), ceOK);
     ASSERT_EQ(rig.net.writes.size(), 1u);
     EXPECT_EQ(rig.net.writes[0], Bytes({0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF, 0xFF}));
-}
-
-TEST_F(ExchangeTest, sendFailuresReportPortTransmitterError)
-{
-    rig.serial.cts = false;
-    EXPECT_EQ(SendStatusRequest(), cePortTransmitter);
-    EXPECT_TRUE(rig.serial.writes.empty()) << "nothing is written without CTS";
-    rig.serial.cts = true;
-    rig.serial.failWrites = true;
-    EXPECT_EQ(SendStatusRequest(), cePortTransmitter);
-    EXPECT_EQ(ps.PollStatus, cePortTransmitter);
-    rig.selection.network = true;
     rig.net.fail = true;
     EXPECT_EQ(SendStatusRequest(), cePortTransmitter);
 }
 
-TEST_F(ExchangeTest, serialReplyInChunksCompletesOnlyOnChunkEndingInTerminator)
+// How received chunks become a reply: a chunk ending in 0xFF completes it, its length is
+// recorded (one less on TCP, so the digits sit where they do on serial), and a count past
+// 255 wraps inside the buffer.
+TEST_F(ExchangeTest, chunksCompleteAReplyOnlyWhenOneEndsInTheTerminator)
 {
-    SendStatusRequest();
-    auto reply = ReplyFrame(0xC1, 0xE6, {0xFF, 0x10});  // a payload 0xFF inside a chunk
-    rig.exchange.ZylSerialPort1Receive(std::span(reply.data(), 2));
-    EXPECT_FALSE(ps.ReplyComplete);
-    rig.exchange.ZylSerialPort1Receive(std::span(reply.data() + 2, reply.size() - 2));
-    EXPECT_TRUE(ps.ReplyComplete);
-    EXPECT_EQ(ps.ReplyLength, static_cast<int>(reply.size()));
-}
-
-TEST_F(ExchangeTest, tcpReplyLengthIsOneLessSoDigitsSitWhereTheyDoOnSerial)
-{
-    rig.selection.network = true;
-    rig.ReplyAfter(300, ReplyFrame(0xC1, 0xA1, {}, 2));
-    SendStatusRequest();
-    EXPECT_EQ(rig.exchange.AwaitReply(), ceOK);
-    EXPECT_EQ(ps.ReplyLength, 7);
-}
-
-TEST_F(ExchangeTest, tcpTerminatorSplitAcrossReadsGivesCrcError)
-{
-    rig.selection.network = true;
-    SendStatusRequest();
-    auto reply = ReplyFrame(0xC1, 0xA1, {}, 2);
-    rig.pump.After(100, [&] { rig.exchange.ClientSocket1Read(std::span(reply.data(), reply.size() - 1)); });
-    rig.pump.After(150,
-                   [&] { rig.exchange.ClientSocket1Read(std::span(reply.data() + reply.size() - 1, 1)); });
-    EXPECT_EQ(rig.exchange.AwaitReply(), ceCrc);
-}
-
-TEST_F(ExchangeTest, receiveCountWrapsWithoutLeavingTheBuffer)
-{
-    SendStatusRequest();
+    const auto withPayloadFF = ReplyFrame(0xC1, 0xE6, {0xFF, 0x10});
+    const std::size_t n = withPayloadFF.size();
+    const auto tcpAck = ReplyFrame(0xC1, 0xA1, {}, 2);
     std::vector<uint8_t> junk(300, 0x41);
     junk.back() = 0xFF;
-    rig.exchange.ZylSerialPort1Receive(junk);
-    EXPECT_EQ(ps.ReceiveCount, static_cast<uint8_t>(300));
-    EXPECT_EQ(ps.ReplyLength, 300 % 256);
-    EXPECT_EQ(ps.ReceiveBuffer[43], 0xFF);
+    const auto part = [](const std::vector<uint8_t>& bytes, std::size_t from, std::size_t to) {
+        return std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                                    bytes.begin() + static_cast<std::ptrdiff_t>(to));
+    };
+    const auto head = part(withPayloadFF, 0, 2), tail = part(withPayloadFF, 2, n);
+    const struct {
+        const char* name;
+        bool network;
+        std::vector<std::vector<uint8_t>> chunks;
+        ClockError expected;
+        std::size_t replyLength;
+        std::size_t received;
+    } rows[] = {
+        {"serial, a payload 0xFF inside a chunk", false, {head, tail}, ceOK, n, n},
+        {"tcp, two terminators", true, {tcpAck}, ceOK, 7, 8},
+        {"serial, 300 bytes wrap", false, {junk}, ceCrc, 300 % 256, 300 % 256},
+        {"serial, no terminator records no length", false, {Bytes({0xC1, 0xA1})}, ceNoData, 0, 2},
+        // The first read ends the reply; the second terminator comes too late for it.
+        {"tcp, terminator split across reads", true, {part(tcpAck, 0, 7), part(tcpAck, 7, 8)}, ceCrc, 6, 7},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        rig.selection.network = row.network;
+        SendStatusRequest();
+        int64_t delay = 100;
+        for (const auto& chunk : row.chunks) rig.Deliver(delay += 50, chunk);
+        EXPECT_EQ(rig.exchange.AwaitReply(), row.expected);
+        EXPECT_EQ(rig.exchange.Reply().size(), row.replyLength);
+        EXPECT_EQ(rig.exchange.Received().size(), row.received);
+        if (!row.network && row.replyLength > 0) {
+            EXPECT_EQ(rig.exchange.Reply().back(), 0xFF) << "a serial reply ends in its terminator";
+        }
+    }
 }
 
 struct ReplyCase {
@@ -132,35 +129,21 @@ TEST_F(ExchangeTest, replyChecksRunInOrderCrcStationCode)
     }
 }
 
-TEST_F(ExchangeTest, silenceGivesNoDataAfterFourTicksOrTenWithModem)
+TEST_F(ExchangeTest, silenceGivesNoDataAfterFourTicksOrTenWithModemOrTheChecksOwn)
 {
-    SendStatusRequest();
-    int64_t start = rig.time.NowMs();
-    EXPECT_EQ(rig.exchange.AwaitReply(), ceNoData);
-    int64_t waited = rig.time.NowMs() - start;
-    EXPECT_GT(waited, 3000);
-    EXPECT_LE(waited, 4000);
-
-    ps.ModemInUse = true;
-    start = rig.time.NowMs();
-    EXPECT_EQ(rig.exchange.AwaitReply(), ceNoData);
-    waited = rig.time.NowMs() - start;
-    EXPECT_GT(waited, 9000);
-    EXPECT_LE(waited, 10000);
-
-    // A check with its own wait keeps it, modem or not.
-    start = rig.time.NowMs();
-    EXPECT_EQ(rig.exchange.AwaitReply({.ticks = 3}), ceNoData);
-    waited = rig.time.NowMs() - start;
-    EXPECT_GT(waited, 2000);
-    EXPECT_LE(waited, 3000);
-}
-
-TEST_F(ExchangeTest, bytesWithoutTerminatorGiveTerminatorErrorOnlyOnceALengthWasRecorded)
-{
-    SendStatusRequest();
-    rig.pump.After(500, [&] { rig.exchange.ZylSerialPort1Receive(Bytes({0xC1, 0xA1})); });
-    EXPECT_EQ(rig.exchange.AwaitReply(), ceNoData) << "bytes without a terminator record no length";
+    const struct {
+        bool modem;
+        ReplyCheck check;
+        int64_t moreThanMs, atMostMs;
+    } rows[] = {{false, {}, 3000, 4000}, {true, {}, 9000, 10000}, {true, {.ticks = 3}, 2000, 3000}};
+    for (const auto& row : rows) {
+        ps.ModemInUse = row.modem;
+        SendStatusRequest();
+        const int64_t start = rig.time.NowMs();
+        EXPECT_EQ(rig.exchange.AwaitReply(row.check), ceNoData);
+        EXPECT_GT(rig.time.NowMs() - start, row.moreThanMs);
+        EXPECT_LE(rig.time.NowMs() - start, row.atMostMs);
+    }
 }
 
 TEST_F(ExchangeTest, replyCompletingOnTheLastTickCountsAsTimeout)
@@ -176,25 +159,20 @@ TEST_F(ExchangeTest, replyCompletingOnTheLastTickCountsAsTimeout)
     EXPECT_EQ(rig.exchange.AwaitReply(), ceTerminator);
 }
 
-TEST_F(ExchangeTest, replyCompletedBeforeAwaitReplyIsNeverAccepted)
+TEST_F(ExchangeTest, aReplyCompletedBeforeTheWaitEndsWaitTicksAtOnceButIsNeverAccepted)
 {
     SendStatusRequest();
     rig.exchange.ZylSerialPort1Receive(ReplyFrame(0xC1, 0xA1));
-    EXPECT_TRUE(ps.ReplyComplete);
-    EXPECT_NE(rig.exchange.AwaitReply(), ceOK);
-}
-
-TEST_F(ExchangeTest, waitTicksEndsEarlyOnReplyAndWaitSecondsDoesNot)
-{
-    ps.ReplyComplete = true;
+    EXPECT_TRUE(rig.exchange.ReplyComplete());
     const int64_t start = rig.time.NowMs();
     EXPECT_EQ(rig.exchange.WaitTicks(4), WaitResult::ReplyComplete);
     EXPECT_LT(rig.time.NowMs() - start, 1000);
+    EXPECT_NE(rig.exchange.AwaitReply(), ceOK);
 
     const int64_t before = rig.time.NowMs();
     rig.exchange.WaitSeconds(5);
     const int64_t waited = rig.time.NowMs() - before;
-    EXPECT_GT(waited, 4000);
+    EXPECT_GT(waited, 4000) << "WaitSeconds does not end on a reply";
     EXPECT_LE(waited, 5000);
 }
 
@@ -206,12 +184,6 @@ TEST_F(ExchangeTest, acknowledgeSendsA1FrameAndWaitsTwoTicks)
     EXPECT_EQ(rig.net.writes.back(), Bytes({0xC1, 0xA1, '8', '0', ':', '>', 0xFF, 0xFF}));
     EXPECT_GT(rig.time.NowMs() - start, 1000);
     EXPECT_LE(rig.time.NowMs() - start, 2000);
-}
-
-TEST_F(ExchangeTest, oversizeLengthIsRefusedWithoutReadingPastTheBuffer)
-{
-    EXPECT_EQ(rig.exchange.SendFrame(ps.RequestBuffer.data(), 256), cePortTransmitter);
-    EXPECT_EQ(rig.exchange.SendFrame(ps.RequestBuffer.data(), 0), cePortTransmitter);
 }
 
 }  // namespace

@@ -5,67 +5,50 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
-std::string Digits(const PollState& ps)
+TEST(Crc16Digits, matchesPublishedCheckValueRendersNibblesAndTakesNothingForNoLength)
 {
-    return std::string(ps.CrcDigits.data(), 4);
-}
-
-TEST(Crc16Digits, matchesPublishedCheckValueAndRendersNibblesAsDigitCharacters)
-{
-    PollState ps;
     const std::string nine = "123456789";
-    EXPECT_EQ(Crc16Digits(ps, reinterpret_cast<const uint8_t*>(nine.data()), 9), 0x31C3);
-    EXPECT_EQ(Digits(ps), "31<3");
-
-    const uint8_t status[] = {0xC1, 0xAD};
-    EXPECT_EQ(Crc16Digits(ps, status, 2), 0x4122);
-    EXPECT_EQ(Digits(ps), "4122");
-
-    const uint8_t ack[] = {0xC1, 0xA1};
-    EXPECT_EQ(Crc16Digits(ps, ack, 2), 0x80AE);
-    EXPECT_EQ(Digits(ps), "80:>");
+    const struct {
+        std::vector<uint8_t> bytes;
+        int length;
+        uint16_t crc;
+        const char* digits;
+    } rows[] = {
+        {{nine.begin(), nine.end()}, 9, 0x31C3, "31<3"},
+        {{0xC1, 0xAD}, 2, 0x4122, "4122"},
+        {{0xC1, 0xA1}, 2, 0x80AE, "80:>"},
+        {{0x12}, 0, 0, "0000"},
+        {{0x12}, -7, 0, "0000"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(frame::Crc16(row.bytes.data(), row.length > 0 ? row.length : 0), row.crc) << row.digits;
+        const auto digits = Crc16Digits(row.bytes.data(), row.length);
+        EXPECT_EQ(std::string(digits.data(), 4), row.digits);
+    }
 }
 
-TEST(Crc16Digits, zeroOrNegativeLengthProcessesNothing)
+TEST(BuildRequest, bodyThenItsDigitsThenTwoTerminatorsAndOversizeIsRefused)
 {
-    PollState ps;
-    const uint8_t b[] = {0x12};
-    EXPECT_EQ(Crc16Digits(ps, b, 0), 0);
-    EXPECT_EQ(Digits(ps), "0000");
-    Crc16Digits(ps, b, 1);
-    EXPECT_EQ(Crc16Digits(ps, b, -7), 0);
-    EXPECT_EQ(Digits(ps), "0000");
-}
+    FrameBuffer buf{};
+    EXPECT_EQ(BuildRequest(buf, 0xC1, frame::cmdGetStatus), 7);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 8),
+              (std::vector<uint8_t>{0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF, 0xFF}));
 
-TEST(BuildRequest, twoByteRequestIsEightBytesWithTwoTerminators)
-{
-    PollState ps;
-    const int len = BuildRequest(ps, 0xC1, frame::cmdGetStatus);
-    EXPECT_EQ(len, 7);
-    const uint8_t expected[] = {0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF, 0xFF};
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(ps.RequestBuffer[i], expected[i]) << i;
-}
-
-TEST(BuildRequest, payloadIsCoveredByTheCrcAndOversizeIsRefused)
-{
-    PollState ps;
     const uint8_t payload[] = {0x00, 0x00};
-    const int len = BuildRequest(ps, 0xC3, frame::cmdSystemReset, payload);
-    EXPECT_EQ(len, 9);
-    const auto digits = frame::RenderDigits(frame::Crc16(ps.RequestBuffer.data(), 4));
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(ps.RequestBuffer[4 + i], static_cast<uint8_t>(digits[i]));
-    EXPECT_EQ(ps.RequestBuffer[8], 0xFF);
-    EXPECT_EQ(ps.RequestBuffer[9], 0xFF);
+    EXPECT_EQ(BuildRequest(buf, 0xC3, frame::cmdSystemReset, payload), 9);
+    const auto digits = Crc16Digits(buf.data(), 4);
+    EXPECT_EQ(std::string(buf.begin() + 4, buf.begin() + 8), std::string(digits.data(), 4));
+    EXPECT_EQ(buf[8], 0xFF);
+    EXPECT_EQ(buf[9], 0xFF);
 
     std::vector<uint8_t> big(248, 0x41);  // body 250: largest that fits
-    EXPECT_EQ(BuildRequest(ps, 0xC1, 0xAF, big), 255);
+    EXPECT_EQ(BuildRequest(buf, 0xC1, 0xAF, big), 255);
     big.push_back(0x41);
-    EXPECT_EQ(BuildRequest(ps, 0xC1, 0xAF, big), -1);
+    EXPECT_EQ(BuildRequest(buf, 0xC1, 0xAF, big), -1);
 }
 
 TEST(ClockErrorText, holdsAllThirtyThreeTextsExactly)

@@ -27,12 +27,15 @@
 
 namespace {
 
-ClockError StatusExchange(PollState& ps, Exchange& exchange)
+ClockError SendStatusRequest(Exchange& exchange)
 {
-    const int len = BuildRequest(ps, 0xC1, frame::cmdGetStatus);
-    if (exchange.SendFrame(ps.RequestBuffer.data(), len) != ceOK)
-        return ps.PollStatus;
-    return exchange.AwaitReply();
+    return exchange.SendRequest(BuildRequest(exchange.Request(), 0xC1, frame::cmdGetStatus));
+}
+
+ClockError StatusExchange(Exchange& exchange)
+{
+    const ClockError sent = SendStatusRequest(exchange);
+    return sent == ceOK ? exchange.AwaitReply() : sent;
 }
 
 // A socket on the fake pump: connects 30 ms after it is activated when a peer listens,
@@ -135,9 +138,9 @@ TEST_F(NetworkLinkFakeTime, peerClosingMidReplyGivesNoDataAndClearsThePanel)
         socket.Deliver(20, {0xC1, 0xA1, '8', '0'});
         rig.pump.After(40, [this] { socket.PeerCloses(); });
     };
-    EXPECT_EQ(StatusExchange(ps, rig.exchange), ceNoData);
+    EXPECT_EQ(StatusExchange(rig.exchange), ceNoData);
     EXPECT_EQ(rig.status.ReadPanel(Panel::Network), "");
-    EXPECT_EQ(StatusExchange(ps, rig.exchange), cePortTransmitter);
+    EXPECT_EQ(StatusExchange(rig.exchange), cePortTransmitter);
 }
 
 // The real socket against a peer in this process; each peer has its own loopback address.
@@ -192,11 +195,11 @@ TEST_F(NetworkLinkLoopback, connectsChecksRepliesAndWrapsAnOverlongReplyInTheRec
     EXPECT_EQ(status.Lines(), (std::vector<std::string>{"Connected: " + TestAddress(), ""}));
 
     // The whole reply is read and wraps in the receive buffer: it ends, and fails its check.
-    EXPECT_NE(StatusExchange(ps, exchange), ceOK);
-    EXPECT_TRUE(ps.ReplyComplete);
+    EXPECT_NE(StatusExchange(exchange), ceOK);
+    EXPECT_TRUE(exchange.ReplyComplete());
 
     // The next request gets its own reply.
-    EXPECT_EQ(StatusExchange(ps, exchange), ceOK);
+    EXPECT_EQ(StatusExchange(exchange), ceOK);
     EXPECT_EQ(received, QByteArray("\xC1\xAD"
                                    "4122\xFF\xFF"
                                    "\xC1\xAD"
@@ -240,14 +243,13 @@ TEST_F(NetworkLinkLoopback, aPeerStreamingWithoutEndIsHeldBackWithoutSpinning)
         const double cpuBefore = CpuSeconds();
         if (row.fill == 'x') {
             // Nothing ends the reply: the wait runs out as for a silent clock.
-            const int len = BuildRequest(ps, 0xC1, frame::cmdGetStatus);
-            ASSERT_EQ(exchange.SendFrame(ps.RequestBuffer.data(), len), ceOK);
+            ASSERT_EQ(SendStatusRequest(exchange), ceOK);
             EXPECT_EQ(exchange.WaitTicks(2), WaitResult::TimedOut);
-            EXPECT_FALSE(ps.ReplyComplete);
+            EXPECT_FALSE(exchange.ReplyComplete());
             EXPECT_LT(CpuSeconds() - cpuBefore, 0.2 * static_cast<double>(wall.elapsed()) / 1000.0);
         } else {
             // The first chunk ends in 0xFF: complete, and its check fails.
-            EXPECT_EQ(StatusExchange(ps, exchange), ceCrc);
+            EXPECT_EQ(StatusExchange(exchange), ceCrc);
         }
         EXPECT_LE(mostHeld, TClientSocket::kReadChunk);
         EXPECT_LE(socket.ReceiveLength(), TClientSocket::kReadChunk);

@@ -130,11 +130,8 @@ bool Consecutive(const std::vector<uint8_t>& bytes)
 
 std::shared_ptr<const CommPortMap> MapCom2To(const std::string& path)
 {
-    return std::make_shared<const CommPortMap>(
-        [path] {
-            return CommPortMap::Entries{{2, path}};
-        },
-        "/nonexistent-sys", "/nonexistent-dev");
+    const auto entries = [path] { return CommPortMap::Entries{{2, path}}; };
+    return std::make_shared<const CommPortMap>(entries, "/nonexistent-sys", "/nonexistent-dev");
 }
 
 std::string ErrorText(const std::function<void()>& action)
@@ -145,6 +142,16 @@ std::string ErrorText(const std::function<void()>& action)
         return e.what();
     }
     return "<no error>";
+}
+
+// Whether the device can be taken for exclusive use, as the port takes it.
+bool LockFree(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return free;
 }
 
 void Touch(const std::string& path, const std::string& content = "")
@@ -183,14 +190,19 @@ TEST_F(SerialPort, aClosedPortRefusesWritesAndOpeningNoPortOrTheOpenPortDoesNoth
     EXPECT_EQ(disconnects, 0);
 }
 
-TEST_F(SerialPort, writesReachTheLineByteExact)
+TEST_F(SerialPort, writesReachTheLineByteExact_andAPseudoTerminalReadsClearToSendAndDataSetReady)
 {
+    TLineStatusSet reported;
+    port.OnLineStatusChange = [&](TZylSerialPort&, TLineStatusSet lines) { reported = lines; };
     port.Open();
     // Bytes a cooked line would translate or act on: NL, CR, XON, XOFF, ^C, 0xFF.
     const std::vector<uint8_t> frame = {0x55, 0x55, 0xC3, 0x0A, 0x0D, 0x11, 0x13, 0x03, 0x00, 0xFF};
     EXPECT_EQ(port.SendData(frame.data(), static_cast<int>(frame.size())), 10);
     EXPECT_EQ(pty.Read(frame.size()), frame);
     EXPECT_EQ(ErrorText([&] { port.SendData(frame.data(), 0); }), "COM2 is not open.");
+    EXPECT_TRUE(port.GetCTS());
+    ASSERT_TRUE(PumpUntil([&] { return reported.any(); }));
+    EXPECT_EQ(reported.to_ulong(), 0x3u);
 }
 
 TEST_F(SerialPort, receivedBytesArriveOnTheMainThreadInOrderWithoutWaitingForAPoll)
@@ -219,17 +231,7 @@ TEST_F(SerialPort, receivedBytesArriveOnTheMainThreadInOrderWithoutWaitingForAPo
     EXPECT_TRUE(onMainThread);
 }
 
-TEST_F(SerialPort, pseudoTerminalReadsClearToSendAndDataSetReady)
-{
-    TLineStatusSet reported;
-    port.OnLineStatusChange = [&](TZylSerialPort&, TLineStatusSet lines) { reported = lines; };
-    port.Open();
-    EXPECT_TRUE(port.GetCTS());
-    ASSERT_TRUE(PumpUntil([&] { return reported.any(); }));
-    EXPECT_EQ(reported.to_ulong(), 0x3u);
-}
-
-TEST_F(SerialPort, closeSendsWhatWasWrittenReleasesTheLockAndRestoresTheLineSettings)
+TEST_F(SerialPort, closeSendsWhatWasWrittenReleasesTheLockAndRestoresTheLineSettings_asDestroyingDoes)
 {
     termios before{};
     {
@@ -249,15 +251,24 @@ TEST_F(SerialPort, closeSendsWhatWasWrittenReleasesTheLockAndRestoresTheLineSett
     EXPECT_EQ(disconnects, std::vector<int>{2});
     EXPECT_EQ(pty.Read(frame.size()), frame);
 
+    EXPECT_TRUE(LockFree(pty.slave));
     const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     termios after{};
     ASSERT_EQ(::tcgetattr(fd, &after), 0);
     ::close(fd);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_iflag, before.c_iflag);
     EXPECT_EQ(after.c_oflag, before.c_oflag);
+
+    // A port destroyed while open lets the device go too.
+    {
+        TZylSerialPort other(MapCom2To(pty.slave));
+        other.Open();
+        ASSERT_TRUE(other.IsConnected());
+        pty.Write({1, 2});
+        PumpUntil([] { return false; }, 30);
+    }
+    EXPECT_TRUE(LockFree(pty.slave));
 }
 
 TEST_F(SerialPort, openAndCloseRaceAPeerThatKeepsWriting)
@@ -346,7 +357,6 @@ TEST_F(SerialPort, aDeviceThatDisappearsIsReportedAndItsReplacementOpens)
     EXPECT_EQ(received, (std::vector<uint8_t>{0xC3, 0xA1, 0xFF}));
     adaptor.Close();
     EXPECT_EQ(disconnects, 2);
-    fs::remove_all(dir);
 }
 
 TEST_F(SerialPort, closingFromInsideTheReceiveEventStopsFurtherEvents)
@@ -376,20 +386,6 @@ TEST_F(SerialPort, aStalledLineFailsTheWriteWhenTheTimeOutRunsOut)
     for (int i = 0; i < (1 << 20) && error == "<no error>"; ++i)
         error = ErrorText([&] { port.SendData(&byte, 1); });
     EXPECT_EQ(error, "COM2 is not open.");
-}
-
-TEST_F(SerialPort, destroyingAnOpenPortReleasesIt)
-{
-    {
-        TZylSerialPort other(MapCom2To(pty.slave));
-        other.Open();
-        pty.Write({1, 2});
-        PumpUntil([] { return false; }, 30);
-    }
-    const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    ::close(fd);
 }
 
 TEST_F(SerialPort, aPortHeldElsewhereNamesItsHolder)
@@ -454,7 +450,6 @@ TEST(SerialOpenFailure, adviceNamesTheGroupToJoinAndTheLockFileHolder)
               "process " + std::to_string(getpid()) + " (" + comm + ")");
     EXPECT_NE(SerialOpenAdvice::Describe("COM3", device, EBUSY, roots).find("held by process"),
               std::string::npos);
-    fs::remove_all(dir);
 }
 
 TEST(CommPortMapTest, configuredPortsAreExactlyThoseWhosePathExists)
@@ -478,7 +473,6 @@ TEST(CommPortMapTest, configuredPortsAreExactlyThoseWhosePathExists)
     // Of a settings group only the COM1..COM50 keys count.
     EXPECT_EQ(CommPortMap::PortsOf({{"COM2", "/dev/ttyUSB0"}, {"COM51", "/dev/ttyUSB1"}, {"Speed", "9600"}}),
               (CommPortMap::Entries{{2, "/dev/ttyUSB0"}}));
-    fs::remove_all(dir);
 }
 
 TEST(CommPortMapTest, automaticNumbersStayWithTheirDevices)
@@ -570,7 +564,6 @@ TEST(CommPortMapTest, enumerationNumbersUartsThenStableUsbNamesThenTheRest)
     EXPECT_EQ(map.Ports(), expected);
     EXPECT_EQ(map.DevicePath("COM4"), dev + "/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0");
     EXPECT_EQ(map.DevicePath(7), "");
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
-#include "core/PollState.h"
 #include "core/ClockError.h"
-#include "link/Framing.h"
+#include "core/PollState.h"
 #include "session/ModemLink.h"
 #include "support/Fakes.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,7 +33,7 @@ struct ModemBench {
     PollState ps;
     FakeRig rig{ps};
     std::vector<std::pair<bool, int64_t>> dtr;  // level, simulated time of the call
-    std::vector<int64_t> writeTimes;
+    std::vector<int64_t> frameTimes;
     ModemLink modem{ps, rig.exchange, rig.status,
                     [this](bool on) { dtr.emplace_back(on, rig.time.NowMs()); }};
     std::deque<std::vector<Chunk>> script;
@@ -43,20 +41,19 @@ struct ModemBench {
 
     ModemBench()
     {
-        rig.selection.network = false;
-        rig.serial.onWrite = [this](const std::vector<uint8_t>& w) {
-            writeTimes.push_back(rig.time.NowMs());
-            if (w == kPreamble || script.empty())
+        rig.OnFrame([this](const std::vector<uint8_t>&) {
+            frameTimes.push_back(rig.time.NowMs());
+            if (script.empty())
                 return;
             for (const Chunk& c : script.front()) rig.Deliver(c.delayMs, B(c.bytes));
             script.pop_front();
-        };
+        });
     }
 
     void File(const std::string& content)
     {
         ps.InputFileName = dir + "/modem.txt";
-        std::ofstream(ps.InputFileName, std::ios::binary) << content;
+        WriteFile(ps.InputFileName, content);
     }
     void Answer(const std::string& reply) { script.push_back({{300, reply}}); }
 
@@ -169,7 +166,7 @@ TEST(ModemConnect, resultCodeIsReadFromTheEndOfTheReply)
         SCOPED_TRACE(testing::PrintToString(row.reply));
         ModemBench b;
         // The byte just before the receive buffer; a search that ran past its start would find a CR.
-        b.ps.RequestBuffer[255] = '\r';
+        b.rig.exchange.Request()[255] = '\r';
         b.File("ATD123\n");
         b.Answer(row.reply);
         EXPECT_EQ(b.modem.ModemConnect(), row.expected);
@@ -179,42 +176,39 @@ TEST(ModemConnect, resultCodeIsReadFromTheEndOfTheReply)
     }
 }
 
-TEST(ModemConnect, noReplyGivesUpAfterEightySeconds)
+// A modem reply ends two ticks after its last byte, each byte starting the count again, or
+// after eighty ticks in all.
+TEST(ModemConnect, aReplyEndsOnSilenceOrAfterEightySeconds)
 {
-    ModemBench b;
-    b.File("ATZ\nATD1\n");
-    const int64_t start = b.rig.time.NowMs();
-    EXPECT_EQ(b.modem.ModemConnect(), ceModemNoReply);
-    const int64_t spent = b.rig.time.NowMs() - start;
-    EXPECT_GE(spent, 79'000);
-    EXPECT_LE(spent, 80'100);
-    EXPECT_EQ(b.Lines(), std::vector<std::string>{"ATZ\r"});
-    EXPECT_EQ(b.ps.InputLineNumber, 1);
-}
-
-TEST(ModemConnect, aLineThatNeverFallsQuietIsCutAfterEightySeconds)
-{
-    ModemBench b;
-    b.File("ATD123\n");
     std::vector<Chunk> chatter;
     for (int i = 0; i < 400; ++i) chatter.push_back({300 + 500 * i, "x"});
-    b.script.push_back(chatter);
-    const int64_t start = b.rig.time.NowMs();
-    EXPECT_EQ(b.modem.ModemConnect(), ceModemError);
-    EXPECT_LE(b.rig.time.NowMs() - start, 81'000);
-}
-
-TEST(ModemConnect, eachArrivingByteRestartsTheTwoSecondSilence)
-{
-    ModemBench b;
-    b.File("ATD123\n");
     // Each chunk comes a tick after the one before it; counted from the first byte, two
     // ticks would pass before the last chunk arrives.
-    b.script.push_back({{300, "ATD123\r"}, {1700, "\r\n"}, {2700, "7\r"}});
-    const int64_t start = b.rig.time.NowMs();
-    EXPECT_EQ(b.modem.ModemConnect(), ceModemBusy);
-    EXPECT_GE(b.rig.time.NowMs() - start, 3'000);
-    EXPECT_LE(b.rig.time.NowMs() - start, 4'500);
+    const std::vector<Chunk> tickApart{{300, "ATD123\r"}, {1700, "\r\n"}, {2700, "7\r"}};
+    const struct {
+        const char* name;
+        std::string file;
+        std::vector<Chunk> answer;
+        ClockError expected;
+        int64_t leastMs, mostMs;
+    } rows[] = {
+        {"no reply", "ATZ\nATD1\n", {}, ceModemNoReply, 79'000, 80'100},
+        {"a line that never falls quiet", "ATD123\n", chatter, ceModemError, 0, 81'000},
+        {"bytes a tick apart", "ATD123\n", tickApart, ceModemBusy, 3'000, 4'500},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ModemBench b;
+        b.File(row.file);
+        if (!row.answer.empty())
+            b.script.push_back(row.answer);
+        const int64_t start = b.rig.time.NowMs();
+        EXPECT_EQ(b.modem.ModemConnect(), row.expected);
+        EXPECT_GE(b.rig.time.NowMs() - start, row.leastMs);
+        EXPECT_LE(b.rig.time.NowMs() - start, row.mostMs);
+        EXPECT_EQ(b.Lines().size(), 1u) << "the first line's reply decides";
+        EXPECT_EQ(b.ps.InputLineNumber, 1);
+    }
 }
 
 TEST(ModemConnect, missingFolderFifoOrUnreadableFileIsAModemStringFileError)
@@ -236,18 +230,14 @@ TEST(ModemConnect, missingFolderFifoOrUnreadableFileIsAModemStringFileError)
     }
 }
 
-TEST(ModemReset, sendsResetFrameAndLineFeedThenTogglesDtr)
+TEST(ModemReset, sendsResetFrameAndLineFeedThenTogglesDtrAndIgnoresSendFailures)
 {
     ModemBench b;
     b.ps.SetStation(1);
     b.ps.ModemInUse = true;
     b.modem.ModemReset();
 
-    std::vector<uint8_t> frame{0xC1, 0xB2};
-    const auto digits = frame::RenderDigits(frame::Crc16(frame.data(), 2));
-    frame.insert(frame.end(), digits.begin(), digits.end());
-    frame.push_back(0xFF);
-    const std::vector<std::vector<uint8_t>> expected{kPreamble, frame, kPreamble, {0x0A}};
+    const std::vector<std::vector<uint8_t>> expected{kPreamble, ReplyFrame(0xC1, 0xB2), kPreamble, {0x0A}};
     EXPECT_EQ(b.rig.serial.writes, expected);
 
     ASSERT_EQ(b.dtr.size(), 2u);
@@ -255,28 +245,24 @@ TEST(ModemReset, sendsResetFrameAndLineFeedThenTogglesDtr)
     EXPECT_TRUE(b.dtr[1].first);
     // The line feed goes after the two-second wait, DTR is raised after a tick, and the
     // reset returns only after one more.
-    ASSERT_EQ(b.writeTimes.size(), 4u);
-    EXPECT_GE(b.writeTimes[3] - b.writeTimes[1], 1'000);
-    EXPECT_GE(b.dtr[0].second, b.writeTimes[3]);
+    ASSERT_EQ(b.frameTimes.size(), 2u);
+    EXPECT_GE(b.frameTimes[1] - b.frameTimes[0], 1'000);
+    EXPECT_GE(b.dtr[0].second, b.frameTimes[1]);
     EXPECT_GE(b.dtr[1].second - b.dtr[0].second, 500);
     EXPECT_GE(b.rig.time.NowMs() - b.dtr[1].second, 500);
 
     EXPECT_FALSE(b.ps.ModemInUse);
     EXPECT_EQ(b.rig.status.log,
               (std::vector<std::string>{"add: Resetting Modem Please Wait.. ", "add:Modem Reset"}));
-}
 
-TEST(ModemReset, sendFailuresAreIgnoredAndLeaveTheRunStatusAlone)
-{
-    ModemBench b;
-    b.ps.SetStation(3);
+    // Nothing can be sent: the modem is still hung up and the run's result is left alone.
     b.ps.ModemInUse = true;
-    b.ps.PollStatus = ceOK;
+    b.ps.PollStatus = ceModemBusy;
     b.rig.serial.cts = false;
     b.modem.ModemReset();
-    EXPECT_TRUE(b.rig.serial.writes.empty());
-    EXPECT_EQ(b.ps.PollStatus, ceOK);
-    EXPECT_EQ(b.dtr.size(), 2u);
+    EXPECT_EQ(b.rig.serial.writes.size(), 4u);
+    EXPECT_EQ(b.ps.PollStatus, ceModemBusy);
+    EXPECT_EQ(b.dtr.size(), 4u);
     EXPECT_FALSE(b.ps.ModemInUse);
     EXPECT_EQ(b.rig.status.Lines().back(), "Modem Reset");
 }

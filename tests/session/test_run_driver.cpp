@@ -1,45 +1,20 @@
-#include "core/ClockError.h"
 #include "core/PollState.h"
+#include "core/ClockError.h"
 #include "session/RunDriver.h"
 #include "session/RunUi.h"
+#include "support/FakeFindUi.h"
 #include "support/Fakes.h"
+#include "support/Process.h"
 #include "support/RecordingProgress.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <set>
 #include <stdexcept>
 
 #include <sys/stat.h>
 
 namespace {
-
-struct FakeUi : IRunUi {
-    bool commandMode = false;
-    bool fileMode = true;
-    int commandIndex = 0;
-    int station = 1;
-    std::string edit1, edit2;
-    int checkedPort = 1;
-    int baud = 9600;
-    std::set<int> missingPorts;
-    bool refresh = true;
-    bool CommandModeChecked() const override { return commandMode; }
-    bool CommandFileModeChecked() const override { return fileMode; }
-    int CommandIndex() const override { return commandIndex; }
-    int StationNumber() const override { return station; }
-    std::string Edit1Text() const override { return edit1; }
-    std::string Edit2Text() const override { return edit2; }
-    void SetEdit1Text(const std::string& t) override { edit1 = t; }
-    void SetEdit2Text(const std::string& t) override { edit2 = t; }
-    int SelectedBaudRate() const override { return baud; }
-    int CheckedCommPort() const override { return checkedPort; }
-    bool PortItemEnabled(int n) const override { return missingPorts.count(n) == 0; }
-    void SetRunControlsEnabled(bool) override {}
-    void SetPortRefreshEnabled(bool on) override { refresh = on; }
-};
 
 struct FakeConnector : INetConnection {
     PollState& ps;
@@ -78,7 +53,7 @@ class RunDriverTest : public ::testing::Test {
 protected:
     PollState ps;
     FakeRig rig{ps};
-    FakeUi ui;
+    FakeRunUi ui;
     FakeSerial serial;
     FakeConnector net{ps};
     FakeModem modem{ps};
@@ -102,23 +77,30 @@ protected:
     std::string dir = MakeTempDir();
     std::string results = dir + "/results.txt";
 
-    void RunFile(const std::string& content)
+    RunDriverTest() { ui.ports = {1, 2, 3}; }
+    // Runs the command file at `cmd` unattended, its results to `log`, from an empty memo.
+    void RunUnattended(const std::string& cmd, const std::string& log)
     {
-        const std::string path = dir + "/run.cmd";
-        std::ofstream(path, std::ios::binary) << content;
+        rig.status.ClearStatus();
+        ps.ResultFailed = false;
         ps.Unattended = true;
-        ps.InputFileName = path;
-        ps.LogFileName = results;
+        ps.InputFileName = cmd;
+        ps.LogFileName = log;
         driver.Run();
     }
-    std::string Results() { return ReadFileBytes(results); }
-    static std::string Line(const std::string& station, const std::string& keyword, const std::string& code)
+    void RunFile(const std::string& content)
     {
-        std::string l = station + " " + keyword;
-        l.append(keyword.size() >= 21 ? 1 : 21 - keyword.size(), ' ');
-        return l + code + "\r\n\r";
+        WriteFile(dir + "/run.cmd", content);
+        RunUnattended(dir + "/run.cmd", results);
     }
+    std::string Results() { return ReadFileBytes(results); }
 };
+
+// The results line of an init_clock line.
+std::string Init(const std::string& station, const std::string& code)
+{
+    return ResultLine(station, "init_clock", code);
+}
 
 TEST_F(RunDriverTest, commandFileRunsEachGroupOnItsOwnStationAndLink)
 {
@@ -133,7 +115,7 @@ TEST_F(RunDriverTest, commandFileRunsEachGroupOnItsOwnStationAndLink)
     EXPECT_EQ(ran, (std::vector<std::string>{"B 03 punches.dat", "A 03 punches.dat", "Y 04 status.txt"}));
     EXPECT_EQ(serial.calls.front(), "select 2 9600");
     EXPECT_EQ(net.connects, std::vector<std::string>{"127.0.0.9"});
-    EXPECT_EQ(Results(), Line("03", "init_clock", "00") + Line("04", "init_clock", "00"));
+    EXPECT_EQ(Results(), Init("03", "00") + Init("04", "00"));
     const auto lines = rig.status.Lines();
     EXPECT_EQ(lines.back(), "Finished");
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Station 3, Port 2, Baud 9600"), lines.end());
@@ -143,10 +125,10 @@ TEST_F(RunDriverTest, commandFileRunsEachGroupOnItsOwnStationAndLink)
     EXPECT_TRUE(ui.refresh);
 }
 
-TEST_F(RunDriverTest, linesBeforeTheFirstInitClockAreSkippedSilentlyAfterStartUp)
+TEST_F(RunDriverTest, linesBeforeTheFirstInitClockAreSkippedSilently_CrLfLinesAndALastLineWithoutNewlineRun)
 {
-    RunFile("set_time\nreset_errors\ninit_clock 01 COM1 9600\nreset_errors");
-    EXPECT_EQ(ran, std::vector<std::string>{"X 01 " + ps.InputFileName});
+    RunFile("set_time\r\nreset_errors\r\ninit_clock 01 COM1 9600\r\nreset_errors\r\nsystem_reset");
+    EXPECT_EQ(ran, (std::vector<std::string>{"X 01 " + ps.InputFileName, "Z 01 " + ps.InputFileName}));
     const auto lines = rig.status.Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "set_time"), 0);
 }
@@ -156,12 +138,11 @@ TEST_F(RunDriverTest, badInitClockLinesFailWithCommandFileErrorAndSkipTheirGroup
     RunFile(
         "init_clock 5 COM1 9600\nset_time\n"
         "init_clock 01 COM21 9600\nset_time\n"
-        "init_clock 01 COM7 19200\nset_time\n"
+        "init_clock 01 COM2 19200\nset_time\n"
         "init_clock 01 COM3X 9600\nset_time\n");
     EXPECT_TRUE(ran.empty());
     // "5 " taken as the station digits gives a station byte below range.
-    EXPECT_EQ(Results(), Line("5 ", "init_clock", "12") + Line("01", "init_clock", "12") +
-                             Line("01", "init_clock", "12") + Line("01", "init_clock", "12"));
+    EXPECT_EQ(Results(), Init("5 ", "12") + Init("01", "12") + Init("01", "12") + Init("01", "12"));
     EXPECT_TRUE(ps.ResultFailed);
     const auto lines = rig.status.Lines();
     // "5 " swallows the separator, so the link token is "OM1" and no port was ever set.
@@ -170,14 +151,11 @@ TEST_F(RunDriverTest, badInitClockLinesFailWithCommandFileErrorAndSkipTheirGroup
 
 TEST_F(RunDriverTest, missingPortIsALinkFailureAndConnectTimeoutToo)
 {
-    ui.missingPorts = {7};
     net.result = cePortTransmitter;
-    RunFile(
-        "init_clock 02 COM7 9600\nset_time\ninit_clock 02 IP127.0.0.9\nset_time\ninit_clock 02 "
-        "IP\nset_time\n");
+    RunFile("init_clock 02 COM7 9600\nset_time\ninit_clock 02 IP127.0.0.9\nset_time\n"
+            "init_clock 02 IP\nset_time\n");
     EXPECT_TRUE(ran.empty());
-    EXPECT_EQ(Results(), Line("02", "init_clock", "10") + Line("02", "init_clock", "10") +
-                             Line("02", "init_clock", "10"));
+    EXPECT_EQ(Results(), Init("02", "10") + Init("02", "10") + Init("02", "10"));
     EXPECT_EQ(net.connects.size(), 1u) << "an empty address is not tried";
     const auto lines = rig.status.Lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Error connecting to Comm Port:7"), lines.end());
@@ -188,26 +166,20 @@ TEST_F(RunDriverTest, malformedTokensFailWithCommandFileErrorAndOpenDialOrRunNot
     const std::string nul(1, '\0');
     struct Row {
         std::string content;
-        std::string results;
+        std::string results = Init("01", "12");
     };
     const Row rows[] = {
-        {"init_clock 01 COM1 9600 " + std::string(5000, 'm') + "\nset_time\n",
-         Line("01", "init_clock", "12")},
-        {"init_clock 01 COM1 9600 mo" + nul + "dem.txt\nset_time\n", Line("01", "init_clock", "12")},
+        {"init_clock 01 COM1 9600 " + std::string(5000, 'm') + "\nset_time\n"},
+        {"init_clock 01 COM1 9600 mo" + nul + "dem.txt\nset_time\n"},
         {"init_clock 01 COM1 9600\nget_status st" + nul + "x.txt\n",
-         Line("01", "init_clock", "00") + Line("01", "get_status", "12")},
-        // Only a dotted address is connected to; nothing else reaches a name lookup.
-        {"init_clock 01 IP127.0.0.1.5\nset_time\n", Line("01", "init_clock", "12")},
-        {"init_clock 01 IP127.0.0.999\nset_time\n", Line("01", "init_clock", "12")},
-        {"init_clock 01 IP...\nset_time\n", Line("01", "init_clock", "12")},
-        {"init_clock 01 IP1..2.3\nset_time\n", Line("01", "init_clock", "12")},
-        // What the socket would refuse is refused here, not left to the connect time-out.
-        {"init_clock 01 IP127.0.0.010\nset_time\n", Line("01", "init_clock", "12")},
-        {"init_clock 01 IPabc\nset_time\n", Line("01", "init_clock", "12")},
-        {"init_clock 01 IP127.0.0.1x\nset_time\n", Line("01", "init_clock", "12")},
+         Init("01", "00") + ResultLine("01", "get_status", "12")},
+        // What the socket would refuse (any address but a dotted one, a name above all) is
+        // refused here, not left to the connect time-out or a name lookup.
+        {"init_clock 01 IP127.0.0.999\nset_time\n"},
+        {"init_clock 01 IPlocalhost\nset_time\n"},
         // Station digits that are missing or a line end never reach the results line.
-        {"init_clock", Line("00", "init_clock", "12")},
-        {"init_clock 5\nCOM1 9600\nset_time\n", Line("00", "init_clock", "12")},
+        {"init_clock", Init("00", "12")},
+        {"init_clock 5\nCOM1 9600\nset_time\n", Init("00", "12")},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.content.substr(0, 40)));
@@ -227,12 +199,12 @@ TEST_F(RunDriverTest, parameterErrorsAreReportedAndRunNothing)
     RunFile(
         "init_clock 01 COM1 9600\nset_jobing MAYBE\nkey_board ON\nset_code 1234567\nset_code 4242\n"
         "set_jobnumbers jobs.dat 3\nset_jobnumbers jobs.dat 2\n");
-    EXPECT_EQ(ran, (std::vector<std::string>{"I 01 " + ps.InputFileName.substr(0, 0) + dir + "/run.cmd",
-                                             "D 01 " + dir + "/run.cmd", "F 01 jobs.dat"}));
+    const std::string cmd = dir + "/run.cmd";
+    EXPECT_EQ(ran, (std::vector<std::string>{"I 01 " + cmd, "D 01 " + cmd, "F 01 jobs.dat"}));
     EXPECT_EQ(ps.AccessCodeText(), "4242");
     EXPECT_EQ(ps.JobTableDigit, '2');
-    EXPECT_EQ(Results(), Line("01", "init_clock", "00") + Line("01", "set_jobing", "12") +
-                             Line("01", "set_code", "12") + Line("01", "set_jobnumbers", "12"));
+    EXPECT_EQ(Results(), Init("01", "00") + ResultLine("01", "set_jobing", "12") +
+                             ResultLine("01", "set_code", "12") + ResultLine("01", "set_jobnumbers", "12"));
 }
 
 TEST_F(RunDriverTest, commandFileMissingAFolderAFifoOrUnreadableReportsCode09)
@@ -249,12 +221,7 @@ TEST_F(RunDriverTest, commandFileMissingAFolderAFifoOrUnreadableReportsCode09)
     for (const auto& [path, line] : rows) {
         SCOPED_TRACE(path);
         std::filesystem::remove(results);
-        rig.status.ClearStatus();
-        ps.ResultFailed = false;
-        ps.Unattended = true;
-        ps.InputFileName = path;
-        ps.LogFileName = results;
-        driver.Run();
+        RunUnattended(path, results);
         EXPECT_EQ(Results(), "00                      09\r\n\r");
         EXPECT_EQ(rig.status.Lines(), (std::vector<std::string>{line, "Finished"}));
         EXPECT_TRUE(ps.ResultFailed);
@@ -265,18 +232,13 @@ TEST_F(RunDriverTest, resultsFileThatIsTheCommandFileByAnyPathRefusesTheRun)
 {
     const std::string cmd = dir + "/run.cmd";
     const std::string content = "init_clock 01 COM1 9600\nset_time\n";
-    std::ofstream(cmd, std::ios::binary) << content;
+    WriteFile(cmd, content);
     std::filesystem::create_symlink(cmd, dir + "/link.txt");
     std::filesystem::create_hard_link(cmd, dir + "/hard.txt");
     for (const std::string& log : {cmd, dir + "/./run.cmd", dir + "/link.txt", dir + "/hard.txt"}) {
         SCOPED_TRACE(log);
-        rig.status.ClearStatus();
-        ps.ResultFailed = false;
-        ps.Unattended = true;
-        ps.InputFileName = cmd;
-        ps.LogFileName = log;
         testing::internal::CaptureStderr();
-        driver.Run();
+        RunUnattended(cmd, log);
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_NE(err.find("is the command file"), std::string::npos) << err;
         EXPECT_TRUE(ps.ResultFailed);
@@ -285,13 +247,6 @@ TEST_F(RunDriverTest, resultsFileThatIsTheCommandFileByAnyPathRefusesTheRun)
     EXPECT_TRUE(ran.empty());
     EXPECT_TRUE(serial.calls.empty());
     EXPECT_EQ(ReadFileBytes(cmd), content);
-}
-
-TEST_F(RunDriverTest, lastCommandWithoutFinalNewlineAndCrLfLinesRun)
-{
-    RunFile("init_clock 01 COM1 9600\r\nreset_errors\r\nsystem_reset");
-    EXPECT_EQ(ran.size(), 2u);
-    EXPECT_EQ(ran[1][0], 'Z');
 }
 
 TEST_F(RunDriverTest, overLongAndJunkTokensNeverRunAndStayBounded)
@@ -304,8 +259,8 @@ TEST_F(RunDriverTest, overLongAndJunkTokensNeverRunAndStayBounded)
     // Tokens run across lines: the second get_status is the first one's file name, and
     // the 5000-character token after it is refused as a command.
     EXPECT_EQ(ran, std::vector<std::string>{"Y 01 get_status"});
-    EXPECT_EQ(Results(), Line("01", "init_clock", "00") + Line("01", std::string(20, 'x'), "12") +
-                             Line("01", std::string(20, 'f'), "12"));
+    EXPECT_EQ(Results(), Init("01", "00") + ResultLine("01", std::string(20, 'x'), "12") +
+                             ResultLine("01", std::string(20, 'f'), "12"));
     for (const auto& l : rig.status.Lines()) EXPECT_LE(l.size(), 30u);
 }
 
@@ -323,12 +278,11 @@ TEST_F(RunDriverTest, modemStringFileDialsAndModemIsHungUpAtNextInitAndAtEnd)
     EXPECT_EQ(ran.size(), 2u) << "commands after a failed dial are skipped";
     const auto lines = rig.status.Lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Modem Not Connected"), lines.end());
-    EXPECT_NE(Results().find(Line("01", "init_clock", "19 2")), std::string::npos);
+    EXPECT_NE(Results().find(Init("01", "19 2")), std::string::npos);
 }
 
-TEST_F(RunDriverTest, singleCommandUsesPanelBaudAndRefusesAModemOnADirectLine)
+TEST_F(RunDriverTest, singleCommandUsesPanelBaud_refusesAModemOnADirectLine_andReportsFailedConnects)
 {
-    ui.fileMode = false;
     ui.commandMode = true;
     ui.commandIndex = 2;
     ui.station = 5;
@@ -354,11 +308,18 @@ TEST_F(RunDriverTest, singleCommandUsesPanelBaudAndRefusesAModemOnADirectLine)
     driver.Run();
     EXPECT_TRUE(ran.empty());
     EXPECT_EQ(ps.PollStatus, cePortTransmitter);
+
+    serial.calls.clear();
+    rig.selection.network = true;
+    net.result = cePortTransmitter;
+    driver.Run();
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(rig.status.Lines().back(), "Network Port Initialisation Error!!");
+    EXPECT_TRUE(serial.calls.empty());
 }
 
 TEST_F(RunDriverTest, singleCommandWithNoPortCheckedOpensNothingAndSaysWhy)
 {
-    ui.fileMode = false;
     ui.commandMode = true;
     ui.checkedPort = 0;
     ps.LogFileName = results;
@@ -373,18 +334,6 @@ TEST_F(RunDriverTest, singleCommandWithNoPortCheckedOpensNothingAndSaysWhy)
     EXPECT_TRUE(serial.calls.empty());
     EXPECT_TRUE(ran.empty());
     EXPECT_EQ(Results(), "<missing>");
-}
-
-TEST_F(RunDriverTest, singleCommandOverNetworkReportsConnectFailure)
-{
-    ui.fileMode = false;
-    ui.commandMode = true;
-    rig.selection.network = true;
-    net.result = cePortTransmitter;
-    driver.Run();
-    EXPECT_TRUE(ran.empty());
-    EXPECT_EQ(rig.status.Lines().back(), "Network Port Initialisation Error!!");
-    EXPECT_TRUE(serial.calls.empty());
 }
 
 }  // namespace

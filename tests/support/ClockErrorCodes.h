@@ -1,15 +1,10 @@
-// Tests compare result codes with the numbers the results file and the exit status carry,
-// and print them as those numbers when a check fails.
+// Tests print result codes as the numbers the results file and the exit status carry when a
+// check fails; they compare codes with the code names, or ClockErrorNumber(...) with a number.
 #pragma once
 
 #include "core/ClockError.h"
 
 #include <ostream>
-
-inline bool operator==(ClockError code, int number)
-{
-    return ClockErrorNumber(code) == number;
-}
 
 inline void PrintTo(ClockError code, std::ostream* out)
 {

@@ -127,11 +127,7 @@ bool ScriptedOperator::Next(const std::string& text)
 bool ScriptedOperator::InputBox(const std::string&, const std::string& prompt, std::string& value)
 {
     shown.push_back(prompt);
-    if (inputs.empty())
-        return false;
-    value = inputs.front();
-    inputs.pop_front();
-    return true;
+    return OpenFile(FileKind{}, value);
 }
 
 bool ScriptedOperator::OpenFile(FileKind, std::string& fileName)

@@ -48,7 +48,6 @@ public:
     void Post(std::function<void()> action) { After(0, std::move(action)); }
     void Register(FakeTimer* timer) { timers_.push_back(timer); }
     void Unregister(FakeTimer* timer);
-    int Passes() const { return passes_; }
     // Guards against a wait that never ends: throws after this many passes.
     int maxPasses = 1'000'000;
 

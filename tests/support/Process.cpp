@@ -2,8 +2,6 @@
 
 #include "Fakes.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,11 +12,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -53,6 +56,48 @@ void ApplyEnv(const std::vector<std::string>& env)
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
+}
+
+// Waits until a file exists and is not empty, up to timeoutMs.
+bool WaitForFile(const std::string& path, int timeoutMs = 5000)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        std::ifstream in(path);
+        if (in && in.peek() != std::ifstream::traits_type::eof())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Last octets used by hand, never leased: the find-clocks broadcast pair .51/.52 (and .53,
+// a third fake answer), the window tests' stored .20, the benchmarks' .11, .12, .83-.85,
+// .102, .192 and soak lanes .170-.179, the screenshot's .61. Benchmarks and demos may run
+// beside the tests on a shared machine, and a simulator already listening on one of these
+// would answer a test's connection in its place. (.1-.9 and .250-.255 lie outside the
+// leased range: clocksim's default is .1, the window tests store .2-.9 and .254.)
+bool UsedByHand(int x)
+{
+    static const std::set<int> used = {11, 12, 20, 51, 52, 53, 61, 83, 84, 85, 102, 192};
+    return used.count(x) > 0 || (x >= 170 && x <= 179);
+}
+
+// Leases 127.0.0.x by binding the abstract Unix socket named after it: the bind fails while
+// another process (or this one) holds it, and the kernel lets it go when the process ends,
+// so no file is left behind and a crashed test holds nothing. The descriptor stays open.
+bool Lease(int x)
+{
+    const std::string name = "quorvex-test-address-127.0.0." + std::to_string(x);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());  // sun_path[0] = 0: abstract
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), size) == 0)
+        return true;
+    if (fd >= 0)
+        close(fd);
+    return false;
 }
 
 }  // namespace
@@ -109,54 +154,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    result.seconds = Now() - start;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
-}
-
-BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, const std::string& logFile)
-{
-    pid_ = fork();
-    if (pid_ == 0) {
-        const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (log >= 0) {
-            dup2(log, 1);
-            dup2(log, 2);
-        }
-        int devnull = ::open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        Exec(argv);
-    }
-}
-
-BackgroundProcess::~BackgroundProcess()
-{
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 100; ++i) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-}
-
-bool BackgroundProcess::Running() const
-{
-    return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0;
-}
-
-bool WaitForFile(const std::string& path, int timeoutMs)
-{
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        std::ifstream in(path);
-        if (in && in.peek() != std::ifstream::traits_type::eof())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
 }
 
 SimulatedClock::SimulatedClock(const std::string& dir, const std::vector<std::string>& options) : dir_(dir)
@@ -164,13 +163,36 @@ SimulatedClock::SimulatedClock(const std::string& dir, const std::vector<std::st
     std::vector<std::string> argv = {std::string(QV_BIN_DIR) + "/clocksim", "--ready-file",
                                      dir + "/clock.ready", "--journal", dir + "/clock.journal"};
     argv.insert(argv.end(), options.begin(), options.end());
-    process_ = std::make_unique<BackgroundProcess>(argv, dir + "/clock.log");
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int log = ::open((dir + "/clock.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (log >= 0) {
+            dup2(log, 1);
+            dup2(log, 2);
+        }
+        dup2(::open("/dev/null", O_RDONLY), 0);
+        Exec(argv);
+    }
     ready_ = WaitForFile(dir + "/clock.ready");
     std::ifstream in(dir + "/clock.ready");
     std::string line;
     while (std::getline(in, line))
         if (line.rfind("pty: ", 0) == 0)
             pty_ = line.substr(5);
+}
+
+SimulatedClock::~SimulatedClock()
+{
+    if (pid_ <= 0)
+        return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid_, nullptr, WNOHANG) == pid_)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
 }
 
 std::string SimulatedClock::Journal() const
@@ -180,13 +202,20 @@ std::string SimulatedClock::Journal() const
 
 std::string TestAddress(int n)
 {
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "";
-    uint32_t h = 2166136261u;
-    for (unsigned char c : name) h = (h ^ c) * 16777619u;
-    // Second octet 1-254 keeps clear of 127.0.0.x and of the loopback broadcast 127.255.255.255.
-    return "127." + std::to_string(1 + h % 254) + "." + std::to_string(h >> 8 & 0xFF) + "." +
-           std::to_string(1 + ((h >> 16) + static_cast<uint32_t>(n)) % 254);
+    // ctest runs every test case in a process of its own, so a lease per process and n keeps
+    // the tests running side by side apart; 10..249 leaves room for over 200 at once.
+    static std::mutex mutex;
+    static std::map<int, int> leased;
+    const std::lock_guard<std::mutex> lock(mutex);
+    auto it = leased.find(n);
+    if (it == leased.end()) {
+        int x = 10;
+        while (x <= 249 && (UsedByHand(x) || !Lease(x))) ++x;
+        if (x > 249)
+            throw std::runtime_error("no free test address in 127.0.0.10-249");
+        it = leased.emplace(n, x).first;
+    }
+    return "127.0.0." + std::to_string(it->second);
 }
 
 void WriteProfile(const std::string& dir, const std::string& serialPorts, const std::string& general)
@@ -212,19 +241,6 @@ std::string ResultLine(const std::string& station, const std::string& keyword, c
 {
     return station + " " + keyword + std::string(keyword.size() < 21 ? 21 - keyword.size() : 1, ' ') + code +
            "\r\n\r";
-}
-
-std::string HexBytes(const std::vector<uint8_t>& bytes, const char* gap)
-{
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        if (!out.empty())
-            out += gap;
-        out += digits[b >> 4];
-        out += digits[b & 0x0F];
-    }
-    return out;
 }
 
 std::vector<std::string> ReceivedFrames(const std::string& journal)

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <sys/types.h>
-#include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +10,6 @@ struct RunResult {
     int exitCode = -1;  // -1 when killed or not started
     std::string out;
     std::string err;
-    double seconds = 0;
 };
 
 // Runs a program to completion with extra environment entries ("NAME=value"; "NAME=" with
@@ -20,25 +17,8 @@ struct RunResult {
 RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                      const std::string& workDir, int timeoutSeconds = 60);
 
-// A background process killed when the object goes.
-class BackgroundProcess {
-public:
-    BackgroundProcess(const std::vector<std::string>& argv, const std::string& logFile);
-    ~BackgroundProcess();
-    BackgroundProcess(const BackgroundProcess&) = delete;
-    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
-    bool Running() const;
-
-private:
-    pid_t pid_ = -1;
-};
-
-// Waits until a file exists (and is not empty), up to timeoutMs.
-bool WaitForFile(const std::string& path, int timeoutMs = 5000);
-
-// The running test's own loopback address: 127.a.b.c from a hash of the test's full name,
-// so that tests listening side by side never share one and none is picked by hand. n picks
-// a further address of the same test.
+// A loopback address 127.0.0.x of this test process's own, leased so that no test running
+// at the same time gets it; the same n gives the same address for the life of the process.
 std::string TestAddress(int n = 0);
 
 // A clock simulator on its own loopback address (and pseudo-terminal when asked), ready
@@ -46,6 +26,9 @@ std::string TestAddress(int n = 0);
 class SimulatedClock {
 public:
     SimulatedClock(const std::string& dir, const std::vector<std::string>& options);
+    ~SimulatedClock();
+    SimulatedClock(const SimulatedClock&) = delete;
+    SimulatedClock& operator=(const SimulatedClock&) = delete;
     bool Ready() const { return ready_; }
     // The pseudo-terminal's slave path when the simulator plays one.
     std::string PtyPath() const { return pty_; }
@@ -55,7 +38,7 @@ private:
     std::string dir_;
     std::string pty_;
     bool ready_ = false;
-    std::unique_ptr<BackgroundProcess> process_;
+    pid_t pid_ = -1;
 };
 
 // What the end-to-end tests of an unattended run share.
@@ -68,8 +51,6 @@ RunResult RunUnattended(const std::string& dir, const std::string& cmdFile,
                         const std::string& results = "results.txt", int timeoutSeconds = 90);
 // One results-file line as it is on disk.
 std::string ResultLine(const std::string& station, const std::string& keyword, const std::string& code);
-// Bytes as upper-case hex pairs separated by blanks (or `gap`), as the simulator journals them.
-std::string HexBytes(const std::vector<uint8_t>& bytes, const char* gap = " ");
 // The journal's "rx ..." lines: the requests the simulator received, in order.
 std::vector<std::string> ReceivedFrames(const std::string& journal);
 // How often `part` occurs in `text`.

@@ -1,4 +1,4 @@
-#include "CommandRig.h"
+#include "../commands/CommandRig.h"
 #include "commands/SingleExchange.h"
 #include "interpreter/CommandTable.h"
 #include "interpreter/Interpreter.h"
@@ -34,16 +34,15 @@ TEST_F(InterpreterTest, unreadableDataFilesSendNothingForAnyCommand)
     for (const std::string& name : {dir + "/absent.txt", dir, fifo, std::string("/proc/self/mem")})
         for (const auto& [letter, keyword, memo] : commands) {
             SCOPED_TRACE(name + " " + keyword);
-            std::remove(results.c_str());
+            Fresh();
             r.ps.InputFileName = name;
             r.ps.CommandKeyword = keyword;
             r.Reply(r.Accepted(), 4);
             interp.RunCommand(letter);
-            EXPECT_EQ(r.ps.PollStatus, 9);
+            EXPECT_EQ(r.ps.PollStatus, ceCantOpenFile);
             EXPECT_TRUE(r.frames.empty());
             EXPECT_EQ(r.rig.status.Lines().back(), memo + "- Can't Open File");
             EXPECT_EQ(ReadFileBytes(results), ResultLine(keyword, "09"));
-            r.replies.clear();
         }
 }
 
@@ -53,7 +52,7 @@ TEST_F(InterpreterTest, lettersOutsideTheTableDoNothingAtAll)
     for (char c = 'A'; c <= 'Z'; ++c) EXPECT_EQ(FindCommand(c) != nullptr, c != 'V' && c != 'W') << c;
     r.ps.PollStatus = ceModemError;
     for (char c : {'\0', '@', '[', 'a', 'z', 'V', 'W', '1', static_cast<char>(0xC1)}) interp.RunCommand(c);
-    EXPECT_EQ(r.ps.PollStatus, 17);
+    EXPECT_EQ(r.ps.PollStatus, ceModemError);
     EXPECT_TRUE(r.rig.status.log.empty());
     EXPECT_TRUE(r.frames.empty());
     EXPECT_EQ(ReadFileBytes(results), "<missing>");
@@ -82,7 +81,7 @@ TEST_F(InterpreterTest, switchCommandsSendTheirOptionByte)
         r.frames.clear();
         r.Reply(r.Accepted());
         interp.RunCommand(row.letter);
-        EXPECT_EQ(r.ps.PollStatus, 0);
+        EXPECT_EQ(r.ps.PollStatus, ceOK);
         ASSERT_EQ(r.frames.size(), 1u);
         EXPECT_EQ(r.frames[0], ReplyFrame(0xC7, row.command, {row.payload}, row.network ? 2 : 1));
         EXPECT_EQ(r.rig.status.Lines().back(), row.result);
@@ -94,7 +93,7 @@ TEST_F(InterpreterTest, clockBusyThreeTimesEndsBusyAfterThreeBusyWaits)
     r.Reply(r.Busy(), 3);
     const int64_t start = r.rig.time.NowMs();
     interp.RunCommand('I');
-    EXPECT_EQ(r.ps.PollStatus, 5);
+    EXPECT_EQ(r.ps.PollStatus, ceBusy);
     EXPECT_EQ(r.frames.size(), 3u);
     // Three waits of five changes of the second, the last one included.
     EXPECT_GE(Elapsed(start), 14000);
@@ -116,7 +115,7 @@ TEST_F(InterpreterTest, otherFailuresAreRetriedAtOnceAndTheLastOneReported)
     r.Reply(badCrc);
     r.Reply(ReplyFrame(0xC8, 0xE6));
     interp.RunCommand('J');
-    EXPECT_EQ(r.ps.PollStatus, 3);
+    EXPECT_EQ(r.ps.PollStatus, ceWrongStation);
     EXPECT_EQ(r.frames.size(), 3u);
     EXPECT_EQ(r.rig.status.Lines().back(), "key_board OFF     - Wrong Station Replied");
 
@@ -124,7 +123,7 @@ TEST_F(InterpreterTest, otherFailuresAreRetriedAtOnceAndTheLastOneReported)
     r.Reply(badCrc);
     r.Reply(r.Accepted());
     interp.RunCommand('J');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(r.frames.size(), 2u);
     EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 1");
 }
@@ -147,7 +146,7 @@ TEST_F(InterpreterTest, sendFailureEndsEveryCommandAtOnceWithoutRetry)
         std::remove(results.c_str());
         r.ps.CommandKeyword = keyword;
         interp.RunCommand(letter);
-        EXPECT_EQ(r.ps.PollStatus, 10);
+        EXPECT_EQ(r.ps.PollStatus, cePortTransmitter);
         EXPECT_TRUE(r.frames.empty());
         EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "");
         EXPECT_EQ(r.rig.status.Lines().back(), memo + "- Port Transmitter Error");
@@ -161,7 +160,7 @@ TEST_F(InterpreterTest, setCodeSendsSixBytesPaddedWithZeroAndWaitsBeforeReportin
     r.Reply(r.Accepted());
     const int64_t start = r.rig.time.NowMs();
     interp.RunCommand('D');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     ASSERT_EQ(r.frames.size(), 1u);
     EXPECT_EQ(r.frames[0], Request(0xC7, 0xAC, {'4', '2', 'A', 0, 0, 0}));
     EXPECT_GE(Elapsed(start), 2000);
@@ -173,7 +172,7 @@ TEST_F(InterpreterTest, setCodeSendsSixBytesPaddedWithZeroAndWaitsBeforeReportin
     r.rig.serial.cts = false;
     r.rig.status.log.clear();
     interp.RunCommand('D');
-    EXPECT_EQ(r.ps.PollStatus, 10);
+    EXPECT_EQ(r.ps.PollStatus, cePortTransmitter);
     EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace:set_code - Sending Access Code",
                                                      "replace:set_code          - Port Transmitter Error"}));
 }
@@ -185,7 +184,7 @@ TEST_F(InterpreterTest, aCommandStartedDuringAnotherCommandsWaitIsIgnored)
     // An event served during the busy wait tries to start system_reset.
     r.rig.pump.After(1500, [this] { interp.RunCommand('Z'); });
     interp.RunCommand('I');
-    EXPECT_EQ(r.ps.PollStatus, 0);
+    EXPECT_EQ(r.ps.PollStatus, ceOK);
     ASSERT_EQ(r.frames.size(), 2u);
     EXPECT_EQ(r.frames[1][1], 0xA3);
     EXPECT_FALSE(interp.Running());
@@ -210,7 +209,7 @@ TEST_F(InterpreterTest, retryLoopCarriesItsCountAcrossFramesAndStopsOnTheBuilder
         previous.push_back(last);
         if (previous.size() == 6)
             return ceInputFileLine;
-        return BuildRequest(r.ps, r.Station(), 0xA8,
+        return BuildRequest(r.rig.exchange.Request(), r.Station(), 0xA8,
                             std::vector<uint8_t>{static_cast<uint8_t>(previous.size())});
     };
     r.Reply(r.Accepted());
@@ -227,10 +226,6 @@ TEST_F(InterpreterTest, retryLoopCarriesItsCountAcrossFramesAndStopsOnTheBuilder
     EXPECT_EQ(ExchangeWithRetries(r.ctx, policy, build), ceInputFileLine);
     EXPECT_EQ(r.frames.size(), 5u) << "the sixth frame is never sent";
 }
-
-}  // namespace
-
-namespace {
 
 // The window's list and the command-file keywords both come from the one table.
 TEST(CommandTableTest, listEntriesAndKeywordsSelectTheirLetters)
