@@ -32,11 +32,13 @@ Bytes_t Request(std::initializer_list<uint8_t> body, int terminators = 2)
 }
 
 // True when `reply` is station, code, payload, valid digits and exactly `terminators` 0xFF.
-bool WellFormed(const Bytes_t& r, int terminators)
+bool WellFormed(const Bytes_t& reply, int terminators)
 {
-    const size_t t = static_cast<size_t>(terminators);
-    return r.size() >= 6 + t &&
-           r == ReplyFrame(r[0], r[1], Bytes_t(r.begin() + 2, r.end() - 4 - static_cast<long>(t)), terminators);
+    const long t = terminators;
+    if (std::ssize(reply) < 6 + t)
+        return false;
+    const Bytes_t payload(reply.begin() + 2, reply.end() - 4 - t);
+    return reply == ReplyFrame(reply[0], reply[1], payload, terminators);
 }
 
 // One end of a link to the simulator: a TCP connection to an address on port 14001, or
@@ -304,22 +306,32 @@ TEST(ClockSimPty, repliesWithOneTerminatorAndIgnoresModemText)
     EXPECT_NE(sim.Journal().find("set_time 12:FF:00\n"), std::string::npos);
 }
 
-// A clock at one speed hears a request sent at another as noise.
+// Bytes the simulator's journal says it heard as noise.
+size_t NoiseBytes(const std::string& journal)
+{
+    size_t bytes = 0;
+    for (size_t at = journal.find(" baud: "); at != std::string::npos; at = journal.find(" baud: ", at + 1))
+        bytes += std::stoul(journal.substr(at + 7));
+    return bytes;
+}
+
+// A clock at one speed hears a request sent at another as noise, all of it, preamble too.
 TEST(ClockSimPty, aRequestAtAnotherSpeedIsNoise_atItsOwnSpeedItIsAnswered)
 {
     Sim sim({"--pty", "--baud", "4800"});
     ASSERT_TRUE(sim.Ready());
     Line port(sim.PtyPath());
     ASSERT_TRUE(port.Open());
+    const Bytes_t status = Request({0xC1, 0xAD}, 1);
     port.SetSpeed(B9600);
-    port.Send(Request({0xC1, 0xAD}, 1));
-    for (int i = 0; i < 50 && sim.Journal().find("noise at 9600 baud") == std::string::npos; ++i)
-        usleep(100000);
+    port.Send(status);
+    for (int i = 0; i < 50 && NoiseBytes(sim.Journal()) < 2 + status.size(); ++i) usleep(100000);
+    EXPECT_EQ(NoiseBytes(sim.Journal()), 2 + status.size()) << sim.Journal();
     EXPECT_NE(sim.Journal().find("noise at 9600 baud"), std::string::npos) << sim.Journal();
     EXPECT_EQ(sim.Journal().find("rx C1 AD"), std::string::npos) << sim.Journal();
 
     port.SetSpeed(B4800);
-    EXPECT_TRUE(WellFormed(port.Ask(Request({0xC1, 0xAD}, 1)), 1));
+    EXPECT_TRUE(WellFormed(port.Ask(status), 1)) << sim.Journal();
 }
 
 TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
