@@ -334,26 +334,20 @@ TEST(ClockSimPty, aRequestAtAnotherSpeedIsNoise_atItsOwnSpeedItIsAnswered)
     EXPECT_TRUE(WellFormed(port.Ask(status), 1)) << sim.Journal();
 }
 
-TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
+// A dial that connects, frames over it and the hang-up on the reset frame are the modem_dial
+// scenario; here the modem back in command state after that hang-up, and the other results.
+TEST(ClockSimPty, modemHangsUpOnTheResetFrame_thenAnswersCommandsAndDialsBusyOrSilent)
 {
-    Sim sim({"--modem", "--modem-connect-code", "10"});
+    Sim sim({"--modem"});
     ASSERT_TRUE(sim.Ready());
     Line port(sim.PtyPath());
     ASSERT_TRUE(port.Open());
-
-    EXPECT_EQ(port.Ask("ATZ\r"), "0\r");
-    EXPECT_EQ(port.Ask("AT&D2E0V0\r"), "0\r");
-    EXPECT_EQ(port.Ask("ATDT5551234\r"), "10\r");
-
-    EXPECT_EQ(port.Ask(Request({0xC1, 0xAD}, 1)).size(), 41u);
-
+    EXPECT_EQ(port.Ask("ATDT5551234\r"), "1\r");
     port.Send(Request({0xC1, 0xB2}, 1));
     port.Send({0x0A});
     EXPECT_TRUE(port.Collect(200).empty());
-    EXPECT_NE(sim.Journal().find("connect\nrx C1 AD 34 31 32 32 FF\n"), std::string::npos);
-    EXPECT_NE(sim.Journal().find("hangup\n"), std::string::npos);
+    EXPECT_NE(sim.Journal().find("hangup\n"), std::string::npos) << sim.Journal();
 
-    // Back in command state: a busy line this time.
     ASSERT_EQ(sim.Control("modem-result busy"), "ok");
     EXPECT_EQ(port.Ask("ATZ\r"), "0\r");
     EXPECT_EQ(port.Ask("ATD123\r"), "7\r");

@@ -56,11 +56,6 @@ bool WaitForText(const std::string& path, const std::string& text, int timeoutMs
     return false;
 }
 
-int Lines(const std::string& text)
-{
-    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
-
 // A run that failed as a run may fail: exit status 1 (a run that hangs is killed at its
 // timeout and has none), no sanitizer report.
 void ExpectFailedCleanly(const RunResult& r)
@@ -168,7 +163,7 @@ TEST_F(LinkFaults, aPseudoTerminalThatGoesAwayFailsTheCommandAndItsPathOpensAgai
                   ResultLine("01", "get_status", "00"));
     EXPECT_NE(r.out.find("get_status        - Port Transmitter Error\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("get_status        - OK\n"), std::string::npos) << r.out;
-    EXPECT_EQ(Lines(File("status.txt")), 22);
+    EXPECT_EQ(Count(File("status.txt"), "\r\n\r"), 22u);
     EXPECT_EQ(ReceivedFrames(second.Journal()).size(), 2u) << second.Journal();
 }
 
