@@ -16,11 +16,6 @@ namespace {
 
 const std::vector<uint8_t> kPreamble{0x55, 0x55};
 
-std::vector<uint8_t> B(const std::string& s)
-{
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
-
 // One chunk of a modem reply, delivered delayMs after the line was written.
 struct Chunk {
     int64_t delayMs;
@@ -45,7 +40,7 @@ struct ModemBench {
             frameTimes.push_back(rig.time.NowMs());
             if (script.empty())
                 return;
-            for (const Chunk& c : script.front()) rig.Deliver(c.delayMs, B(c.bytes));
+            for (const Chunk& c : script.front()) rig.Deliver(c.delayMs, {c.bytes.begin(), c.bytes.end()});
             script.pop_front();
         });
     }
