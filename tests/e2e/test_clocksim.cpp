@@ -190,24 +190,17 @@ TEST(ClockSimTcp, setsTimeRejectsBadDataAndStaysQuietWhereNoReplyIsDue)
         EXPECT_NE(j.find(line), std::string::npos) << line;
 }
 
-TEST(ClockSimTcp, chunkedRepliesArriveInPieces)
+// Replies come in pieces of five bytes, as a slow clock's would.
+TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests_andRepliesArriveInPieces)
 {
-    TcpSim sim({"--chunk", "5", "--chunk-gap", "60"});
+    TcpSim sim({"--station", "all", "--chunk", "5", "--chunk-gap", "60"});
     ASSERT_TRUE(sim.Ready());
     Line& tcp = sim.tcp;
     tcp.Send(kStatusTcp);
     const Bytes_t first = tcp.ReadUntil([](const Bytes_t& g) { return !g.empty(); }, 1000);
     EXPECT_EQ(first.size(), 5u);
-    const Bytes_t r = tcp.Reply(3000, first);
-    EXPECT_EQ(r.size(), 42u);
-    EXPECT_TRUE(WellFormed(r, 2));
-}
+    EXPECT_EQ(tcp.Reply(3000, first).size(), 42u);
 
-TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests)
-{
-    TcpSim sim({"--station", "all"});
-    ASSERT_TRUE(sim.Ready());
-    Line& tcp = sim.tcp;
     Bytes_t noisy = {0x00, 0x12, 'x'};
     noisy.insert(noisy.end(), kStatusTcp.begin(), kStatusTcp.begin() + 3);
     tcp.Send(noisy);
@@ -219,7 +212,7 @@ TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests)
     two.insert(two.end(), second.begin(), second.end());
     expected.insert(expected.end(), expected2.begin(), expected2.end());
     tcp.Send(two);
-    EXPECT_EQ(tcp.Collect(300), expected);
+    EXPECT_EQ(tcp.Collect(600), expected);
 
     // An overlong run without a terminator is thrown away; the clock still listens.
     tcp.Send(Bytes_t(400, 0xC1));
@@ -237,12 +230,8 @@ TEST(ClockSimPty, repliesWithOneTerminatorAndIgnoresModemText)
     port.Send({'A', 'T', 'Z', '\r'});
     EXPECT_TRUE(port.Collect(200).empty());
 
-    const Bytes_t r = port.Ask(Bytes_t{0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF});
-    ASSERT_EQ(r.size(), 2u + 34u + 4u + 1u);
-    EXPECT_TRUE(WellFormed(r, 1));
-    EXPECT_EQ(r[1], 0xAD);
-
-    // A payload byte 0xFF does not end the frame early: the digits decide.
+    // The status reply with its one terminator is the serial_pty scenario's. A payload byte
+    // 0xFF does not end the frame early: the digits decide.
     EXPECT_EQ(port.Ask(Request({0xC1, 0xA5, 0x12, 0xFF, 0x00}, 1)), Request({0xC1, 0xA1}, 1));
     EXPECT_NE(sim.Journal().find("set_time 12:FF:00\n"), std::string::npos);
 }
