@@ -78,7 +78,7 @@ TEST_F(TimeCommandsTest, setTimeSendsTheTimeThenTheDateOfTheSameReading)
 
 // Every retry and reply-fault shape: the memo and panel operations in order (where the
 // sending line goes, whether the busy line replaces or adds, whether a retry is counted
-// before or after the busy wait), the end status, the frames sent, the least time waited,
+// before or after the busy wait), the end status, the frames sent, the time waited,
 // and that a failed command stores nothing.
 TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoPanelsStatusAndFrames)
 {
@@ -90,6 +90,11 @@ TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoPanelsStatusAndFrames)
     badCrc[5] ^= 0x40;
     const std::string timeSend = "replace:set_time - Waiting for reply...";
     const std::string timeBusy = "replace:set_time - Clock Busy Please Wait...";
+    auto badAck = ok;
+    badAck[2] ^= 0x01;
+    const std::string boardSend = "replace: key_board ON - Sending Command";
+    const std::string boardBusy = "replace: key_board ON - Clock Busy Please Wait...";
+    const std::string offSend = "replace: key_board OFF - Sending Command";
     const std::string statusSend = "replace: get_status - Waiting for reply...";
     const std::string statusBusy = "add:Clock Busy - Please Wait...";
     const std::vector<std::string> statusRetries = {statusSend, "panel0:Retry 1", "panel0:Retry 2",
@@ -103,24 +108,24 @@ TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoPanelsStatusAndFrames)
         char letter;
         ClockError status;
         std::size_t frames;
-        int64_t waitMs;  // at least
+        int64_t seconds;  // waited, whole seconds of fake time
         Replies replies;
         std::vector<std::string> log;
     } rows[] = {
         // clang-format off
         // set_time: a busy time frame is waited out, then counted; a busy date frame the
         // other way round. A time frame that fails sends no date.
-        {'A', ceOK, 3, 0, {busy, ok, ok},
+        {'A', ceOK, 3, 4, {busy, ok, ok},
          {timeSend, timeBusy, "panel0:Retry 1", timeSend, timeSend, "replace:set_time          - OK"}},
-        {'A', ceOK, 3, 0, {ok, busy, ok},
+        {'A', ceOK, 3, 4, {ok, busy, ok},
          {timeSend, timeSend, "panel0:Retry 1", timeBusy, timeSend, "replace:set_time          - OK"}},
-        {'A', ceNoData, 3, 0, {},
+        {'A', ceNoData, 3, 11, {},
          {timeSend, "panel0:Retry 1", timeSend, "panel0:Retry 2", timeSend, "panel0:Retry 3",
           "replace:set_time          - No Data Received from Clock"}},
         // get_status: one sending line, the busy line added, busy from any station.
-        {'Y', ceOK, 3, 4000, {busy, status, ok},
+        {'Y', ceOK, 3, 5, {busy, status, ok},
          {statusSend, "panel0:Retry 1", statusBusy, "replace:get_status        - OK"}},
-        {'Y', ceOK, 3, 4000, {ReplyFrame(0xC8, 0xB0), status, ok},
+        {'Y', ceOK, 3, 5, {ReplyFrame(0xC8, 0xB0), status, ok},
          {statusSend, "panel0:Retry 1", statusBusy, "replace:get_status        - OK"}},
         {'Y', ceCrc, 3, 0, {badCrc, badCrc, badCrc}, statusFails("CRC Data Error")},
         {'Y', ceWrongStation, 3, 0, Replies(3, ReplyFrame(0xC8, 0xAD, StatusBlock())),
@@ -132,12 +137,22 @@ TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoPanelsStatusAndFrames)
         // A status reply without data is the wrong command, and is not acknowledged.
         {'Y', ceWrongCommand, 1, 0, {StatusReply({})},
          {statusSend, "replace:get_status        - Wrong Command Received"}},
-        // reset_errors: no sending line; a silent clock has accepted. system_reset: no reply.
-        {'X', ceOK, 1, 0, {std::nullopt}, {"replace:reset_errors      - OK"}},
+        // reset_errors: no sending line; a silent clock has accepted. system_reset awaits no reply.
+        {'X', ceOK, 1, 3, {std::nullopt}, {"replace:reset_errors      - OK"}},
         {'Z', ceOK, 1, 0, {}, {"replace:system_reset      - OK"}},
-        {'X', ceClockReceivedDataError, 3, 0, {busy, rejected, rejected},
+        {'X', ceClockReceivedDataError, 3, 5, {busy, rejected, rejected},
          {"panel0:Retry 1", "replace: reset_errors - Clock Busy Please Wait...", "panel0:Retry 2",
           "panel0:Retry 3", "replace:reset_errors      - Clock Received Data Error"}},
+        // key_board: three busy replies are three waits, the last included; other failures
+        // are retried at once and the last one is reported.
+        {'I', ceBusy, 3, 14, {busy, busy, busy},
+         {boardSend, "panel0:Retry 1", boardBusy, boardSend, "panel0:Retry 2", boardBusy, boardSend,
+          "panel0:Retry 3", boardBusy, "replace:key_board ON      - Clock Busy"}},
+        {'J', ceWrongStation, 3, 4, {std::nullopt, badAck, ReplyFrame(0xC8, 0xE6)},
+         {offSend, "panel0:Retry 1", offSend, "panel0:Retry 2", offSend, "panel0:Retry 3",
+          "replace:key_board OFF     - Wrong Station Replied"}},
+        {'J', ceOK, 2, 0, {badAck, ok},
+         {offSend, "panel0:Retry 1", offSend, "replace:key_board OFF     - OK"}},
         // clang-format on
     };
     for (const auto& row : rows) {
@@ -151,7 +166,7 @@ TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoPanelsStatusAndFrames)
         EXPECT_EQ(r.rig.status.log, row.log);
         EXPECT_EQ(r.ps.PollStatus, row.status);
         EXPECT_EQ(r.frames.size(), row.frames);
-        EXPECT_GE(r.rig.time.NowMs() - start, row.waitMs);
+        EXPECT_EQ((r.rig.time.NowMs() - start) / 1000, row.seconds);
         if (row.status != ceOK) {
             EXPECT_EQ(ReadFileBytes(data), "<missing>");
         }
@@ -251,19 +266,6 @@ TEST_F(TimeCommandsTest, shortStatusReplyIsReportedWithoutReadingStaleBytes)
     interp.RunCommand('Y');
     EXPECT_EQ(r.ps.PollStatus, ceOK);
     EXPECT_EQ(ReadFileBytes(data), kReport + Golden("status_2.txt"));
-}
-
-// Their memo lines and status are rows of the retry-shape table.
-TEST_F(TimeCommandsTest, resetCommandsSendOneFrameAndSystemResetWaitsForNoReply)
-{
-    r.ps.CommandKeyword = "reset_errors";
-    interp.RunCommand('X');  // against a silent clock
-    EXPECT_EQ(ReadFileBytes(results), ResultLine("reset_errors", "00"));
-    const int64_t start = r.rig.time.NowMs();
-    interp.RunCommand('Z');
-    EXPECT_LT(r.rig.time.NowMs() - start, 100);
-    EXPECT_EQ(r.frames,
-              (std::vector<std::vector<uint8_t>>{Request(0xC7, 0xAE), Request(0xC7, 0xEB, {0x00, 0x00})}));
 }
 
 TEST_F(TimeCommandsTest, requestStatusHonoursItsWaitAndAttempts)
