@@ -147,16 +147,7 @@ struct TableUploadsTest : CommandTest {
 };
 
 // (Twenty rows to a packet, the closing code and the results line are checked end to end by
-// the bell-table scenario.) An empty second bell table: one packet without rows, closed with 2.
-TEST_F(TableUploadsTest, anEmptySecondBellTableIsOnePacketClosedWithTwo)
-{
-    WriteData("");
-    r.Reply(r.Accepted(), 2);
-    interp.RunCommand('E');
-    EXPECT_EQ(r.frames, (std::vector<Rows>{Request(0xC7, 0xA9, {0x00}), Request(0xC7, 0xA9, {0x02})}));
-    EXPECT_EQ(r.rig.status.Lines().back(), "set_belltables2   - OK");
-}
-
+// the bell-table scenario.)
 TEST_F(TableUploadsTest, busyPacketRestartsTheWholeTableAfterTheBusyWait)
 {
     WriteData(Repeat("12345678\n", 41));
@@ -232,62 +223,61 @@ TEST_F(TableUploadsTest, inputErrorsAnywhereInTheFileNameTheirLineAndSendNothing
     }
 }
 
-TEST_F(TableUploadsTest, jobNumbersCloseWithTheirLevelAndPacketsStopPastNinetyBytes)
+// The frames of each table for the clock's answers (a accepted, r rejected), none waited
+// for longer than its reply takes. Job numbers close with their level, and their packets
+// stop past ninety bytes. PIN numbers are cleared first and the cleared table is always
+// closed, also after a file without a final line feed, an empty file and an upload the
+// clock gave up on: the clock keeps the PIN numbers it took, never an unclosed table.
+// clear_message sends sequence two every time and no closing frame.
+TEST_F(TableUploadsTest, eachTableSendsItsPacketsAndItsClosingFrame)
 {
     const Rows job = Bytes({0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x34, 0xF0});
-    WriteData(Repeat("12345678901234\n", 12));
-    for (const char level : {'1', '2'}) {
-        r.frames.clear();
-        r.Reply(r.Accepted(), 3);
-        r.ps.JobTableDigit = level;
-        interp.RunCommand('F');
-        EXPECT_EQ(r.frames, (std::vector<Rows>{
-                                Request(0xC7, 0xA7, Concat({{0x00}, Repeat(job, 11)})),
-                                Request(0xC7, 0xA7, Concat({{0x01}, job})),
-                                Request(0xC7, 0xA7, {static_cast<uint8_t>(level == '2' ? 0x04 : 0x05)})}));
-        EXPECT_EQ(r.rig.status.Lines().back(), "set_jobnumbers    - OK");
-    }
-}
-
-TEST_F(TableUploadsTest, pinNumbersAreClearedFirstAndTheClearedTableIsAlwaysClosed)
-{
-    const Rows pin = Pin("000012,34");
+    const std::string jobs = Repeat("12345678901234\n", 12);
     const Rows clear = Request(0xC7, 0xB5, {0x02});
+    const Rows pins = Request(0xC7, 0xB5, Concat({{0x00}, Pin("000012,34")}));
     const Rows close = Request(0xC7, 0xB5, {0x03});
-    WriteData("12,34\n");
-    r.Reply(r.Accepted(), 3);
-    interp.RunCommand('R');
-    EXPECT_EQ(r.frames, (std::vector<Rows>{clear, Request(0xC7, 0xB5, Concat({{0x00}, pin})), close}));
-    EXPECT_EQ(r.rig.status.log, (std::vector<std::string>{"replace: set_pinnumbers - Sending Table",
-                                                          "replace:set_pinnumbers    - OK"}));
-
-    // A file without a final line feed, an empty file, and an upload the clock gave up on
-    // are closed too: the clock keeps the PIN numbers it took, never an unclosed table.
-    const Rows one = Request(0xC7, 0xB5, Concat({{0x00}, pin}));
+    const Rows nine = Request(0xC7, 0xB0, Concat({{0x02}, Repeat(Bytes({'9', 0x0A}), 10)}));
+    const auto jobFrames = [&](uint8_t level) {
+        return std::vector<Rows>{Request(0xC7, 0xA7, Concat({{0x00}, Repeat(job, 11)})),
+                                 Request(0xC7, 0xA7, Concat({{0x01}, job})), Request(0xC7, 0xA7, {level})};
+    };
     const struct {
-        std::string text;
-        int rejections;  // of the packet, after the clearing frame was accepted
+        char letter, level;
+        std::string text, answers;
         std::vector<Rows> frames;
         ClockError result;
     } rows[] = {
-        {"12,34", 0, {clear, one, close}, ceOK},
-        {"", 0, {clear, Request(0xC7, 0xB5, {0x00}), close}, ceOK},
-        {"12,34\n", 4, {clear, one, one, one, one, close}, ceClockReceivedDataError},
+        // clang-format off
+        {'E', '1', "", "aa", {Request(0xC7, 0xA9, {0x00}), Request(0xC7, 0xA9, {0x02})}, ceOK},
+        {'F', '1', jobs, "aaa", jobFrames(0x05), ceOK},
+        {'F', '2', jobs, "aaa", jobFrames(0x04), ceOK},
+        {'R', '1', "12,34\n", "aaa", {clear, pins, close}, ceOK},
+        {'R', '1', "12,34", "aaa", {clear, pins, close}, ceOK},
+        {'R', '1', "", "aaa", {clear, Request(0xC7, 0xB5, {0x00}), close}, ceOK},
+        {'R', '1', "12,34\n", "arrrra", {clear, pins, pins, pins, pins, close}, ceClockReceivedDataError},
+        {'P', '1', Repeat("9\n", 10) + "\n8\n", "raa", {nine, nine, Request(0xC7, 0xB0, {0x02, '8', 0x0A})},
+         ceOK},
+        // clang-format on
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(1, row.letter) + " " + row.text.substr(0, 20) + " " + row.answers);
         Fresh();
         WriteData(row.text);
-        r.Reply(r.Accepted());
-        r.Reply(r.Rejected(), row.rejections);
-        r.Reply(r.Accepted(), 2);
-        interp.RunCommand('R');
-        EXPECT_EQ(r.frames, row.frames) << row.text;
-        EXPECT_EQ(r.ps.PollStatus, row.result) << row.text;
+        for (const char a : row.answers) r.Reply(a == 'a' ? r.Accepted() : r.Rejected());
+        r.ps.JobTableDigit = row.level;
+        const int64_t start = r.rig.time.NowMs();
+        interp.RunCommand(row.letter);
+        EXPECT_EQ(r.frames, row.frames);
+        EXPECT_EQ(r.ps.PollStatus, row.result);
+        EXPECT_LT(r.rig.time.NowMs() - start, 200 * static_cast<int64_t>(row.frames.size()));
     }
+}
 
-    // A clearing frame that fails three times ends the command with its result; a busy
-    // clock is asked again at once and shows no line.
-    Fresh();
+// A clearing frame that fails three times ends the command with its result; a busy clock is
+// asked again at once and shows no line.
+TEST_F(TableUploadsTest, aPinClearingFrameBusyThreeTimesEndsTheUploadAtOnce)
+{
+    WriteData("12,34\n");
     r.Reply(r.Busy(), 3);
     const int64_t start = r.rig.time.NowMs();
     interp.RunCommand('R');
@@ -295,20 +285,6 @@ TEST_F(TableUploadsTest, pinNumbersAreClearedFirstAndTheClearedTableIsAlwaysClos
     EXPECT_EQ(r.frames, std::vector<Rows>(3, Request(0xC7, 0xB5, {0x02})));
     EXPECT_LT(r.rig.time.NowMs() - start, 1000);
     EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace:set_pinnumbers    - Clock Busy"}));
-}
-
-TEST_F(TableUploadsTest, clearMessageSendsSequenceTwoEveryTimeAndNoClosingFrame)
-{
-    const Rows nine = Repeat(Bytes({'9', 0x0A}), 10);
-    WriteData(Repeat("9\n", 10) + "\n8\n");
-    r.Reply(r.Rejected());
-    r.Reply(r.Accepted(), 2);
-    interp.RunCommand('P');
-    EXPECT_EQ(r.ps.PollStatus, ceOK);
-    EXPECT_EQ(r.frames, (std::vector<Rows>{Request(0xC7, 0xB0, Concat({{0x02}, nine})),
-                                           Request(0xC7, 0xB0, Concat({{0x02}, nine})),
-                                           Request(0xC7, 0xB0, {0x02, '8', 0x0A})}));
-    EXPECT_EQ(r.rig.status.Lines().back(), "clear_message     - OK");
 }
 
 TEST_F(TableUploadsTest, closingFrameRetriedAtOnceAndItsFailureIsTheResult)
