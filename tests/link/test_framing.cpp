@@ -33,11 +33,8 @@ TEST(Crc16Digits, matchesPublishedCheckValueRendersNibblesAndTakesNothingForNoLe
 
 TEST(BuildRequest, bodyThenItsDigitsThenTwoTerminatorsAndOversizeIsRefused)
 {
+    // The status request without a payload is checked byte for byte by the exchange tests.
     FrameBuffer buf{};
-    EXPECT_EQ(BuildRequest(buf, 0xC1, frame::cmdGetStatus), 7);
-    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 8),
-              (std::vector<uint8_t>{0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF, 0xFF}));
-
     const uint8_t payload[] = {0x00, 0x00};
     EXPECT_EQ(BuildRequest(buf, 0xC3, frame::cmdSystemReset, payload), 9);
     const auto digits = Crc16Digits(buf.data(), 4);
