@@ -265,8 +265,8 @@ TEST(ClockSimPty, aRequestAtAnotherSpeedIsNoise_atItsOwnSpeedItIsAnswered)
 }
 
 // A dial that connects, frames over it and the hang-up on the reset frame are the modem_dial
-// scenario; here the modem back in command state after that hang-up, and the other results.
-TEST(ClockSimPty, modemHangsUpOnTheResetFrame_thenAnswersCommandsAndDialsBusyOrSilent)
+// scenario; here the modem back in command state after that hang-up.
+TEST(ClockSimPty, modemHangsUpOnTheResetFrame_thenAnswersCommands)
 {
     Sim sim({"--modem"});
     ASSERT_TRUE(sim.Ready());
@@ -277,13 +277,7 @@ TEST(ClockSimPty, modemHangsUpOnTheResetFrame_thenAnswersCommandsAndDialsBusyOrS
     port.Send({0x0A});
     EXPECT_TRUE(port.Collect(200).empty());
     EXPECT_NE(sim.Journal().find("hangup\n"), std::string::npos) << sim.Journal();
-
-    ASSERT_EQ(sim.Control("modem-result busy"), "ok");
     EXPECT_EQ(port.Ask("ATZ\r"), "0\r");
-    EXPECT_EQ(port.Ask("ATD123\r"), "7\r");
-    ASSERT_EQ(sim.Control("modem-result silent"), "ok");
-    port.Send({'A', 'T', 'D', '1', '2', '3', '\r'});
-    EXPECT_TRUE(port.Collect(200).empty());
 }
 
 TEST(ClockSimPty, closingThePortHangsUpTheModemAndDropsUnsentReplies)
