@@ -63,11 +63,9 @@ TEST(ClockErrorText, holdsAllThirtyThreeTextsExactly)
     EXPECT_STREQ(ClockErrorText(ClockError{-1}), "");
 }
 
-TEST(PollStateRecord, stationDigitsAndDefaults)
+TEST(PollStateRecord, stationDigitsAndAccessCode)
 {
     PollState ps;
-    EXPECT_EQ(ps.StationDigitsText(), "00");
-    EXPECT_EQ(ps.AccessCodeText(), "507316");
     ps.SetStation(30);
     EXPECT_EQ(ps.StationByte, 222);
     EXPECT_EQ(ps.StationDigitsText(), "30");
