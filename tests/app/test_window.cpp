@@ -545,12 +545,10 @@ TEST_F(WindowRunTest, argumentCounts_twoSetUpAnUnattendedRunThatRunsOnceTheLoopR
     EXPECT_TRUE(window->Unattended());
     EXPECT_FALSE(Links().PortRefreshEnabled());
     EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(Find<QWidget>("PollButton")->isEnabled());
-    EXPECT_FALSE(Find<QWidget>("FindButton")->isEnabled());
     EXPECT_TRUE(Ui().CommandFileModeChecked());
     EXPECT_FALSE(Ui().CommandModeChecked());
-    for (const char* name :
-         {"CommandRadioButton", "CommandComboBox", "StationComboBox", "CommandFileRadioButton"})
+    for (const char* name : {"PollButton", "FindButton", "CommandRadioButton", "CommandComboBox",
+                             "StationComboBox", "CommandFileRadioButton"})
         EXPECT_FALSE(Find<QWidget>(name)->isEnabled()) << name;
     EXPECT_FALSE(ThePollState().Unattended);
 
