@@ -540,11 +540,9 @@ TEST(CommPortMapTest, enumerationNumbersUartsThenStableUsbNamesThenTheRest)
 {
     const std::string dir = MakeTempDir();
     const std::string sys = dir + "/sys", dev = dir + "/dev";
-    Touch(sys + "/ttyS0/type", "4\n");
-    Touch(sys + "/ttyS1/type", "0\n");  // registered, no UART behind it
-    Touch(sys + "/ttyS2/type", "4\n");
-    Touch(sys + "/ttyS10/type", "4\n");
-    Touch(sys + "/ttyS3/type", "4\n");  // no device node
+    // ttyS1 is registered with no UART behind it; ttyS3 has no device node.
+    for (const char* uart : {"ttyS0", "ttyS2", "ttyS10", "ttyS3"}) Touch(sys + "/" + uart + "/type", "4\n");
+    Touch(sys + "/ttyS1/type", "0\n");
     for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyACM0"}) Touch(sys + "/" + name + "/dev");
     for (const char* name : {"ttyS0", "ttyS1", "ttyS2", "ttyS10", "ttyUSB0", "ttyUSB1", "ttyACM0"})
         Touch(dev + "/" + name);
