@@ -417,12 +417,10 @@ TEST_F(WindowMemoTest, addReplaceDeleteClear_keepTheModelAndTheWidgetInStep)
 {
     Start();
     auto* memo = Find<QPlainTextEdit>("Memo");
-    auto check = [&](std::vector<std::string> expected) {
+    auto check = [&](const std::vector<std::string>& expected) {
         EXPECT_EQ(Status().Lines(), expected);
         // An all-empty memo cannot show how many empty lines it holds; compare counts then.
-        if (expected.empty())
-            return;
-        if (expected != std::vector<std::string>(expected.size(), "")) {
+        if (expected.empty() || expected != std::vector<std::string>(expected.size(), "")) {
             EXPECT_EQ(WidgetLines(memo), expected);
         } else {
             EXPECT_EQ(memo->blockCount(), static_cast<int>(expected.size()));
@@ -442,7 +440,6 @@ TEST_F(WindowMemoTest, addReplaceDeleteClear_keepTheModelAndTheWidgetInStep)
     check({"get_status        - OK", "", "Found: Station 3  Com 1  Baud 9600"});
     for (int i = 0; i < 4; ++i) Status().DeleteLastStatusLine();
     check({});
-    EXPECT_TRUE(memo->toPlainText().isEmpty());
 
     Status().AddStatusLine("");
     Status().AddStatusLine("");
@@ -452,7 +449,6 @@ TEST_F(WindowMemoTest, addReplaceDeleteClear_keepTheModelAndTheWidgetInStep)
     EXPECT_EQ(Status().Lines().back(), "line\nbreak");
     Status().ClearStatus();
     check({});
-    EXPECT_TRUE(memo->toPlainText().isEmpty());
     Status().AddStatusLine("Finished");
     check({"Finished"});
 }
