@@ -88,55 +88,43 @@ TEST(TableRows, linesBecomeTheRowsOfTheirFormat)
         for (const auto& line : lines) EXPECT_EQ(tables::EncodeRow(kind, line), bad) << "'" << line << "'";
 }
 
-TEST(TableReaderTest, packetsHoldTheirRowsAndTheReadAheadCharacterStartsTheNext)
+// Packets hold their rows and the read-ahead character starts the next; a malformed line is
+// named, and a long line stops the reading at once. (Bad lines in the first and in a later
+// packet are rows of the command-level table.)
+TEST(TableReaderTest, packetsAndInputErrorsAsRows)
 {
     const Rows bell = Bytes({0x12, 0x34, 0x56, 0x78});
     const Rows pin = Pin("000001,2");
+    const std::string huge(100000, '1');
     const struct {
         TableRows kind;
         std::string text;
         std::vector<Rows> packets;
         std::vector<int> rowCounts;
+        int errorLine = 0;
     } rows[] = {
         {TableRows::BellTable, Repeat("12345678\n", 20), {Repeat(bell, 20)}, {20}},
         {TableRows::BellTable, Repeat("12345678\r\n", 21), {Repeat(bell, 20), bell}, {20, 1}},
         {TableRows::BellTable, "12345678\n12345678", {Repeat(bell, 2)}, {1}},
-        {TableRows::BellTable,
-         Repeat("12345678\n", 20) + "1234",
-         {Repeat(bell, 20), Bytes({0x12, 0x34})},
+        {TableRows::BellTable, Repeat("12345678\n", 20) + "1234", {Repeat(bell, 20), Bytes({0x12, 0x34})},
          {20, 0}},
         {TableRows::JobNumbers, Repeat("\n", 21), {Rows(20, 0xF0), {0xF0}}, {20, 1}},
         {TableRows::PinNumbers, Repeat("1,2\n", 8), {Repeat(pin, 7), pin}, {7, 1}},
         {TableRows::PinNumbers, "1,2", {pin}, {0}},
         {TableRows::Messages, "\n\n1\n\n22\n", {Bytes({'1', 0x0A, '2', '2', 0x0A})}, {2}},
         {TableRows::Messages, Repeat("9\n", 10) + "\n", {Repeat(Bytes({'9', 0x0A}), 10), {}}, {10, 0}},
+        {TableRows::BellTable, "12345678\n123", {}, {}, 2},  // a last line too short
+        {TableRows::BellTable, huge, {}, {}, 1},
+        {TableRows::JobNumbers, "\n\n" + huge + "\n", {}, {}, 3},
+        {TableRows::PinNumbers, "1,2\n" + huge, {}, {}, 2},
+        {TableRows::Messages, "\n\n\n" + huge, {}, {}, 4},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.text.substr(0, 40));
         const Cut cut = CutTable(row.kind, row.text);
-        EXPECT_EQ(cut.errorLine, 0) << row.text;
-        EXPECT_EQ(cut.packets, row.packets) << row.text;
-        EXPECT_EQ(cut.rowCounts, row.rowCounts) << row.text;
-    }
-}
-
-TEST(TableReaderTest, malformedLinesAreNamedAndLongLinesStopTheReadingAtOnce)
-{
-    // (Bad lines in the first and in a later packet are rows of the command-level table.)
-    const std::string huge(100000, '1');
-    const struct {
-        TableRows kind;
-        std::string text;
-        int line;
-    } rows[] = {
-        {TableRows::BellTable, "12345678\n123", 2},  // a last line too short
-        {TableRows::BellTable, huge, 1},
-        {TableRows::JobNumbers, "\n\n" + huge + "\n", 3},
-        {TableRows::PinNumbers, "1,2\n" + huge, 2},
-        {TableRows::Messages, "\n\n\n" + huge, 4},
-    };
-    for (const auto& row : rows) {
-        const Cut cut = CutTable(row.kind, row.text);
-        EXPECT_EQ(cut.errorLine, row.line) << row.text.substr(0, 40);
+        EXPECT_EQ(cut.errorLine, row.errorLine);
+        EXPECT_EQ(cut.packets, row.packets);
+        EXPECT_EQ(cut.rowCounts, row.rowCounts);
         EXPECT_LT(cut.charsRead, 300u);
     }
 }
