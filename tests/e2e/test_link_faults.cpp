@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -66,11 +65,6 @@ void ExpectFailedCleanly(const RunResult& r)
 class LinkFaults : public ::testing::Test, protected RunFolder {
 protected:
     RunResult Run(int limitSeconds = 60) const { return RunCommands("run.cmd", "results.txt", limitSeconds); }
-    std::string Sub(const std::string& name) const
-    {
-        std::filesystem::create_directories(dir + "/" + name);
-        return dir + "/" + name;
-    }
 };
 
 // Software Upgrade over the program's TCP side, for the firmware transfer no command file can
@@ -126,7 +120,7 @@ TEST_F(LinkFaults, aPseudoTerminalThatGoesAwayFailsTheCommandAndItsPathOpensAgai
 {
     const std::string tty = dir + "/tty";
     WriteProfile(dir, "COM4=" + tty + "\n");
-    const std::string firstDir = Sub("first");
+    const std::string firstDir = MakeTempDir();
     SimulatedClock first(firstDir, {"--link", tty, "--fail-packet", "1:vanish"});
     ASSERT_TRUE(first.Ready());
     const std::string gate = dir + "/gate";
@@ -144,7 +138,7 @@ TEST_F(LinkFaults, aPseudoTerminalThatGoesAwayFailsTheCommandAndItsPathOpensAgai
             close(w);
     });
     EXPECT_TRUE(WaitForText(firstDir + "/clock.journal", "fault vanish on request 1"));
-    SimulatedClock second(Sub("second"), {"--link", tty});
+    SimulatedClock second(MakeTempDir(), {"--link", tty});
     EXPECT_TRUE(second.Ready());
     const int in = open(gate.c_str(), O_RDONLY);
     char drain[64];
