@@ -23,9 +23,8 @@ protected:
     void SetUp() override { UseFreshConfigDir(); }
     void MapPort(int n, const std::string& path)
     {
-        QSettings s("Korvane", "KX2");
-        s.setValue(QString("SerialPorts/COM%1").arg(n), QString::fromStdString(path));
-        s.sync();
+        QSettings("Korvane", "KX2")
+            .setValue(QString("SerialPorts/COM%1").arg(n), QString::fromStdString(path));
         ui.ports.insert(n);
     }
 
