@@ -385,7 +385,7 @@ TEST_F(WindowAccessTest,
         // Marks that only the mode's handler clears.
         Ui().SetEdit2Text("typed.dat");
         Status().SetPanel(Panel::Station, "mark");
-        QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(button)->actionInterface();
+        auto* actions = QAccessible::queryAccessibleInterface(button)->actionInterface();
         ASSERT_NE(actions, nullptr);
         actions->doAction(QAccessibleActionInterface::toggleAction());
         EXPECT_TRUE(button->isChecked());
