@@ -109,16 +109,14 @@ using WindowSelectionTest = WindowTest;
 TEST_F(WindowSelectionTest, baudItems_areExclusive_setPanel3_andAreRememberedAtOnce)
 {
     Start();
-    struct Case {
-        const char* item;
-        int rate;
-    };
-    for (Case c : {Case{"N24001", 2400}, Case{"N12001", 1200}, Case{"N48001", 4800}, Case{"N96001", 9600}}) {
-        Item(c.item)->trigger();
-        EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud " + std::to_string(c.rate));
-        EXPECT_EQ(Stored("BaudRate").toInt(), c.rate);
-        EXPECT_EQ(Ui().SelectedBaudRate(), c.rate) << "the speed a single command opens";
-        EXPECT_EQ(Checked(), std::string(c.item) + " Comm1");
+    const std::pair<const char*, int> rows[] = {
+        {"N24001", 2400}, {"N12001", 1200}, {"N48001", 4800}, {"N96001", 9600}};
+    for (const auto& [item, rate] : rows) {
+        Item(item)->trigger();
+        EXPECT_EQ(Status().ReadPanel(Panel::Baud), "Baud " + std::to_string(rate));
+        EXPECT_EQ(Stored("BaudRate").toInt(), rate);
+        EXPECT_EQ(Ui().SelectedBaudRate(), rate) << "the speed a single command opens";
+        EXPECT_EQ(Checked(), std::string(item) + " Comm1");
     }
 }
 
