@@ -59,35 +59,6 @@ TEST_F(InterpreterTest, lettersOutsideTheTableDoNothingAtAll)
     EXPECT_FALSE(r.ps.ResultFailed);
 }
 
-// Over the network link, frames and replies end with two terminators.
-TEST_F(InterpreterTest, switchCommandsSendTheirOptionByte)
-{
-    const struct {
-        char letter;
-        uint8_t command, payload;
-        const char* result;
-        bool network;
-    } rows[] = {
-        {'G', 0xA7, 0x02, "set_jobing OFF    - OK", false},
-        {'H', 0xA7, 0x03, "set_jobing ON     - OK", false},
-        {'I', 0xA3, 0x00, "key_board ON      - OK", false},
-        {'J', 0xA3, 0x01, "key_board OFF     - OK", false},
-        {'O', 0xB0, 0x01, "clear_all_messages - OK", false},
-        {'O', 0xB0, 0x01, "clear_all_messages - OK", true},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(1, row.letter) + (row.network ? " network" : ""));
-        r.rig.selection.network = row.network;
-        r.frames.clear();
-        r.Reply(r.Accepted());
-        interp.RunCommand(row.letter);
-        EXPECT_EQ(r.ps.PollStatus, ceOK);
-        ASSERT_EQ(r.frames.size(), 1u);
-        EXPECT_EQ(r.frames[0], ReplyFrame(0xC7, row.command, {row.payload}, row.network ? 2 : 1));
-        EXPECT_EQ(r.rig.status.Lines().back(), row.result);
-    }
-}
-
 // A frame the link cannot send ends any command at once, without a retry or set_code's
 // settling wait. (Busy and failed replies are rows of the retry-shape table of the time
 // command tests.)
