@@ -176,30 +176,20 @@ TEST_F(TimeCommandsTest, eachRetryShapeKeepsItsMemoPanelsStatusAndFrames)
 
 // A report the disk cannot take is not reported as read, although the clock has already
 // been told it was. (A report appended and acknowledged, over either link, is checked end
-// to end by the network-run and serial scenarios.)
+// to end by the network-run and serial scenarios, and one on a full disk by the file-fault
+// tests.)
 TEST_F(TimeCommandsTest, aReportThatCannotBeStoredIsAFailureAfterTheAcknowledge)
 {
     r.ps.CommandKeyword = "get_status";
-    const struct {
-        std::string file, memo, result;
-    } rows[] = {
-        {dir + "/missing/status.txt", "Can't Open File", "09"},
-        {"/dev/full", "Disk Write Error", "08"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.file);
-        r.ps.InputFileName = row.file;
-        r.ps.ResultFailed = false;
-        Fresh();
-        r.Reply(StatusReply(StatusBlock()), 2);
-        interp.RunCommand('Y');
-        EXPECT_EQ(ClockErrorNumber(r.ps.PollStatus), std::stoi(row.result));
-        EXPECT_TRUE(r.ps.ResultFailed);
-        ASSERT_EQ(r.frames.size(), 2u);
-        EXPECT_EQ(r.frames[1], Request(0xC7, 0xA1));
-        EXPECT_EQ(r.rig.status.Lines().back(), "get_status        - " + row.memo);
-        EXPECT_EQ(ReadFileBytes(results), ResultLine("get_status", row.result));
-    }
+    r.ps.InputFileName = dir + "/missing/status.txt";
+    r.Reply(StatusReply(StatusBlock()), 2);
+    interp.RunCommand('Y');
+    EXPECT_EQ(r.ps.PollStatus, ceCantOpenFile);
+    EXPECT_TRUE(r.ps.ResultFailed);
+    ASSERT_EQ(r.frames.size(), 2u);
+    EXPECT_EQ(r.frames[1], Request(0xC7, 0xA1));
+    EXPECT_EQ(r.rig.status.Lines().back(), "get_status        - Can't Open File");
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("get_status", "09"));
 }
 
 TEST(StatusReportFormat, moduleKindsUseTheLowNibbleOnly)
