@@ -134,8 +134,8 @@ struct TableUploadsTest : CommandTest {
     std::string Results() const { return ReadFileBytes(results); }
 };
 
-// (Twenty rows to a packet, the closing code and the results line are checked end to end by
-// the bell-table scenario.)
+// (Twenty rows to a packet, the closing code, the results line and a restart that sends the
+// same packets again are checked end to end by the bell-table scenario.)
 TEST_F(TableUploadsTest, busyPacketRestartsTheWholeTableAfterTheBusyWait)
 {
     WriteData(Repeat("12345678\n", 41));
@@ -148,8 +148,6 @@ TEST_F(TableUploadsTest, busyPacketRestartsTheWholeTableAfterTheBusyWait)
     ASSERT_EQ(r.frames.size(), 7u);
     const std::vector<uint8_t> sequences = {0, 1, 1, 0, 1, 1, 3};
     for (std::size_t i = 0; i < sequences.size(); ++i) EXPECT_EQ(r.frames[i][2], sequences[i]) << i;
-    EXPECT_EQ(r.frames[3], r.frames[0]);
-    EXPECT_EQ(r.frames[5], r.frames[2]);
     EXPECT_GE(r.rig.time.NowMs() - start, 4000);
     const std::string send = "replace: set_belltable - Sending Table";
     EXPECT_EQ(r.rig.status.log,
