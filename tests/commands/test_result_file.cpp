@@ -38,8 +38,6 @@ TEST_F(ResultFileTest, resultLinesAsRows)
         std::string line;
     } rows[] = {
         {"set_time", ceOK, 0, "07 set_time" + std::string(13, ' ') + "00"},
-        {"get_times", ceNoData, 0, "07 get_times" + std::string(12, ' ') + "01"},
-        {"set_time", cePortTransmitter, 0, "07 set_time" + std::string(13, ' ') + "10"},
         {"set_message", ceInputFileLine, 105, "07 set_message" + std::string(10, ' ') + "22 105"},
         {"set_message", ceInputFileLine, 7, "07 set_message" + std::string(10, ' ') + "22 7"},
         {"set_message", ceInputFileLine, 2105, "07 set_message" + std::string(10, ' ') + "22 105"},
