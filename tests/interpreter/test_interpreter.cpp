@@ -86,15 +86,14 @@ TEST_F(InterpreterTest, sendFailureEndsEveryCommandAtOnceWithoutRetry)
     }
 }
 
-TEST_F(InterpreterTest, setCodeSendsSixBytesPaddedWithZeroAndWaitsBeforeReporting)
+// (The code's six bytes, padded with zeros, are checked end to end by messages_settings.)
+TEST_F(InterpreterTest, setCodeWaitsForTheClockToSettleBeforeReporting)
 {
     ASSERT_TRUE(r.ps.SetAccessCode("42A"));
     r.Reply(r.Accepted());
     const int64_t start = r.rig.time.NowMs();
     interp.RunCommand('D');
     EXPECT_EQ(r.ps.PollStatus, ceOK);
-    ASSERT_EQ(r.frames.size(), 1u);
-    EXPECT_EQ(r.frames[0], Request(0xC7, 0xAC, {'4', '2', 'A', 0, 0, 0}));
     EXPECT_GE(r.rig.time.NowMs() - start, 2000);
     EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace:set_code - Sending Access Code",
                                                      "replace:set_code - Setting Code Please Wait..",
