@@ -131,7 +131,6 @@ TEST(TableReaderTest, packetsAndInputErrorsAsRows)
 
 struct TableUploadsTest : CommandTest {
     TableUploadsTest() : CommandTest("table.txt") {}
-    std::string Results() const { return ReadFileBytes(results); }
 };
 
 // (Twenty rows to a packet, the closing code, the results line and a restart that sends the
@@ -172,7 +171,7 @@ TEST_F(TableUploadsTest, theFourthFailureInAllEndsTheUpload)
     EXPECT_EQ(r.frames[7][2], 1);
     EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 4");
     EXPECT_EQ(r.rig.status.Lines().back(), "set_belltables2   - Clock Received Data Error");
-    EXPECT_EQ(Results(), ResultLine("set_belltable2", "04"));
+    EXPECT_EQ(ReadFileBytes(results), ResultLine("set_belltable2", "04"));
 }
 
 // Every member checks its whole file first: a bad line, in a later packet or after the PIN
@@ -205,7 +204,7 @@ TEST_F(TableUploadsTest, inputErrorsAnywhereInTheFileNameTheirLineAndSendNothing
         EXPECT_EQ(r.ps.PollStatus, ceInputFileLine);
         EXPECT_EQ(r.rig.status.Lines().back(), row.line);
         EXPECT_TRUE(r.frames.empty());
-        EXPECT_EQ(Results(), ResultLine(row.keyword, row.result));
+        EXPECT_EQ(ReadFileBytes(results), ResultLine(row.keyword, row.result));
     }
 }
 
