@@ -20,16 +20,24 @@ using Held = std::set<std::pair<std::string, int>>;
 // The scan as the backup describes it: from the start, each "#" and the rest of its line is
 // an employee line; the line right after it, when it reads "T" n ":" and a text (n written
 // as the backup writes it, 1..255), holds template n unless the text is a failed line or
-// ends before it shows what it is (at a line end or a "#").
-Held ScanHeld(const std::string& view)
+// ends before it shows what it is (at a line end or a "#"). The tags to ask for are every
+// employee line a clock could send, also one the file ends in, and one more.
+struct Scan {
+    Held held;
+    std::set<std::string> tags{"#:1"};
+};
+
+Scan ScanFile(const std::string& view)
 {
     static const std::string kFailed = "**Template Error";
-    Held held;
+    Scan scan;
     for (std::size_t i = view.find('#'); i != std::string::npos; i = view.find('#', i)) {
         const std::size_t end = view.find('\n', i);
+        const std::string tag = view.substr(i, end == std::string::npos ? std::string::npos : end - i);
+        if (tag.size() <= finger::kMaxEmployeeLine && scan.tags.size() < 64)
+            scan.tags.insert(tag);
         if (end == std::string::npos)
             break;
-        const std::string tag = view.substr(i, end - i);
         i = end + 1;
         if (tag.size() > finger::kMaxEmployeeLine || i >= view.size() || view[i] != 'T')
             continue;
@@ -45,14 +53,14 @@ Held ScanHeld(const std::string& view)
         std::size_t same = 0;
         while (same < text.size() && same < kFailed.size() && text[same] == kFailed[same]) ++same;
         if (same < kFailed.size() && same < text.size())
-            held.emplace(tag, std::stoi(digits));
+            scan.held.emplace(tag, std::stoi(digits));
     }
-    return held;
+    return scan;
 }
 
 void CheckIndex(const finger::BackupIndex& index, const std::set<std::string>& tags, const std::string& view)
 {
-    const Held held = ScanHeld(view);
+    const Held held = ScanFile(view).held;
     for (const std::string& tag : tags)
         for (int n = 0; n <= 256; ++n) Check(index.Holds(tag, n) == (held.count({tag, n}) > 0));
     Check(index.AnyEmployeeLine() == (view.find('#') != std::string::npos));
@@ -120,18 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Check(copies == all.size() || list.tooMany);
     Check(sendable == list.sendable);
 
-    // The tags asked for: every employee line of the file that a clock could send, and one more.
-    std::set<std::string> tags{"#:1"};
-    for (std::size_t i = view.find('#'); i != std::string::npos && tags.size() < 64;
-         i = view.find('#', i + 1)) {
-        const std::size_t end = view.find('\n', i);
-        const std::string line = view.substr(i, end == std::string::npos ? std::string::npos : end - i);
-        if (line.size() <= finger::kMaxEmployeeLine)
-            tags.insert(line);
-        if (end == std::string::npos)
-            break;
-        i = end;
-    }
+    const std::set<std::string> tags = ScanFile(view).tags;
 
     // The file as found at the start of a run, then the rest as if the run appended it.
     const std::size_t split = size == 0 ? 0 : data[0] % (size + 1);

@@ -19,46 +19,41 @@ namespace {
 
 constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUXYZ";
 
-// The data files the commands read, each with content it accepts, and the files they write.
+// The data files the commands read, each with content it accepts, and the files the others
+// write, removed after each input.
 struct Files {
     std::string dir = WorkDir();
-    // Written by the command under test and removed after each input.
     std::string output = dir + "/out.txt";
     std::string fingerLog = dir + "/finger.log";
-    std::vector<std::pair<std::string, std::string>> inputs;  // command letters, file
+    std::string readers;  // the letters of the commands that read a data file
 
     Files()
     {
         std::string jobs;
         for (int i = 0; i < 30; ++i) jobs += "12345678901234\n";
         const auto image = ProgramImage("Main", {{0x10}, {1, 2, 3}, {0xFF, 0xEE, 0x00}});
-        const std::string backup =
-            ReadFileBytes(std::string(QV_SOURCE_DIR) + "/fuzz/corpus/backup_file/valid.txt");
-        const std::string content[][3] = {
-            {"CE", "bells.txt", "00304512\r\n01304512\r\n02304512\r\n"},
-            {"F", "jobs.txt", jobs},
-            {"R", "pins.txt", "12,34\n123456,654321\n7\n"},
-            {"P", "clear.txt", "1\n22\n9\n"},
-            {"K", "message.txt", "{aaaaaaaaaaaaaaaaaaaaaaaaa\nbbbb}\n  {x}\n"},
-            {"L", "daylight.txt", "0329\r\n1025\r\n"},
-            {"M", "modem.txt", "ATZ\r\nATS0=1\r\n"},
-            {"N", "logo.txt", "ACME TIMECLOCKS\r\n"},
-            {"T", "restore.txt", backup},
-            {"U", "main.pgm", std::string(image.begin(), image.end())},
+        const std::pair<std::string, std::string> content[] = {
+            {"CE", "00304512\r\n01304512\r\n02304512\r\n"},
+            {"F", jobs},
+            {"R", "12,34\n123456,654321\n7\n"},
+            {"P", "1\n22\n9\n"},
+            {"K", "{aaaaaaaaaaaaaaaaaaaaaaaaa\nbbbb}\n  {x}\n"},
+            {"L", "0329\r\n1025\r\n"},
+            {"M", "ATZ\r\nATS0=1\r\n"},
+            {"N", "ACME TIMECLOCKS\r\n"},
+            {"T", ReadFileBytes(std::string(QV_SOURCE_DIR) + "/fuzz/corpus/backup_file/valid.txt")},
+            {"U", std::string(image.begin(), image.end())},
         };
-        for (const auto& [letters, name, bytes] : content) {
-            inputs.emplace_back(letters, dir + "/" + name);
-            WriteFile(dir + "/" + name, bytes);
+        for (const auto& [letters, bytes] : content) {
+            readers += letters;
+            for (const char letter : letters) WriteFile(For(letter), bytes);
         }
     }
 
     // The data file a command reads, or the file it writes.
     std::string For(char letter) const
     {
-        for (const auto& [letters, file] : inputs)
-            if (letters.find(letter) != std::string::npos)
-                return file;
-        return output;
+        return readers.find(letter) == std::string::npos ? output : dir + "/in-" + letter + ".txt";
     }
 };
 

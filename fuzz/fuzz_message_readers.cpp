@@ -13,11 +13,10 @@
 
 namespace {
 
-msgfile::CharSource Source(const std::string& text)
+// The characters of `text` from `at` on.
+msgfile::CharSource Source(const std::string& text, size_t& at)
 {
-    return [&text, at = std::size_t{0}]() mutable {
-        return at < text.size() ? static_cast<uint8_t>(text[at++]) : -1;
-    };
+    return [&text, &at] { return at < text.size() ? static_cast<uint8_t>(text[at++]) : -1; };
 }
 
 }  // namespace
@@ -28,11 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Each message is restarted once, as after a packet the clock did not accept.
     size_t at = 0;
-    msgfile::MessageReader reader([&] { return at < text.size() ? static_cast<uint8_t>(text[at++]) : -1; },
-                                  [&] {
-                                      at = 0;
-                                      return true;
-                                  });
+    msgfile::MessageReader reader(Source(text, at), [&] {
+        at = 0;
+        return true;
+    });
     std::vector<uint8_t> packet;
     bool restarted = false;
     size_t packets = 0;
@@ -57,12 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Reading never runs ahead of what the packets took.
     Check(reader.CharsRead() == at);
 
-    const msgfile::Payload daylight = msgfile::ReadDaylight(Source(text));
+    size_t daylightAt = 0, modemAt = 0, logoAt = 0;
+    const msgfile::Payload daylight = msgfile::ReadDaylight(Source(text, daylightAt));
     Check(daylight.bytes.size() <= msgfile::kMaxPayload);
-    const msgfile::Payload modem = msgfile::ReadModem(Source(text));
+    const msgfile::Payload modem = msgfile::ReadModem(Source(text, modemAt));
     Check(!modem.Ok() ||
           (modem.bytes.size() >= msgfile::kModemMinimum && modem.bytes.size() < msgfile::kModemLimit));
-    const msgfile::Payload logo = msgfile::ReadLogo(Source(text));
+    const msgfile::Payload logo = msgfile::ReadLogo(Source(text, logoAt));
     Check(logo.bytes.size() <= msgfile::kLogoChars);
     for (uint8_t b : logo.bytes) Check(b >= 0x20 && b <= 0x7A);
     return 0;

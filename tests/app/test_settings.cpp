@@ -6,10 +6,10 @@
 #include "test_window_support.h"
 
 #include "link/CommPortMap.h"
+#include "tests/support/Process.h"
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <unistd.h>
 
@@ -154,10 +154,7 @@ TEST_F(SettingsStartTest, junkInTheConfigFile_neverCrashes_andEndsWithAUsableSel
         WriteFile(confPath, text);
         Start();
         // One port item at most.
-        std::istringstream checked(Checked());
-        int ports = 0;
-        for (std::string item; checked >> item;) ports += item[0] != 'N' || item == "Network";
-        EXPECT_LE(ports, 1) << Checked();
+        EXPECT_LE(Count(Checked(), "Comm") + Count(Checked(), "Network"), 1u) << Checked();
         EXPECT_NE(Status().ReadPanel(Panel::Baud).find("Baud"), std::string::npos);
     }
 }
@@ -188,7 +185,7 @@ TEST_F(SettingsStartTest, mappedPorts_enableTheirItems_andAVanishedDeviceIsDisab
 const char* const kHeader =
     "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
 
-TEST(RouteTable, onlyDefaultRoutesWithAGatewayCount_andALaterLineForTheSameAdaptorWins)
+TEST(RouteTable, onlyDefaultRoutesWithAGatewayCount_aLaterLineWins_andAnAdaptorThatExistsGivesTheAddresses)
 {
     std::string table = std::string(kHeader) +
                         // default via 127.0.1.1 (bytes in memory order: 01 01 00 7F)
@@ -209,15 +206,12 @@ TEST(RouteTable, onlyDefaultRoutesWithAGatewayCount_andALaterLineForTheSameAdapt
     EXPECT_EQ(gateways, (std::map<std::string, std::string>{{"eth0", "127.0.1.1"}, {"usb0", "127.0.2.2"}}));
     EXPECT_TRUE(SystemNetworkInfo::ParseDefaultGateways("").empty());
     EXPECT_TRUE(SystemNetworkInfo::ParseDefaultGateways(kHeader).empty());
-}
 
-TEST(RouteTable, anAdaptorWithADefaultGateway_givesItsAddressAndTheGateway)
-{
-    // A routing table naming only the loopback adaptor keeps the lookup on this machine.
-    std::string dir = MakeTempDir();
-    std::string path = dir + "/route";
-    std::ofstream(path) << kHeader << "nosuch9\t00000000\t0100A87F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
-                        << "lo\t00000000\t0100007F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+    // From a file: an adaptor that does not exist is passed over. A table naming only the
+    // loopback adaptor besides keeps the lookup on this machine.
+    const std::string path = MakeTempDir() + "/route";
+    WriteFile(path, std::string(kHeader) + "nosuch9\t00000000\t0100A87F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n" +
+                        "lo\t00000000\t0100007F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
     SystemNetworkInfo info(path);
     EXPECT_EQ(info.LocalAddress(), "127.0.0.1");
     EXPECT_EQ(info.GatewayAddress(), "127.0.0.1");

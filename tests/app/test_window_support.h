@@ -57,17 +57,8 @@ protected:
     }
 
     // Stores a value before the window starts, as an earlier session would have.
-    void Store(const char* name, const QVariant& value)
-    {
-        QSettings s("Korvane", "KX2");
-        s.setValue(name, value);
-        s.sync();
-    }
-    QVariant Stored(const char* name)
-    {
-        QSettings s("Korvane", "KX2");
-        return s.value(name);
-    }
+    void Store(const char* name, const QVariant& value) { QSettings("Korvane", "KX2").setValue(name, value); }
+    QVariant Stored(const char* name) { return QSettings("Korvane", "KX2").value(name); }
 
     enum class Time { Simulated, Real };
     // Builds the window; on simulated time unless a test talks to a real clock.

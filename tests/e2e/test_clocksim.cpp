@@ -32,11 +32,13 @@ Bytes_t Request(std::initializer_list<uint8_t> body, int terminators = 2)
 }
 
 // True when `reply` is station, code, payload, valid digits and exactly `terminators` 0xFF.
-bool WellFormed(const Bytes_t& r, int terminators)
+bool WellFormed(const Bytes_t& reply, int terminators)
 {
-    const size_t t = static_cast<size_t>(terminators);
-    return r.size() >= 6 + t &&
-           r == ReplyFrame(r[0], r[1], Bytes_t(r.begin() + 2, r.end() - 4 - static_cast<long>(t)), terminators);
+    const long t = terminators;
+    if (std::ssize(reply) < 6 + t)
+        return false;
+    const Bytes_t payload(reply.begin() + 2, reply.end() - 4 - t);
+    return reply == ReplyFrame(reply[0], reply[1], payload, terminators);
 }
 
 // One end of a link to the simulator: a TCP connection to an address on port 14001, or
@@ -70,8 +72,6 @@ public:
             close(fd_);
     }
     bool Open() const { return fd_ >= 0; }
-    // The peer closed the connection.
-    bool Closed() const { return closed_; }
     void Send(const Bytes_t& b)
     {
         if (serial_) {
@@ -166,7 +166,7 @@ const Bytes_t kAck = Request({0xC1, 0xA1}), kBadData = Request({0xC1, 0xA0});
 
 TEST(ClockSimTcp, setsTimeRejectsBadDataAndStaysQuietWhereNoReplyIsDue)
 {
-    TcpSim sim({"--status-hex", "0000000035303733313639393530303432303230313031300904021001040600000F"});
+    TcpSim sim;
     ASSERT_TRUE(sim.Ready());
     Line& tcp = sim.tcp;
     EXPECT_EQ(tcp.Ask(Request({0xC1, 0xA5, 0x23, 0x59, 0x59})), kAck);
@@ -183,88 +183,24 @@ TEST(ClockSimTcp, setsTimeRejectsBadDataAndStaysQuietWhereNoReplyIsDue)
     for (const Bytes_t& quiet : {Request({0xC2, 0xAD}), kAck, Request({0xC1, 0xEB, 0x00, 0x00})})
         tcp.Send(quiet);
     EXPECT_TRUE(tcp.Collect(300).empty());
-
-    // The configured status block comes back, and reset_errors clears its error bytes.
-    Bytes_t r = tcp.Ask(kStatusTcp);
-    ASSERT_EQ(r.size(), 42u);
-    EXPECT_EQ(r[2 + 30], 0x06);
-    EXPECT_EQ(r[2 + 33], 0x0F);
-    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xAE})), kAck);
-    r = tcp.Ask(kStatusTcp);
-    ASSERT_EQ(r.size(), 42u);
-    EXPECT_EQ(r[2 + 30] | r[2 + 31] | r[2 + 33], 0);
+    EXPECT_EQ(sim.Control("frobnicate").rfind("error", 0), 0u);
 
     const std::string j = sim.Journal();
     for (const char* line : {"set_time 23:59:59\n", "set_date 07 31/12/11\n", "rx C2 AD ", "system_reset\n"})
         EXPECT_NE(j.find(line), std::string::npos) << line;
 }
 
-TEST(ClockSimTcp, busyWrongStationAndSilentFollowTheSwitches)
+// Replies come in pieces of five bytes, as a slow clock's would.
+TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests_andRepliesArriveInPieces)
 {
-    TcpSim sim({"--busy", "2"});
-    ASSERT_TRUE(sim.Ready());
-    Line& tcp = sim.tcp;
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(tcp.Ask(kStatusTcp), Request({0xC1, 0xB0})) << i;
-    EXPECT_EQ(tcp.Ask(kStatusTcp).size(), 42u);
-
-    ASSERT_EQ(sim.Control("wrong-station on"), "ok");
-    EXPECT_EQ(tcp.Ask(Request({0xC1, 0xAE})), Request({0xC2, 0xA1}));
-
-    ASSERT_EQ(sim.Control("silent"), "ok");
-    tcp.Send(kStatusTcp);
-    EXPECT_TRUE(tcp.Collect(300).empty());
-    EXPECT_NE(sim.Journal().find("rx C1 AD"), std::string::npos);
-
-    ASSERT_EQ(sim.Control("clear"), "ok");
-    ASSERT_EQ(sim.Control("bad-crc"), "ok");
-    tcp.Send(Request({0xC1, 0xAE}));
-    const Bytes_t bad = tcp.Collect(300);
-    ASSERT_EQ(bad.size(), 8u);
-    EXPECT_FALSE(WellFormed(bad, 2));
-    EXPECT_EQ(sim.Control("frobnicate").rfind("error", 0), 0u);
-}
-
-TEST(ClockSimTcp, chunkedRepliesArriveInPiecesAndDamagedRepliesLookDamaged)
-{
-    TcpSim sim({"--chunk", "5", "--chunk-gap", "60"});
+    TcpSim sim({"--station", "all", "--chunk", "5", "--chunk-gap", "60"});
     ASSERT_TRUE(sim.Ready());
     Line& tcp = sim.tcp;
     tcp.Send(kStatusTcp);
     const Bytes_t first = tcp.ReadUntil([](const Bytes_t& g) { return !g.empty(); }, 1000);
     EXPECT_EQ(first.size(), 5u);
-    const Bytes_t r = tcp.Reply(3000, first);
-    EXPECT_EQ(r.size(), 42u);
-    EXPECT_TRUE(WellFormed(r, 2));
+    EXPECT_EQ(tcp.Reply(3000, first).size(), 42u);
 
-    // Each damage: the control lines that switch it on, the bytes that arrive, their last one.
-    struct Damage {
-        std::vector<const char*> control;
-        size_t size;  // bytes in all; 0: fewer than 5
-    };
-    for (const Damage& d : {Damage{{"chunk 0", "short"}, 0}, Damage{{"short off", "garbage"}, 300},
-                            Damage{{"garbage off", "drop"}, 21}}) {
-        SCOPED_TRACE(d.control.back());
-        for (const char* line : d.control) ASSERT_EQ(sim.Control(line), "ok");
-        tcp.Send(kStatusTcp);
-        const Bytes_t got = tcp.Collect(400);
-        ASSERT_FALSE(got.empty());
-        EXPECT_TRUE(d.size == 0 ? got.size() < 5 : got.size() == d.size) << got.size();
-        EXPECT_TRUE(d.size == 21 || got.back() == 0xFF);
-    }
-    EXPECT_TRUE(tcp.Closed());
-
-    // The next connection is served as usual.
-    ASSERT_EQ(sim.Control("drop off"), "ok");
-    Line again(TestAddress());
-    ASSERT_TRUE(again.Open());
-    EXPECT_EQ(again.Ask(kStatusTcp).size(), 42u);
-}
-
-TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests)
-{
-    TcpSim sim({"--station", "all"});
-    ASSERT_TRUE(sim.Ready());
-    Line& tcp = sim.tcp;
     Bytes_t noisy = {0x00, 0x12, 'x'};
     noisy.insert(noisy.end(), kStatusTcp.begin(), kStatusTcp.begin() + 3);
     tcp.Send(noisy);
@@ -276,7 +212,7 @@ TEST(ClockSimTcp, framesSurviveNoiseSplitsAndBackToBackRequests)
     two.insert(two.end(), second.begin(), second.end());
     expected.insert(expected.end(), expected2.begin(), expected2.end());
     tcp.Send(two);
-    EXPECT_EQ(tcp.Collect(300), expected);
+    EXPECT_EQ(tcp.Collect(600), expected);
 
     // An overlong run without a terminator is thrown away; the clock still listens.
     tcp.Send(Bytes_t(400, 0xC1));
@@ -294,60 +230,54 @@ TEST(ClockSimPty, repliesWithOneTerminatorAndIgnoresModemText)
     port.Send({'A', 'T', 'Z', '\r'});
     EXPECT_TRUE(port.Collect(200).empty());
 
-    const Bytes_t r = port.Ask(Bytes_t{0xC1, 0xAD, 0x34, 0x31, 0x32, 0x32, 0xFF});
-    ASSERT_EQ(r.size(), 2u + 34u + 4u + 1u);
-    EXPECT_TRUE(WellFormed(r, 1));
-    EXPECT_EQ(r[1], 0xAD);
-
-    // A payload byte 0xFF does not end the frame early: the digits decide.
+    // The status reply with its one terminator is the serial_pty scenario's. A payload byte
+    // 0xFF does not end the frame early: the digits decide.
     EXPECT_EQ(port.Ask(Request({0xC1, 0xA5, 0x12, 0xFF, 0x00}, 1)), Request({0xC1, 0xA1}, 1));
     EXPECT_NE(sim.Journal().find("set_time 12:FF:00\n"), std::string::npos);
 }
 
-// A clock at one speed hears a request sent at another as noise.
+// Bytes the simulator's journal says it heard as noise.
+size_t NoiseBytes(const std::string& journal)
+{
+    size_t bytes = 0;
+    for (size_t at = journal.find(" baud: "); at != std::string::npos; at = journal.find(" baud: ", at + 1))
+        bytes += std::stoul(journal.substr(at + 7));
+    return bytes;
+}
+
+// A clock at one speed hears a request sent at another as noise, all of it, preamble too.
 TEST(ClockSimPty, aRequestAtAnotherSpeedIsNoise_atItsOwnSpeedItIsAnswered)
 {
     Sim sim({"--pty", "--baud", "4800"});
     ASSERT_TRUE(sim.Ready());
     Line port(sim.PtyPath());
     ASSERT_TRUE(port.Open());
+    const Bytes_t status = Request({0xC1, 0xAD}, 1);
     port.SetSpeed(B9600);
-    port.Send(Request({0xC1, 0xAD}, 1));
-    for (int i = 0; i < 50 && sim.Journal().find("noise at 9600 baud") == std::string::npos; ++i)
-        usleep(100000);
+    port.Send(status);
+    for (int i = 0; i < 50 && NoiseBytes(sim.Journal()) < 2 + status.size(); ++i) usleep(100000);
+    EXPECT_EQ(NoiseBytes(sim.Journal()), 2 + status.size()) << sim.Journal();
     EXPECT_NE(sim.Journal().find("noise at 9600 baud"), std::string::npos) << sim.Journal();
     EXPECT_EQ(sim.Journal().find("rx C1 AD"), std::string::npos) << sim.Journal();
 
     port.SetSpeed(B4800);
-    EXPECT_TRUE(WellFormed(port.Ask(Request({0xC1, 0xAD}, 1)), 1));
+    EXPECT_TRUE(WellFormed(port.Ask(status), 1)) << sim.Journal();
 }
 
-TEST(ClockSimPty, modemAnswersCommandsDialsAndHangsUpOnTheResetFrame)
+// A dial that connects, frames over it and the hang-up on the reset frame are the modem_dial
+// scenario; here the modem back in command state after that hang-up.
+TEST(ClockSimPty, modemHangsUpOnTheResetFrame_thenAnswersCommands)
 {
-    Sim sim({"--modem", "--modem-connect-code", "10"});
+    Sim sim({"--modem"});
     ASSERT_TRUE(sim.Ready());
     Line port(sim.PtyPath());
     ASSERT_TRUE(port.Open());
-
-    EXPECT_EQ(port.Ask("ATZ\r"), "0\r");
-    EXPECT_EQ(port.Ask("AT&D2E0V0\r"), "0\r");
-    EXPECT_EQ(port.Ask("ATDT5551234\r"), "10\r");
-
-    EXPECT_EQ(port.Ask(Request({0xC1, 0xAD}, 1)).size(), 41u);
-
+    EXPECT_EQ(port.Ask("ATDT5551234\r"), "1\r");
     port.Send(Request({0xC1, 0xB2}, 1));
     port.Send({0x0A});
     EXPECT_TRUE(port.Collect(200).empty());
-    EXPECT_NE(sim.Journal().find("connect\nrx C1 AD 34 31 32 32 FF\n"), std::string::npos);
-    EXPECT_NE(sim.Journal().find("hangup\n"), std::string::npos);
-
-    // Back in command state: a busy line this time.
-    ASSERT_EQ(sim.Control("modem-result busy"), "ok");
+    EXPECT_NE(sim.Journal().find("hangup\n"), std::string::npos) << sim.Journal();
     EXPECT_EQ(port.Ask("ATZ\r"), "0\r");
-    EXPECT_EQ(port.Ask("ATD123\r"), "7\r");
-    ASSERT_EQ(sim.Control("modem-result silent"), "ok");
-    port.Send({'A', 'T', 'D', '1', '2', '3', '\r'});
-    EXPECT_TRUE(port.Collect(200).empty());
 }
 
 TEST(ClockSimPty, closingThePortHangsUpTheModemAndDropsUnsentReplies)
@@ -371,7 +301,7 @@ TEST(ClockSimPty, closingThePortHangsUpTheModemAndDropsUnsentReplies)
 
 // The serial component opens ports exclusively. On a pty that flag outlives the close, so
 // the simulator must lift it or the program's second run could not open the port. Root
-// ignores the flag, so as root the check runs in a child that gives up its privileges.
+// ignores the flag, so the check runs in a child that, as root, gives up its privileges.
 TEST(ClockSimPty, portOpensAgainAfterAnExclusiveSession)
 {
     Sim sim({"--pty"});
@@ -393,15 +323,11 @@ TEST(ClockSimPty, portOpensAgainAfterAnExclusiveSession)
         close(again);
         return 0;
     };
-    if (getuid() != 0) {
-        EXPECT_EQ(session(), 0);
-        return;
-    }
     ASSERT_EQ(chmod(path.c_str(), 0666), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0)
-        _exit(setgid(65534) == 0 && setuid(65534) == 0 ? session() : 13);
+        _exit(getuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0) ? session() : 13);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));

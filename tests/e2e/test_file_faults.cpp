@@ -7,25 +7,21 @@
 #include "support/Process.h"
 
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
+#include <QTimer>
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <random>
 #include <set>
-#include <thread>
 
 namespace {
 
@@ -135,18 +131,6 @@ TEST_F(FullDisk, recordsOfAPacketThatDoesNotFitAreLeftWithTheClock)
     ASSERT_EQ(all.size(), 60u);
     for (int i = 0; i < 60; ++i) EXPECT_EQ(all[static_cast<size_t>(i)], 100001 + i);
     EXPECT_EQ(Taken(clock->Journal()), 60);
-}
-
-// Nothing reaches /dev/full: the first packet is not taken, and the clock hands all of it
-// out again to the next get_times.
-TEST_F(FullDisk, recordsToAFullDeviceAreNotTakenFromTheClock)
-{
-    Start({"--record-count", "30", "--packet-bytes", "80"}, "get_times /dev/full\nget_times times.txt\n");
-    ExpectFailedRun(RunCommands("run.cmd", "results.txt", 60),
-                    Results({"init_clock 00", "get_times 08", "get_times 00"}));
-    EXPECT_EQ(Badges(File("times.txt")).size(), 30u);
-    EXPECT_EQ(Taken(clock->Journal()), 30);
-    EXPECT_EQ(Count(clock->Journal(), "get_times packet 1-9"), 2u) << clock->Journal();
 }
 
 // The second report crosses the limit: it is taken back whole, so the next report appended
@@ -300,65 +284,43 @@ TEST_P(RandomCommandFile, isReadToItsEndSendingAndWritingNothingBut12s)
 INSTANTIATE_TEST_SUITE_P(Bytes, RandomCommandFile, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "withEndMarks" : "withoutEndMarks"; });
 
-// A network adaptor of the test's own: takes the discovery request on listenOn:30718 and
-// answers it from `from` with the datagrams `next` gives, until it gives none or the test
-// ends.
+// A network adaptor of the test's own, on the test's thread (the search lets events run):
+// takes the discovery request on listenOn:30718 and answers it from `from` with `size`
+// bytes, once, or when endless a few datagrams on every turn of the event loop.
 class Answerer {
 public:
-    using Next = std::function<bool(int index, std::vector<uint8_t>& datagram)>;
-    Answerer(const std::string& listenOn, const std::string& from, Next next) : next_(std::move(next))
+    Answerer(const std::string& listenOn, const std::string& from, size_t size, bool endless)
+        : answer_(static_cast<qsizetype>(size), '\x5A')
     {
-        rx_ = Bound(listenOn, 30718);
-        tx_ = Bound(from, 0);
-        thread_ = std::thread([this] { Serve(); });
+        ready_ = rx_.bind(QHostAddress(QString::fromStdString(listenOn)), 30718) &&
+                 tx_.bind(QHostAddress(QString::fromStdString(from)), 0);
+        flood_.callOnTimeout([this] {
+            for (int i = 0; i < 8; ++i) Send();
+        });
+        QObject::connect(&rx_, &QUdpSocket::readyRead, [this, endless] {
+            const QNetworkDatagram request = rx_.receiveDatagram();
+            if (request.data().size() != 4 || !program_.isNull())
+                return;
+            program_ = request.senderAddress();
+            port_ = static_cast<quint16>(request.senderPort());
+            Send();
+            if (endless)
+                flood_.start(0);
+        });
     }
-    ~Answerer()
-    {
-        stop_ = true;
-        thread_.join();
-        close(rx_);
-        close(tx_);
-    }
-    bool Ready() const { return rx_ >= 0 && tx_ >= 0; }
+    bool Ready() const { return ready_; }
     int Sent() const { return sent_; }
 
 private:
-    static int Bound(const std::string& address, uint16_t port)
-    {
-        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            if (fd >= 0)
-                close(fd);
-            return -1;
-        }
-        return fd;
-    }
-    void Serve()
-    {
-        pollfd p{rx_, POLLIN, 0};
-        if (!Ready() || poll(&p, 1, 10000) != 1)
-            return;
-        uint8_t request[64];
-        sockaddr_in program{};
-        socklen_t size = sizeof program;
-        if (recvfrom(rx_, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&program), &size) != 4)
-            return;
-        std::vector<uint8_t> datagram;
-        for (int i = 0; !stop_ && i < 1'000'000 && next_(i, datagram); ++i) {
-            sendto(tx_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&program), size);
-            ++sent_;
-        }
-    }
+    void Send() { sent_ += tx_.writeDatagram(answer_, program_, port_) == answer_.size(); }
 
-    Next next_;
-    int rx_ = -1, tx_ = -1;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> sent_{0};
-    std::thread thread_;
+    QByteArray answer_;
+    QUdpSocket rx_, tx_;
+    QTimer flood_;
+    QHostAddress program_;
+    quint16 port_ = 0;
+    bool ready_ = false;
+    int sent_ = 0;
 };
 
 struct DiscoveryCase {
@@ -384,10 +346,7 @@ TEST_P(DiscoveryAnswers, areCountedAndTheSearchEnds)
     // The gateway and broadcast address of a /24 of the test's own (127.1.x for its address
     // 127.0.0.x, as tests running side by side share 127.0.0.255); answers come from its address.
     const std::string from = TestAddress(), net = "127.1." + from.substr(from.rfind('.') + 1);
-    Answerer answerer(net + ".255", from, [&](int i, std::vector<uint8_t>& d) {
-        d.assign(c.size, static_cast<uint8_t>(i));
-        return c.endless || i == 0;
-    });
+    Answerer answerer(net + ".255", from, c.size, c.endless);
     ASSERT_TRUE(answerer.Ready());
 
     FakeFindUi ui;  // no serial port: the serial phase ends at once

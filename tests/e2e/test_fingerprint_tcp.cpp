@@ -25,9 +25,7 @@ TEST(FingerprintOverTcp, backupRestoreAndBackupAgainGiveTheClocksOwnBytes)
     EXPECT_EQ(ReadFileBytes(first), dump);
     EXPECT_GT(Count(clock.Journal(), "rx C1 E6 02"), 4u);
 
-    // The file back into the clock, then out again into a new file: the same bytes. (A second
-    // backup over a complete file, and a file with no template refused before the clock or the
-    // operator hears of it, are on the fingerprint rig.)
+    // The file back into the clock, then out again into a new file: the same bytes.
     link.op.answers = {true};
     EXPECT_EQ(link.Run('T', "finger_restore", first), 0);
     EXPECT_EQ(Count(clock.Journal(), "finger erase"), 1u);

@@ -68,10 +68,11 @@ TEST(Interactive, withoutDisplayAnyArgumentCountButTwoSaysSoAndExits2)
 {
     const std::string dir = MakeTempDir();
     const std::string quorvex = std::string(QV_BIN_DIR) + "/quorvex";
+    const std::vector<std::string> noDisplay = {"XDG_CONFIG_HOME=" + dir, "DISPLAY=", "WAYLAND_DISPLAY=",
+                                                "QT_QPA_PLATFORM="};
     for (const std::vector<std::string>& argv :
          {std::vector<std::string>{quorvex}, {quorvex, "one"}, {quorvex, "a", "b", "c"}}) {
-        const RunResult r = RunProgram(
-            argv, {"XDG_CONFIG_HOME=" + dir, "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 30);
+        const RunResult r = RunProgram(argv, noDisplay, dir, 30);
         EXPECT_EQ(r.exitCode, 2) << argv.size();
         EXPECT_NE(r.err.find("no display"), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
@@ -79,8 +80,7 @@ TEST(Interactive, withoutDisplayAnyArgumentCountButTwoSaysSoAndExits2)
 
     // One --help or --version argument answers without a display or a window.
     for (const char* arg : {"--help", "--version"}) {
-        const RunResult a = RunProgram({quorvex, arg},
-                                       {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, dir, 30);
+        const RunResult a = RunProgram({quorvex, arg}, noDisplay, dir, 30);
         EXPECT_EQ(a.exitCode, 0) << arg << a.err;
         EXPECT_NE(a.out.find(std::string(arg) == "--help" ? "quorvex CMDFILE RESULTS" : "quorvex 9.04"),
                   std::string::npos)

@@ -12,9 +12,7 @@
 
 namespace {
 
-struct InterpreterTest : CommandTest {
-    int64_t Elapsed(int64_t startMs) const { return r.rig.time.NowMs() - startMs; }
-};
+using InterpreterTest = CommandTest;
 
 // Every command that sends a data file refuses one it cannot read whole (missing, a folder,
 // a pipe with no writer that would hold the run in its open, a file that fails mid-read)
@@ -59,85 +57,17 @@ TEST_F(InterpreterTest, lettersOutsideTheTableDoNothingAtAll)
     EXPECT_FALSE(r.ps.ResultFailed);
 }
 
-// Over the network link, frames and replies end with two terminators.
-TEST_F(InterpreterTest, switchCommandsSendTheirOptionByte)
-{
-    const struct {
-        char letter;
-        uint8_t command, payload;
-        const char* result;
-        bool network;
-    } rows[] = {
-        {'G', 0xA7, 0x02, "set_jobing OFF    - OK", false},
-        {'H', 0xA7, 0x03, "set_jobing ON     - OK", false},
-        {'I', 0xA3, 0x00, "key_board ON      - OK", false},
-        {'J', 0xA3, 0x01, "key_board OFF     - OK", false},
-        {'O', 0xB0, 0x01, "clear_all_messages - OK", false},
-        {'O', 0xB0, 0x01, "clear_all_messages - OK", true},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(1, row.letter) + (row.network ? " network" : ""));
-        r.rig.selection.network = row.network;
-        r.frames.clear();
-        r.Reply(r.Accepted());
-        interp.RunCommand(row.letter);
-        EXPECT_EQ(r.ps.PollStatus, ceOK);
-        ASSERT_EQ(r.frames.size(), 1u);
-        EXPECT_EQ(r.frames[0], ReplyFrame(0xC7, row.command, {row.payload}, row.network ? 2 : 1));
-        EXPECT_EQ(r.rig.status.Lines().back(), row.result);
-    }
-}
-
-TEST_F(InterpreterTest, clockBusyThreeTimesEndsBusyAfterThreeBusyWaits)
-{
-    r.Reply(r.Busy(), 3);
-    const int64_t start = r.rig.time.NowMs();
-    interp.RunCommand('I');
-    EXPECT_EQ(r.ps.PollStatus, ceBusy);
-    EXPECT_EQ(r.frames.size(), 3u);
-    // Three waits of five changes of the second, the last one included.
-    EXPECT_GE(Elapsed(start), 14000);
-    EXPECT_LT(Elapsed(start), 16000);
-    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 3");
-    const std::string send = "replace: key_board ON - Sending Command";
-    const std::string busy = "replace: key_board ON - Clock Busy Please Wait...";
-    EXPECT_EQ(r.rig.status.log,
-              (std::vector<std::string>{send, "panel0:Retry 1", busy, send, "panel0:Retry 2", busy, send,
-                                        "panel0:Retry 3", busy, "replace:key_board ON      - Clock Busy"}));
-}
-
-TEST_F(InterpreterTest, otherFailuresAreRetriedAtOnceAndTheLastOneReported)
-{
-    // Silent, then bad CRC, then a reply from another station.
-    auto badCrc = r.Accepted();
-    badCrc[2] ^= 0x01;
-    r.Silence();
-    r.Reply(badCrc);
-    r.Reply(ReplyFrame(0xC8, 0xE6));
-    interp.RunCommand('J');
-    EXPECT_EQ(r.ps.PollStatus, ceWrongStation);
-    EXPECT_EQ(r.frames.size(), 3u);
-    EXPECT_EQ(r.rig.status.Lines().back(), "key_board OFF     - Wrong Station Replied");
-
-    r.frames.clear();
-    r.Reply(badCrc);
-    r.Reply(r.Accepted());
-    interp.RunCommand('J');
-    EXPECT_EQ(r.ps.PollStatus, ceOK);
-    EXPECT_EQ(r.frames.size(), 2u);
-    EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "Retry 1");
-}
-
-// A frame the link cannot send ends any command at once, without a retry.
+// A frame the link cannot send ends any command at once, without a retry or set_code's
+// settling wait. (Busy and failed replies are rows of the retry-shape table of the time
+// command tests.)
 TEST_F(InterpreterTest, sendFailureEndsEveryCommandAtOnceWithoutRetry)
 {
     const struct {
         char letter;
         std::string keyword, memo;
-    } commands[] = {{'I', "key_board", "key_board ON      "},
-                    {'C', "set_belltable", "set_belltable\t "},
-                    {'Z', "system_reset", "system_reset      "},
-                    {'Y', "get_status", "get_status        "}};
+    } commands[] = {{'I', "key_board", "key_board ON      "}, {'C', "set_belltable", "set_belltable\t "},
+                    {'Z', "system_reset", "system_reset      "}, {'Y', "get_status", "get_status        "},
+                    {'D', "set_code", "set_code          "}};
     r.ps.InputFileName = dir + "/table.txt";
     std::ofstream(r.ps.InputFileName) << "12345678\n";
     r.rig.serial.cts = false;
@@ -145,7 +75,9 @@ TEST_F(InterpreterTest, sendFailureEndsEveryCommandAtOnceWithoutRetry)
         SCOPED_TRACE(keyword);
         std::remove(results.c_str());
         r.ps.CommandKeyword = keyword;
+        const int64_t start = r.rig.time.NowMs();
         interp.RunCommand(letter);
+        EXPECT_LT(r.rig.time.NowMs() - start, 1000) << "no settling or busy wait";
         EXPECT_EQ(r.ps.PollStatus, cePortTransmitter);
         EXPECT_TRUE(r.frames.empty());
         EXPECT_EQ(r.rig.status.ReadPanel(Panel::Retry), "");
@@ -154,27 +86,18 @@ TEST_F(InterpreterTest, sendFailureEndsEveryCommandAtOnceWithoutRetry)
     }
 }
 
-TEST_F(InterpreterTest, setCodeSendsSixBytesPaddedWithZeroAndWaitsBeforeReporting)
+// (The code's six bytes, padded with zeros, are checked end to end by messages_settings.)
+TEST_F(InterpreterTest, setCodeWaitsForTheClockToSettleBeforeReporting)
 {
     ASSERT_TRUE(r.ps.SetAccessCode("42A"));
     r.Reply(r.Accepted());
     const int64_t start = r.rig.time.NowMs();
     interp.RunCommand('D');
     EXPECT_EQ(r.ps.PollStatus, ceOK);
-    ASSERT_EQ(r.frames.size(), 1u);
-    EXPECT_EQ(r.frames[0], Request(0xC7, 0xAC, {'4', '2', 'A', 0, 0, 0}));
-    EXPECT_GE(Elapsed(start), 2000);
+    EXPECT_GE(r.rig.time.NowMs() - start, 2000);
     EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace:set_code - Sending Access Code",
                                                      "replace:set_code - Setting Code Please Wait..",
                                                      "replace:set_code          - OK"}));
-
-    // A send failure reports at once, without the settling wait.
-    r.rig.serial.cts = false;
-    r.rig.status.log.clear();
-    interp.RunCommand('D');
-    EXPECT_EQ(r.ps.PollStatus, cePortTransmitter);
-    EXPECT_EQ(r.MemoLog(), (std::vector<std::string>{"replace:set_code - Sending Access Code",
-                                                     "replace:set_code          - Port Transmitter Error"}));
 }
 
 TEST_F(InterpreterTest, aCommandStartedDuringAnotherCommandsWaitIsIgnored)
@@ -217,7 +140,7 @@ TEST_F(InterpreterTest, retryLoopCarriesItsCountAcrossFramesAndStopsOnTheBuilder
     r.Reply(r.Accepted(), 2);
     const int64_t start = r.rig.time.NowMs();
     EXPECT_EQ(ExchangeWithRetries(r.ctx, policy, build), ceOK);
-    EXPECT_LT(Elapsed(start), 5000) << "no busy wait";
+    EXPECT_LT(r.rig.time.NowMs() - start, 5000) << "no busy wait";
     EXPECT_EQ(previous, (std::vector<ClockError>{ceBusy, ceOK, ceBusy, ceOK}));
     EXPECT_EQ(r.ps.RetryCount, 1);
 
@@ -227,16 +150,13 @@ TEST_F(InterpreterTest, retryLoopCarriesItsCountAcrossFramesAndStopsOnTheBuilder
     EXPECT_EQ(r.frames.size(), 5u) << "the sixth frame is never sent";
 }
 
-// The window's list and the command-file keywords both come from the one table.
-TEST(CommandTableTest, listEntriesAndKeywordsSelectTheirLetters)
+// The window's list and the command-file keywords both come from the one table. (Keywords
+// that select their commands are run end to end by the scenarios.)
+TEST(CommandTableTest, listEntriesSelectTheirLettersAndOtherWordsSelectNothing)
 {
     std::string letters;
     for (int i = 0; i < 9; ++i) letters.push_back(ListEntry(i)->letter);
     EXPECT_EQ(letters, "ABYZXSTUU") << "an index past the end selects Software Upgrade";
-    EXPECT_EQ(FindKeyword("system_reset")->letter, 'Z');
-    EXPECT_EQ(FindKeyword("reset_errors")->letter, 'X');
-    EXPECT_EQ(FindKeywordValue("set_jobing", "ON")->letter, 'H');
-    EXPECT_EQ(FindKeywordValue("key_board", "OFF")->letter, 'J');
     EXPECT_EQ(FindKeywordValue("key_board", "on"), nullptr);
     EXPECT_EQ(FindKeyword("init_clock"), nullptr);
     EXPECT_EQ(FindKeyword("Software Upgrade"), nullptr) << "the upgrade has no keyword";

@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -233,13 +234,14 @@ TEST_F(SerialPort, receivedBytesArriveOnTheMainThreadInOrderWithoutWaitingForAPo
 
 TEST_F(SerialPort, closeSendsWhatWasWrittenReleasesTheLockAndRestoresTheLineSettings_asDestroyingDoes)
 {
-    termios before{};
-    {
-        const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::tcgetattr(fd, &before), 0);
+    const auto lineSettings = [&] {
+        termios t{};
+        const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_EQ(::tcgetattr(fd, &t), 0);
         ::close(fd);
-    }
+        return std::tuple(t.c_lflag, t.c_iflag, t.c_oflag);
+    };
+    const auto before = lineSettings();
     std::vector<int> disconnects;
     port.OnDisconnect = [&](TZylSerialPort&, int p) { disconnects.push_back(p); };
     port.Open();
@@ -252,13 +254,7 @@ TEST_F(SerialPort, closeSendsWhatWasWrittenReleasesTheLockAndRestoresTheLineSett
     EXPECT_EQ(pty.Read(frame.size()), frame);
 
     EXPECT_TRUE(LockFree(pty.slave));
-    const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    termios after{};
-    ASSERT_EQ(::tcgetattr(fd, &after), 0);
-    ::close(fd);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-    EXPECT_EQ(after.c_iflag, before.c_iflag);
-    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(lineSettings(), before);
 
     // A port destroyed while open lets the device go too.
     {
@@ -544,11 +540,9 @@ TEST(CommPortMapTest, enumerationNumbersUartsThenStableUsbNamesThenTheRest)
 {
     const std::string dir = MakeTempDir();
     const std::string sys = dir + "/sys", dev = dir + "/dev";
-    Touch(sys + "/ttyS0/type", "4\n");
-    Touch(sys + "/ttyS1/type", "0\n");  // registered, no UART behind it
-    Touch(sys + "/ttyS2/type", "4\n");
-    Touch(sys + "/ttyS10/type", "4\n");
-    Touch(sys + "/ttyS3/type", "4\n");  // no device node
+    // ttyS1 is registered with no UART behind it; ttyS3 has no device node.
+    for (const char* uart : {"ttyS0", "ttyS2", "ttyS10", "ttyS3"}) Touch(sys + "/" + uart + "/type", "4\n");
+    Touch(sys + "/ttyS1/type", "0\n");
     for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyACM0"}) Touch(sys + "/" + name + "/dev");
     for (const char* name : {"ttyS0", "ttyS1", "ttyS2", "ttyS10", "ttyUSB0", "ttyUSB1", "ttyACM0"})
         Touch(dev + "/" + name);

@@ -16,11 +16,6 @@ namespace {
 
 const std::vector<uint8_t> kPreamble{0x55, 0x55};
 
-std::vector<uint8_t> B(const std::string& s)
-{
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
-
 // One chunk of a modem reply, delivered delayMs after the line was written.
 struct Chunk {
     int64_t delayMs;
@@ -45,7 +40,7 @@ struct ModemBench {
             frameTimes.push_back(rig.time.NowMs());
             if (script.empty())
                 return;
-            for (const Chunk& c : script.front()) rig.Deliver(c.delayMs, B(c.bytes));
+            for (const Chunk& c : script.front()) rig.Deliver(c.delayMs, {c.bytes.begin(), c.bytes.end()});
             script.pop_front();
         });
     }
@@ -55,7 +50,6 @@ struct ModemBench {
         ps.InputFileName = dir + "/modem.txt";
         WriteFile(ps.InputFileName, content);
     }
-    void Answer(const std::string& reply) { script.push_back({{300, reply}}); }
 
     // The lines written to the modem, without the preambles.
     std::vector<std::string> Lines() const
@@ -74,7 +68,8 @@ struct ModemBench {
 TEST(ModemConnect, filesAndAnswersAsRows)
 {
     const std::string longLine(ModemLink::kMaxLineLength, 'A');
-    const std::vector<std::string> none, notInitialised{"Error - Modem not Initialised"};
+    const std::vector<std::string> none, notInitialised{"Error - Modem not Initialised"},
+        connected{" Modem Connected "};
     struct Row {
         std::string file;
         std::vector<std::vector<Chunk>> answers;
@@ -85,9 +80,12 @@ TEST(ModemConnect, filesAndAnswersAsRows)
         bool cts = true;
         bool inUse = true;
     };
+    const auto dial = [](const std::string& reply, ClockError expected, std::vector<std::string> status) {
+        return Row{"ATD123\n", {{{300, reply}}}, expected, {"ATD123\r"}, 1, std::move(status)};
+    };
     const Row rows[] = {
         {"ATZ\nATE0V0\r\nATD123\n", {{{300, "0\r"}}, {{300, "0\r"}}, {{300, "1\r"}}}, ceOK,
-         {"ATZ\r", "ATE0V0\r", "ATD123\r"}, 3, {" Modem Connected "}},
+         {"ATZ\r", "ATE0V0\r", "ATD123\r"}, 3, connected},
         {"ATZ\nATD5551234\n", {{{300, "0\r"}}, {{300, "7\r"}}}, ceModemBusy, {"ATZ\r", "ATD5551234\r"}, 2, none},
         // Two silent seconds end the reply: "ATD123\r" alone holds no code.
         {"ATD123\n", {{{300, "ATD123\r"}, {3300, "\r\n7\r"}}}, ceModemError, {"ATD123\r"}, 1, none},
@@ -99,7 +97,7 @@ TEST(ModemConnect, filesAndAnswersAsRows)
         // A line too long for one frame is refused unsent; the longest that fits goes.
         {longLine + "A\n", {}, ceModemStringFile, {}, 1, notInitialised, true, false},
         {std::string(300, 'A') + "\n", {}, ceModemStringFile, {}, 1, notInitialised, true, false},
-        {longLine + "\n", {{{300, "1\r"}}}, ceOK, {longLine + "\r"}, 1, {" Modem Connected "}},
+        {longLine + "\n", {{{300, "1\r"}}}, ceOK, {longLine + "\r"}, 1, connected},
         // A line that cannot be sent is a port error.
         {"ATZ\n", {}, cePortTransmitter, {}, 0, none, false},
         // An empty file or empty first line connects at once without a modem.
@@ -107,10 +105,37 @@ TEST(ModemConnect, filesAndAnswersAsRows)
         {"\r\n", {}, ceOK, {}, 0, none, true, false},
         {"\nATZ\n", {}, ceOK, {}, 0, none, true, false},
         {"\x1A" "ATZ\n", {}, ceOK, {}, 0, none, true, false},
+        // The result code is read from the end of the reply to the dial.
+        dial("1\r", ceOK, connected),
+        dial("5\r", ceOK, connected),
+        dial("10\r", ceOK, connected),
+        dial("2\r", ceModemRing, none),
+        dial("3\r", ceModemNoCarrier, none),
+        dial("4\r", ceModemError, none),
+        dial("6\r", ceModemNoDialTone, none),
+        dial("7\r", ceModemBusy, none),
+        dial("8\r", ceModemNoAnswer, none),
+        dial("9\r", ceModemError, notInitialised),
+        // Echo of the command and CR LF framing in front of the code.
+        dial("ATD123\r\r\n7\r", ceModemBusy, none),
+        dial("ATD123\r\r\n10\r", ceOK, connected),
+        dial("\r\n100\r", ceOK, connected),
+        // A CR right before the code's single digit: no code can be taken.
+        dial("ATD123\r7\r", ceModemError, none),
+        // No CR within three bytes before the code.
+        dial("ATD1237\r", ceModemError, none),
+        // Bytes after the code's digits in the buffer are not part of the code.
+        dial("\r\n0\r\r\n7\r", ceModemBusy, none),
+        // Five bytes with no CR: the search stops at the start of the buffer.
+        dial(" 10x\r", ceModemError, none),
+        dial("7", ceModemNoReply, none),
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::PrintToString(row.file));
+        const std::string reply = row.answers.empty() ? "" : row.answers.back().back().bytes;
+        SCOPED_TRACE(testing::PrintToString(row.file) + " answered " + testing::PrintToString(reply));
         ModemBench b;
+        // The byte just before the receive buffer; a search that ran past its start would find a CR.
+        b.rig.exchange.Request()[255] = '\r';
         b.File(row.file);
         b.script.assign(row.answers.begin(), row.answers.end());
         b.rig.serial.cts = row.cts;
@@ -127,52 +152,6 @@ TEST(ModemConnect, filesAndAnswersAsRows)
             b.modem.CloseModemFile();
             EXPECT_FALSE(b.modem.ModemFileOpen());
         }
-    }
-}
-
-TEST(ModemConnect, resultCodeIsReadFromTheEndOfTheReply)
-{
-    struct Row {
-        std::string reply;
-        ClockError expected;
-        std::string statusLine;  // empty: no status line
-    };
-    const Row rows[] = {
-        {"1\r", ceOK, " Modem Connected "},
-        {"5\r", ceOK, " Modem Connected "},
-        {"10\r", ceOK, " Modem Connected "},
-        {"2\r", ceModemRing, ""},
-        {"3\r", ceModemNoCarrier, ""},
-        {"4\r", ceModemError, ""},
-        {"6\r", ceModemNoDialTone, ""},
-        {"7\r", ceModemBusy, ""},
-        {"8\r", ceModemNoAnswer, ""},
-        {"9\r", ceModemError, "Error - Modem not Initialised"},
-        // Echo of the command and CR LF framing in front of the code.
-        {"ATD123\r\r\n7\r", ceModemBusy, ""},
-        {"ATD123\r\r\n10\r", ceOK, " Modem Connected "},
-        {"\r\n100\r", ceOK, " Modem Connected "},
-        // A CR right before the code's single digit: no code can be taken.
-        {"ATD123\r7\r", ceModemError, ""},
-        // No CR within three bytes before the code.
-        {"ATD1237\r", ceModemError, ""},
-        // Bytes after the code's digits in the buffer are not part of the code.
-        {"\r\n0\r\r\n7\r", ceModemBusy, ""},
-        // Five bytes with no CR: the search stops at the start of the buffer.
-        {" 10x\r", ceModemError, ""},
-        {"7", ceModemNoReply, ""},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::PrintToString(row.reply));
-        ModemBench b;
-        // The byte just before the receive buffer; a search that ran past its start would find a CR.
-        b.rig.exchange.Request()[255] = '\r';
-        b.File("ATD123\n");
-        b.Answer(row.reply);
-        EXPECT_EQ(b.modem.ModemConnect(), row.expected);
-        EXPECT_TRUE(b.ps.ModemInUse);
-        EXPECT_EQ(b.rig.status.Lines(), row.statusLine.empty() ? std::vector<std::string>{}
-                                                               : std::vector<std::string>{row.statusLine});
     }
 }
 
