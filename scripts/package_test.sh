@@ -141,7 +141,7 @@ printf 'init_clock 01 IP%s\nset_time\nget_status status.txt\nget_times records.t
     >"$work/poll.cmd"
 status=0
 (cd "$work" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_RUNTIME_DIR \
-    XDG_CONFIG_HOME="$work/config" QV_LOOPBACK_ONLY=1 \
+    XDG_CONFIG_HOME="$work/config" TMPDIR="$work" QV_LOOPBACK_ONLY=1 \
     timeout 120 "$prefix/bin/quorvex" poll.cmd results.txt >out.txt 2>err.txt) || status=$?
 [ "$status" -eq 0 ] || fail "quorvex exited with $status: $(cat "$work/out.txt" "$work/err.txt")"
 [ ! -s "$work/err.txt" ] || fail "quorvex wrote to stderr: $(cat "$work/err.txt")"
